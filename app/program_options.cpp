@@ -1,0 +1,156 @@
+#include "app/program_options.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <exception>
+
+#include <sys/stat.h>
+
+#include "app/option_parser.hpp"
+#include "engine/errors.hpp"
+
+namespace kestrav {
+namespace {
+
+struct OptionName {
+  const char* shortName;
+  const char* longName;
+  const char* meaning;
+};
+
+// Declared in this order; every one takes an argument, is single-valued and has no default.
+constexpr OptionName Options[] = {
+    {"m", "mm", "the first recording"},      {"a", "aa", "the second recording"},
+    {"s", "ss", "the sample count"},         {"f", "ff", "the sample rate in Hz"},
+    {"c", "cc", "the window centre in us"},  {"r", "rr", "the window width in us"},
+    {"j", "jj", "the j value"},              {"t", "tt", "the peak threshold in dB"},
+    {"p", "pp", "skip the refinement"},
+};
+
+std::string optionLabel(const OptionName& option) {
+  return std::string("-") + option.shortName + "/--" + option.longName;
+}
+
+const OptionName& optionNamed(const std::string& longName) {
+  for (const OptionName& option : Options) {
+    if (longName == option.longName) return option;
+  }
+  std::terminate();  // only the table's own names are asked for
+}
+
+// atoi: the longest decimal prefix after white space, 0 when there is none. A prefix beyond
+// 32 bits is reported instead of being converted with undefined behaviour.
+long long integerPrefix(const std::string& text) {
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), nullptr, 10);
+  return errno == ERANGE ? (value < 0 ? LLONG_MIN : LLONG_MAX) : value;
+}
+
+// atof: the longest floating-point prefix, 0 when there is none.
+double realPrefix(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+
+std::string required(const OptionParser& parser, const char* longName) {
+  if (!parser.exists(longName)) {
+    const OptionName& option = optionNamed(longName);
+    throw InputError("missing option " + optionLabel(option) + " (" + option.meaning + ")");
+  }
+  return parser.get(longName);
+}
+
+void requireRegularFile(const std::string& path, const char* role) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    throw InputError(std::string("the ") + role + " recording '" + path + "' does not exist");
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw InputError(std::string("the ") + role + " recording '" + path +
+                     "' is not a regular file");
+  }
+}
+
+void requireFinite(double value, const char* longName, const std::string& text) {
+  if (!std::isfinite(value)) {
+    throw InputError(optionLabel(optionNamed(longName)) + " '" + text +
+                     "' is not a finite number");
+  }
+}
+
+void requirePositive(double value, const char* longName, const std::string& text) {
+  if (!(value > 0.0)) {
+    throw InputError(optionLabel(optionNamed(longName)) + " (" + optionNamed(longName).meaning +
+                     ") must be greater than 0, got '" + text + "'");
+  }
+}
+
+}  // namespace
+
+ProgramOptions readOptions(int argc, const char* const* argv) {
+  OptionParser parser;
+  for (const OptionName& option : Options) {
+    parser.addOption(option.shortName, option.longName, 0, "", 1);
+  }
+  try {
+    parser.parse(argc, argv);  // positional arguments are ignored
+  } catch (const std::exception& error) {
+    throw InputError(error.what());
+  }
+
+  ProgramOptions options;
+  options.firstPath = required(parser, "mm");
+  options.secondPath = required(parser, "aa");
+  const std::string sampleCountText = required(parser, "ss");
+  const std::string sampleRateText = required(parser, "ff");
+  const std::string centreText = required(parser, "cc");
+  const std::string windowText = required(parser, "rr");
+  const std::string jText = required(parser, "jj");
+  const std::string thresholdText = required(parser, "tt");
+  const long long sampleCount = integerPrefix(sampleCountText);
+  options.sampleRate = realPrefix(sampleRateText);
+  options.centreDelay = realPrefix(centreText);
+  options.delayWindow = realPrefix(windowText);
+  options.jValue = realPrefix(jText);
+  options.peakThreshold = realPrefix(thresholdText);
+  if (parser.exists("pp")) {
+    // Any non-zero prefix, however large, asks to skip the refinement.
+    options.skipRefine = integerPrefix(parser.get("pp")) != 0 ? 1 : 0;
+  }
+
+  requireRegularFile(options.firstPath, "first");
+  requireRegularFile(options.secondPath, "second");
+  if (sampleCount > INT_MAX) {
+    throw InputError("-s/--ss (the sample count) '" + sampleCountText +
+                     "' is beyond the supported 2147483647 samples");
+  }
+  requirePositive(static_cast<double>(sampleCount), "ss", sampleCountText);
+  options.sampleCount = static_cast<int>(sampleCount);
+  requireFinite(options.sampleRate, "ff", sampleRateText);
+  requirePositive(options.sampleRate, "ff", sampleRateText);
+  requireFinite(options.centreDelay, "cc", centreText);
+  requireFinite(options.delayWindow, "rr", windowText);
+  requirePositive(options.delayWindow, "rr", windowText);
+  requireFinite(options.jValue, "jj", jText);
+  requireFinite(options.peakThreshold, "tt", thresholdText);
+  requirePositive(options.peakThreshold, "tt", thresholdText);
+
+  options.centreDelay *= 0.000001;
+  options.delayWindow *= 0.000001;
+  return options;
+}
+
+SearchParameters searchParametersOf(const ProgramOptions& options) {
+  SearchParameters parameters;
+  parameters.sampleCount = options.sampleCount;
+  parameters.sampleRate = options.sampleRate;
+  parameters.centreDelay = options.centreDelay;
+  parameters.delayWindow = options.delayWindow;
+  parameters.frequencySpan = CommandLineFrequencySpan;
+  parameters.minAbsDelay = 0.0;
+  parameters.minAbsFrequency = 0.0;
+  parameters.peakThreshold = options.peakThreshold;
+  parameters.refine = options.skipRefine == 0;
+  return parameters;
+}
+
+}  // namespace kestrav

@@ -1,0 +1,32 @@
+#pragma once
+// The command line of the program: nine options, converted with atoi/atof semantics and
+// validated in a fixed order.
+#include <string>
+
+#include "engine/search_parameters.hpp"
+
+namespace kestrav {
+
+struct ProgramOptions {
+  std::string firstPath;
+  std::string secondPath;
+  int sampleCount = 0;
+  double sampleRate = 0.0;
+  double centreDelay = 0.0;  // typed in microseconds; seconds after conversion
+  double delayWindow = 0.0;  // typed in microseconds; seconds after conversion
+  double jValue = 0.0;       // read and checked for presence only
+  double peakThreshold = 0.0;
+  int skipRefine = 0;  // 0 when -p is absent
+};
+
+// The band the coarse search covers, fixed for the command line.
+inline constexpr double CommandLineFrequencySpan = 16384.0;
+
+// Parses and validates argv. Throws InputError with a one-line reason: the parser's own message
+// for a malformed command line, otherwise what is missing or out of range.
+ProgramOptions readOptions(int argc, const char* const* argv);
+
+// The search parameters the command line asks for.
+SearchParameters searchParametersOf(const ProgramOptions& options);
+
+}  // namespace kestrav

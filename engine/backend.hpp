@@ -1,0 +1,65 @@
+#pragma once
+// The narrow interface between the search driver and the compute backends: the coarse search
+// over the delay window, and the two fine estimates of the refinement. The reference, host and
+// CUDA backends implement it side by side; the driver, peak picking, loading and front end are
+// written once against it.
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "gpu/vector_types.hpp"
+#include "tdc/lag_cell.hpp"
+
+namespace kestrav {
+
+// The coarse search's input: the two loaded segments and the search's physical parameters.
+struct CoarseRequest {
+  std::span<const short2> first;   // sampleCount samples
+  std::span<const short2> second;  // sampleCount + lagCount samples
+  int sampleCount = 0;             // N, as lowered by the loader
+  int lagCount = 0;
+  double sampleRate = 0.0;     // hertz
+  double frequencySpan = 0.0;  // hertz; fixes the decimation
+};
+
+// One fine estimate's input: the first segment and the second segment's samples from the
+// candidate's lag on, sampleCount samples each.
+struct FineRequest {
+  const short2* first = nullptr;
+  const short2* second = nullptr;
+  int sampleCount = 0;
+  double sampleRate = 0.0;       // hertz
+  double frequencyOffset = 0.0;  // hertz: the candidate's offset, removed from the second segment
+};
+
+struct FineEstimate {
+  double correction = 0.0;  // hertz or seconds, added to the candidate
+  int zoomIndex = -1;       // the strongest zoom point; -1 when no zoom ran
+  int zoomPoints = 0;       // number of zoom points evaluated
+};
+
+class ComputeBackend {
+ public:
+  virtual ~ComputeBackend() = default;
+  virtual std::string_view name() const = 0;
+  // Writes cells[k] for every lag k < lagCount; cells.size() == lagCount.
+  virtual void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) = 0;
+  // The frequency correction in hertz of the pair (sampleCount >= 2048).
+  virtual FineEstimate estimateFineFrequency(const FineRequest& request) = 0;
+  // The delay correction in seconds of the pair, the second segment shifted down by the
+  // (corrected) frequency offset (sampleCount >= 2048).
+  virtual FineEstimate estimateFineDelay(const FineRequest& request) = 0;
+};
+
+enum class BackendKind { Automatic, Reference, Host, Cuda };
+
+// The plain loops that follow the formulas; the yardstick of every other backend.
+std::unique_ptr<ComputeBackend> makeReferenceBackend();
+// The host backend on FFTW.
+std::unique_ptr<ComputeBackend> makeHostBackend();
+// The backend of the given kind. Automatic picks the CUDA backend when a usable device is
+// present and the host backend otherwise. Throws InputError when a kind is not available.
+std::unique_ptr<ComputeBackend> makeBackend(BackendKind kind);
+
+}  // namespace kestrav

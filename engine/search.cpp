@@ -1,0 +1,29 @@
+#include "engine/search.hpp"
+
+#include "engine/errors.hpp"
+#include "engine/sample_loader.hpp"
+#include "engine/search_driver.hpp"
+
+namespace kestrav {
+
+SearchOutcome searchRecordings(const char* firstPath, const char* secondPath,
+                               SearchParameters parameters, const SearchOptions& options) {
+  if (firstPath == nullptr || secondPath == nullptr) {
+    throw InputError("a recording path is missing");
+  }
+  const LagWindow window = validateSearch(parameters);
+  const SamplePair pair =
+      loadSamplePair(firstPath, secondPath, parameters, window.centreLag, window.lagCount);
+  std::unique_ptr<ComputeBackend> backend = makeBackend(options.backend);
+
+  SearchOutcome outcome;
+  outcome.sampleCount = parameters.sampleCount;
+  outcome.window = window;
+  outcome.backendName = backend->name();
+  for (const SearchCandidate& candidate : runSearch(pair, parameters, window, *backend)) {
+    outcome.results.push_back({candidate.delay, candidate.frequencyOffset, candidate.level});
+  }
+  return outcome;
+}
+
+}  // namespace kestrav

@@ -1,0 +1,27 @@
+#pragma once
+// The search as the program and the C entry run it: validate, load, search, report.
+#include <string>
+#include <vector>
+
+#include "engine/backend.hpp"
+#include "engine/kestrav.h"
+#include "engine/search_parameters.hpp"
+
+namespace kestrav {
+
+struct SearchOptions {
+  BackendKind backend = BackendKind::Automatic;
+};
+
+struct SearchOutcome {
+  std::vector<SearchResult> results;  // at most MaxResults, strongest first
+  int sampleCount = 0;                // the effective sample count after loading
+  LagWindow window;
+  std::string backendName;
+};
+
+// Throws InputError (the parameters or recordings cannot be used) or ResourceError.
+SearchOutcome searchRecordings(const char* firstPath, const char* secondPath,
+                               SearchParameters parameters, const SearchOptions& options);
+
+}  // namespace kestrav

@@ -1,0 +1,46 @@
+// The two host backends: the plain reference and the FFTW host path.
+#include <memory>
+
+#include "engine/backend.hpp"
+#include "tdc/coarse_search.hpp"
+#include "tdc/fine_estimates.hpp"
+
+namespace kestrav {
+namespace {
+
+class ReferenceBackend final : public ComputeBackend {
+ public:
+  std::string_view name() const override { return "reference"; }
+  void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) override {
+    coarseSearchReference(request, cells);
+  }
+  FineEstimate estimateFineFrequency(const FineRequest& request) override {
+    return kestrav::estimateFineFrequency(request, cztReference);
+  }
+  FineEstimate estimateFineDelay(const FineRequest& request) override {
+    return kestrav::estimateFineDelay(request, cztReference);
+  }
+};
+
+class HostBackend final : public ComputeBackend {
+ public:
+  std::string_view name() const override { return "host"; }
+  void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) override {
+    coarseSearchHost(request, cells);
+  }
+  FineEstimate estimateFineFrequency(const FineRequest& request) override {
+    return kestrav::estimateFineFrequency(request, cztHost);
+  }
+  FineEstimate estimateFineDelay(const FineRequest& request) override {
+    return kestrav::estimateFineDelay(request, cztHost);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ComputeBackend> makeReferenceBackend() {
+  return std::make_unique<ReferenceBackend>();
+}
+std::unique_ptr<ComputeBackend> makeHostBackend() { return std::make_unique<HostBackend>(); }
+
+}  // namespace kestrav

@@ -1,0 +1,102 @@
+#include "tools/synthetic_pair.hpp"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <stdexcept>
+
+namespace kestrav {
+namespace {
+
+using Complex = std::complex<double>;
+
+// In-place unnormalised inverse DFT of any length.
+void inverseTransform(std::vector<Complex>& data) {
+  auto* buffer = reinterpret_cast<fftw_complex*>(data.data());
+  const fftw_plan plan = fftw_plan_dft_1d(static_cast<int>(data.size()), buffer, buffer,
+                                          FFTW_BACKWARD, FFTW_ESTIMATE);
+  if (plan == nullptr) throw std::runtime_error("cannot plan the synthesis transform");
+  fftw_execute(plan);
+  fftw_destroy_plan(plan);
+}
+
+double binFrequencyHz(std::size_t k, std::size_t n, double sampleRate) {
+  const double signedBin = k <= n / 2 ? static_cast<double>(k) : -static_cast<double>(n - k);
+  return signedBin / static_cast<double>(n) * sampleRate;
+}
+
+}  // namespace
+
+ComplexPair generatePair(const PairConfig& config) {
+  if (config.sampleCount <= 0 || !(config.sampleRate > 0.0)) {
+    throw std::invalid_argument("the sample count and rate must be greater than 0");
+  }
+  const std::size_t n = static_cast<std::size_t>(config.sampleCount);
+  const double fs = config.sampleRate;
+  const double bandwidth = config.bandwidth > 0.0 ? config.bandwidth : 0.6 * fs;
+  std::mt19937_64 random(config.seed);
+  std::normal_distribution<double> normal(0.0, std::sqrt(0.5));
+
+  ComplexPair pair{std::vector<Complex>(n), std::vector<Complex>(n)};
+  std::vector<Complex> spectrum(n);
+  std::vector<Complex> delayed(n);
+  for (const Emitter& emitter : config.emitters) {
+    std::size_t bins = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const bool inBand = std::fabs(binFrequencyHz(k, n, fs)) <= bandwidth / 2;
+      spectrum[k] = inBand ? Complex(normal(random), normal(random)) : Complex();
+      bins += inBand ? 1 : 0;
+    }
+    // Unit mean power per sample after the inverse transform, then the emitter's power.
+    const double scale = std::sqrt(std::pow(10.0, emitter.powerDb / 10.0) /
+                                   (static_cast<double>(bins) * static_cast<double>(n)));
+    for (std::size_t k = 0; k < n; ++k) {
+      const double phase =
+          -2.0 * std::numbers::pi * binFrequencyHz(k, n, fs) * emitter.delay;
+      delayed[k] = spectrum[k] * std::polar(scale, phase);
+      spectrum[k] *= scale;
+    }
+    inverseTransform(spectrum);
+    inverseTransform(delayed);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double phase = 2.0 * std::numbers::pi * emitter.frequencyOffset *
+                           static_cast<double>(i) / fs;
+      pair.first[i] += spectrum[i];
+      pair.second[i] += delayed[i] * std::polar(1.0, phase);
+    }
+  }
+  const double noiseScale = std::pow(10.0, -config.snrDb / 20.0);
+  for (auto* recording : {&pair.first, &pair.second}) {
+    for (Complex& sample : *recording) {
+      sample += noiseScale * Complex(normal(random), normal(random));
+    }
+  }
+  return pair;
+}
+
+SamplePairInt16 quantizePair(const ComplexPair& pair) {
+  double largest = 0.0;
+  for (const auto* recording : {&pair.first, &pair.second}) {
+    for (const Complex& sample : *recording) {
+      largest = std::max({largest, std::fabs(sample.real()), std::fabs(sample.imag())});
+    }
+  }
+  const double scale = largest > 0.0 ? 32767.0 / largest : 0.0;
+  const auto toInt16 = [scale](double value) {
+    return static_cast<short>(std::clamp(std::lround(value * scale), -32767L, 32767L));
+  };
+  SamplePairInt16 out;
+  for (const auto& [in, result] : {std::pair{&pair.first, &out.first},
+                                   std::pair{&pair.second, &out.second}}) {
+    result->reserve(in->size());
+    for (const Complex& sample : *in) {
+      result->push_back(short2{toInt16(sample.real()), toInt16(sample.imag())});
+    }
+  }
+  return out;
+}
+
+}  // namespace kestrav
