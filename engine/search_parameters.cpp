@@ -14,7 +14,7 @@ bool fitsInt(double value) { return value >= double(INT_MIN) && value <= double(
 
 std::string describe(double value) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
+  std::snprintf(text, sizeof text, "%.10g", value);
   return text;
 }
 
