@@ -1,0 +1,108 @@
+// The host side of the GPU support: the launch rule and the status names and message.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "gpu/chunked_launch.hpp"
+#include "gpu/gpu_status.hpp"
+
+namespace kestrav {
+namespace {
+
+TEST(ChunkedLaunch, Examples) {
+  const struct {
+    int n;
+    std::vector<Launch> launches;
+  } cases[] = {
+      {0, {}},
+      {-5, {}},
+      {1, {{0, 1, 1}}},
+      {512, {{0, 1, 512}}},
+      {1024, {{0, 1, 1024}}},
+      {3000, {{2048, 1, 952}, {0, 2, 1024}}},
+      {4096, {{0, 4, 1024}}},
+      {1024 * 65535, {{0, 65535, 1024}}},
+      {67107841, {{0, 65535, 1024}, {67107840, 1, 1}}},
+      {67108864, {{0, 65535, 1024}, {67107840, 1, 1024}}},
+      {67108864 + 1500,
+       {{0, 65535, 1024}, {67109888, 1, 476}, {67107840, 2, 1024}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(chunkedLaunches(c.n), c.launches) << c.n;
+}
+
+// Whatever n is, the launches cover 0 .. n-1 exactly once with at most 65535 blocks each.
+TEST(ChunkedLaunch, CoversEveryElementOnce) {
+  for (const int n : {1, 1023, 1025, 65535, 65536, 1024 * 65535 - 1, 1024 * 65535 + 1023,
+                      3 * 1024 * 65535 + 7, 2147483647}) {
+    long long next = 0;
+    long long covered = 0;
+    for (const Launch& launch : chunkedLaunches(n)) {
+      EXPECT_GE(launch.blocks, 1);
+      EXPECT_LE(launch.blocks, LaunchMaxBlocks);
+      EXPECT_LE(launch.threads, LaunchBlockThreads);
+      const long long count = static_cast<long long>(launch.blocks) * launch.threads;
+      if (launch.base == next) next += count;
+      covered += count;
+    }
+    EXPECT_EQ(covered, n) << n;
+  }
+}
+
+TEST(GpuStatusNames, RuntimeTable) {
+  const struct {
+    int code;
+    const char* name;
+  } cases[] = {
+      {0, "cudaSuccess"},
+      {2, "cudaErrorMemoryAllocation"},
+      {51, "cudaErrorPeerAccessNotEnabled"},
+      {52, "<unknown>"},
+      {53, "<unknown>"},
+      {54, "cudaErrorDeviceAlreadyInUse"},
+      {79, "cudaErrorInvalidGraphicsContext"},
+      {80, "<unknown>"},
+      {126, "<unknown>"},
+      {127, "cudaErrorStartupFailure"},
+      {128, "<unknown>"},
+      {9999, "<unknown>"},
+      {10000, "cudaErrorApiFailureBase"},
+      {10001, "<unknown>"},
+      {-1, "<unknown>"},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(RuntimeStatusName(c.code), c.name) << c.code;
+  int named = 0;
+  for (int code = -10; code <= 20000; ++code) named += RuntimeStatusName(code)[0] != '<';
+  EXPECT_EQ(named, 80);
+}
+
+TEST(GpuStatusNames, FftTable) {
+  EXPECT_STREQ(FftStatusName(0), "CUFFT_SUCCESS");
+  EXPECT_STREQ(FftStatusName(2), "CUFFT_ALLOC_FAILED");
+  EXPECT_STREQ(FftStatusName(15), "CUFFT_LICENSE_ERROR");
+  EXPECT_STREQ(FftStatusName(16), "<unknown>");
+  EXPECT_STREQ(FftStatusName(-1), "<unknown>");
+}
+
+void resetMarker() { std::fputs("reset\n", stderr); }
+
+TEST(GpuStatusDeathTest, AFailedCheckPrintsOneLineResetsAndExitsWithOne) {
+  setDeviceResetHook(resetMarker);
+  EXPECT_EXIT(failGpuCall("czt", 269, 2, RuntimeStatusName(2)), ::testing::ExitedWithCode(1),
+              "^CUDA error at czt:269 code=2\\(cudaErrorMemoryAllocation\\) \nreset\n$");
+  EXPECT_EXIT(failGpuCall("tdc", 118, -1, RuntimeStatusName(-1)), ::testing::ExitedWithCode(1),
+              "^CUDA error at tdc:118 code=-1\\(<unknown>\\) \nreset\n$");
+  setDeviceResetHook(nullptr);
+}
+
+TEST(GpuStatusDeathTest, OutputWrittenBeforeTheFailureIsFlushed) {
+  EXPECT_EXIT(
+      {
+        std::fputs("partial", stderr);  // buffered in the same way as standard output
+        failGpuCall("tdc", 120, 2, "cudaErrorMemoryAllocation");
+      },
+      ::testing::ExitedWithCode(1), "^partialCUDA error at tdc:120");
+}
+
+}  // namespace
+}  // namespace kestrav
