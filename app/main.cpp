@@ -22,7 +22,7 @@ int run(int argc, char** argv) {
   const kestrav::ProgramOptions options = kestrav::readOptions(argc, argv);
   const kestrav::SearchOutcome outcome =
       kestrav::searchRecordings(options.firstPath.c_str(), options.secondPath.c_str(),
-                                kestrav::searchParametersOf(options), {});
+                                kestrav::searchParametersOf(options), {options.backend});
   if (outcome.results.empty()) return 0;  // the search ran and found nothing
   const std::string text = kestrav::formatResults(outcome.results);
   std::printf("%s", text.c_str());

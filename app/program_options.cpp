@@ -51,6 +51,14 @@ long long integerPrefix(const std::string& text) {
 // atof: the longest floating-point prefix, 0 when there is none.
 double realPrefix(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
 
+BackendKind backendNamed(const std::string& name) {
+  if (name == "auto") return BackendKind::Automatic;
+  if (name == "host") return BackendKind::Host;
+  if (name == "cuda") return BackendKind::Cuda;
+  if (name == "reference") return BackendKind::Reference;
+  throw InputError("--backend '" + name + "' is not one of auto, host, cuda, reference");
+}
+
 std::string required(const OptionParser& parser, const char* longName) {
   if (!parser.exists(longName)) {
     const OptionName& option = optionNamed(longName);
@@ -91,6 +99,7 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   for (const OptionName& option : Options) {
     parser.addOption(option.shortName, option.longName, 0, "", 1);
   }
+  parser.addOption("", "backend", 0, "", 1);
   try {
     parser.parse(argc, argv);  // positional arguments are ignored
   } catch (const std::exception& error) {
@@ -116,6 +125,8 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
     // Any non-zero prefix, however large, asks to skip the refinement.
     options.skipRefine = integerPrefix(parser.get("pp")) != 0 ? 1 : 0;
   }
+
+  if (parser.exists("backend")) options.backend = backendNamed(parser.get("backend"));
 
   requireRegularFile(options.firstPath, "first");
   requireRegularFile(options.secondPath, "second");

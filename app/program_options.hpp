@@ -3,6 +3,7 @@
 // validated in a fixed order.
 #include <string>
 
+#include "engine/backend.hpp"
 #include "engine/search_parameters.hpp"
 
 namespace kestrav {
@@ -17,6 +18,7 @@ struct ProgramOptions {
   double jValue = 0.0;       // read and checked for presence only
   double peakThreshold = 0.0;
   int skipRefine = 0;  // 0 when -p is absent
+  BackendKind backend = BackendKind::Automatic;  // --backend
 };
 
 // The band the coarse search covers, fixed for the command line.

@@ -39,17 +39,21 @@ struct FineEstimate {
   int zoomPoints = 0;       // number of zoom points evaluated
 };
 
+// The two corrections of one candidate: the frequency first, then the delay estimated with the
+// second segment shifted down by the corrected frequency offset.
+struct Refinement {
+  FineEstimate frequency;
+  FineEstimate delay;
+};
+
 class ComputeBackend {
  public:
   virtual ~ComputeBackend() = default;
   virtual std::string_view name() const = 0;
   // Writes cells[k] for every lag k < lagCount; cells.size() == lagCount.
   virtual void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) = 0;
-  // The frequency correction in hertz of the pair (sampleCount >= 2048).
-  virtual FineEstimate estimateFineFrequency(const FineRequest& request) = 0;
-  // The delay correction in seconds of the pair, the second segment shifted down by the
-  // (corrected) frequency offset (sampleCount >= 2048).
-  virtual FineEstimate estimateFineDelay(const FineRequest& request) = 0;
+  // Refines one candidate whose offset is request.frequencyOffset (sampleCount >= 2048).
+  virtual Refinement refine(const FineRequest& request) = 0;
 };
 
 enum class BackendKind { Automatic, Reference, Host, Cuda };

@@ -26,9 +26,9 @@ void refineCandidate(SearchCandidate& candidate, const short2* first, const shor
   request.sampleCount = n;
   request.sampleRate = sampleRate;
   request.frequencyOffset = candidate.frequencyOffset;
-  candidate.frequencyOffset += backend.estimateFineFrequency(request).correction;
-  request.frequencyOffset = candidate.frequencyOffset;
-  candidate.delay += backend.estimateFineDelay(request).correction;
+  const Refinement refinement = backend.refine(request);
+  candidate.frequencyOffset += refinement.frequency.correction;
+  candidate.delay += refinement.delay.correction;
 }
 
 std::vector<SearchCandidate> runSearch(const SamplePair& pair, const SearchParameters& parameters,

@@ -11,4 +11,7 @@ namespace kestrav {
 FineEstimate estimateFineFrequency(const FineRequest& request, CztFunction czt);
 FineEstimate estimateFineDelay(const FineRequest& request, CztFunction czt);
 
+// The frequency estimate, then the delay estimate at the corrected frequency offset.
+Refinement refineOnHost(const FineRequest& request, CztFunction czt);
+
 }  // namespace kestrav

@@ -6,6 +6,16 @@
 #include "tdc/fine_estimates.hpp"
 
 namespace kestrav {
+
+Refinement refineOnHost(const FineRequest& request, CztFunction czt) {
+  Refinement refinement;
+  refinement.frequency = estimateFineFrequency(request, czt);
+  FineRequest shifted = request;
+  shifted.frequencyOffset += refinement.frequency.correction;
+  refinement.delay = estimateFineDelay(shifted, czt);
+  return refinement;
+}
+
 namespace {
 
 class ReferenceBackend final : public ComputeBackend {
@@ -14,11 +24,8 @@ class ReferenceBackend final : public ComputeBackend {
   void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) override {
     coarseSearchReference(request, cells);
   }
-  FineEstimate estimateFineFrequency(const FineRequest& request) override {
-    return kestrav::estimateFineFrequency(request, cztReference);
-  }
-  FineEstimate estimateFineDelay(const FineRequest& request) override {
-    return kestrav::estimateFineDelay(request, cztReference);
+  Refinement refine(const FineRequest& request) override {
+    return refineOnHost(request, cztReference);
   }
 };
 
@@ -28,11 +35,8 @@ class HostBackend final : public ComputeBackend {
   void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) override {
     coarseSearchHost(request, cells);
   }
-  FineEstimate estimateFineFrequency(const FineRequest& request) override {
-    return kestrav::estimateFineFrequency(request, cztHost);
-  }
-  FineEstimate estimateFineDelay(const FineRequest& request) override {
-    return kestrav::estimateFineDelay(request, cztHost);
+  Refinement refine(const FineRequest& request) override {
+    return refineOnHost(request, cztHost);
   }
 };
 

@@ -46,6 +46,8 @@ TEST_F(CommandLine, RejectionsGiveOneLineAndStatusTwo) {
       {{"--mm", "x"}, false, "`--mm:' option cannot be repeated"},
       {{"-m", "x"}, false, "`-m:' option cannot be repeated"},
       {{"-p"}, false, "`-p' option requires an argument"},
+      {{"--backend=gpu"}, false, "--backend 'gpu' is not one of auto, host, cuda, reference"},
+      {{"--backend", "host", "--backend=host"}, false, "`--backend:' option cannot be repeated"},
       {{"-m", directory, "-a", second_, "-s", "1", "-f", "1", "-c", "0", "-r", "1", "-j", "0",
         "-t", "1"},
        true, "the first recording '" + directory + "' is not a regular file"},
