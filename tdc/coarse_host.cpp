@@ -61,8 +61,8 @@ void coarseSearchHost(const CoarseRequest& request, std::span<LagCell> cells) {
   const int groupRows = rowsPerGroup(fftLength, request.lagCount);
   const int groupCount = (request.lagCount + groupRows - 1) / groupRows;
   const int tailRows = request.lagCount - (groupCount - 1) * groupRows;
-  const unsigned workerCount =
-      std::min(std::max(1u, std::thread::hardware_concurrency()), static_cast<unsigned>(groupCount));
+  const unsigned hardwareThreads = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned workerCount = std::min(hardwareThreads, static_cast<unsigned>(groupCount));
 
   std::vector<WorkerBuffers> buffers(workerCount);
   const std::size_t groupValues = static_cast<std::size_t>(groupRows) * fftLength;

@@ -32,8 +32,9 @@ void formDecimatedRows(const CoarseRequest& request, const CoarseSizes& sizes, i
 // `data` (allocated by FFTW). Throws ResourceError when FFTW cannot plan it.
 FftwfPlan planRowTransforms(std::uint64_t fftLength, int rows, float2* data);
 
-// The cell of lag `lagIndex` from its L-point spectrum (L >= 1): the first bin of largest power, its
-// frequency, and the peak-to-mean power ratio in decibels (not a number for an all-zero row).
+// The cell of lag `lagIndex` from its L-point spectrum (L >= 1): the first bin of largest
+// power, its frequency, and the peak-to-mean power ratio in decibels (not a number for an
+// all-zero row).
 LagCell evaluateSpectrum(std::span<const float2> spectrum, int lagIndex, double decimatedRate);
 
 }  // namespace kestrav
