@@ -51,11 +51,8 @@ void formDecimatedRows(const CoarseRequest& request, const CoarseSizes& sizes, i
 }
 
 void coarseSearchHost(const CoarseRequest& request, std::span<LagCell> cells) {
-  checkCoarseRequest(request, cells);
-  std::fill(cells.begin(), cells.end(), LagCell{});
-  const CoarseSizes sizes = deriveCoarseSizes(request.sampleCount, request.sampleRate,
-                                              request.lagCount, request.frequencySpan);
-  if (sizes.decimatedLength == 0 || request.lagCount == 0) return;  // nothing to evaluate
+  const CoarseSizes sizes = startCoarseSearch(request, cells);
+  if (sizes.fftLength == 0) return;
 
   const std::size_t fftLength = sizes.fftLength;
   const int groupRows = rowsPerGroup(fftLength, request.lagCount);

@@ -23,11 +23,8 @@ void formDecimatedRowReference(const CoarseRequest& request, const CoarseSizes& 
 }
 
 void coarseSearchReference(const CoarseRequest& request, std::span<LagCell> cells) {
-  checkCoarseRequest(request, cells);
-  std::fill(cells.begin(), cells.end(), LagCell{});
-  const CoarseSizes sizes = deriveCoarseSizes(request.sampleCount, request.sampleRate,
-                                              request.lagCount, request.frequencySpan);
-  if (sizes.decimatedLength == 0 || request.lagCount == 0) return;  // nothing to evaluate
+  const CoarseSizes sizes = startCoarseSearch(request, cells);
+  if (sizes.fftLength == 0) return;
 
   const std::size_t fftLength = sizes.fftLength;
   std::vector<float2> products(static_cast<std::size_t>(sizes.decimation) *

@@ -1,5 +1,6 @@
 #include "tdc/coarse_row.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <string>
@@ -9,7 +10,7 @@
 
 namespace kestrav {
 
-void checkCoarseRequest(const CoarseRequest& request, std::span<const LagCell> cells) {
+CoarseSizes startCoarseSearch(const CoarseRequest& request, std::span<LagCell> cells) {
   if (request.sampleCount < 0 || request.lagCount < 0) {
     throw InputError("the sample count and the lag count must not be negative");
   }
@@ -26,6 +27,9 @@ void checkCoarseRequest(const CoarseRequest& request, std::span<const LagCell> c
       !std::isfinite(request.frequencySpan) || !(request.frequencySpan > 0.0)) {
     throw InputError("the sample rate and frequency span must be finite and greater than 0");
   }
+  std::fill(cells.begin(), cells.end(), LagCell{});
+  return deriveCoarseSizes(request.sampleCount, request.sampleRate, request.lagCount,
+                           request.frequencySpan);
 }
 
 FftwfPlan planRowTransforms(std::uint64_t fftLength, int rows, float2* data) {

@@ -12,9 +12,11 @@
 
 namespace kestrav {
 
-// Throws InputError unless the segments hold N and N + lagCount samples, there is one cell per
-// lag and the counts and rates can be searched.
-void checkCoarseRequest(const CoarseRequest& request, std::span<const LagCell> cells);
+// The common start of a coarse search: throws InputError unless the segments hold N and
+// N + lagCount samples, there is one cell per lag and the counts and rates can be searched;
+// then zeroes every cell and returns the sizes. An fftLength of 0 leaves nothing to evaluate
+// (no lags, or fewer samples than one decimation run) and the cells stay zero.
+CoarseSizes startCoarseSearch(const CoarseRequest& request, std::span<LagCell> cells);
 
 // Row of lag k, the plain way: the products of the whole decimated range into `products`
 // (D * M values), then each group of D summed in the device's order into row[0 .. M-1], and

@@ -2,7 +2,6 @@
 // The single-precision element arithmetic of the coarse search, written once for the host loops
 // and the device kernels. Every rounding is placed deliberately: a product or sum is rounded to
 // float where it is written as a separate expression, and a fused multiply-add rounds once.
-#include <bit>
 #include <cmath>
 
 #include "gpu/host_device.hpp"
@@ -33,14 +32,20 @@ KESTRAV_HD float2 powerOf(float2 v) {
   return float2{static_cast<float>(::fma(x, x, y * y)), 0.0f};
 }
 
+// The block size of a decimation group of n >= 1 values: the largest power of two not above n.
+KESTRAV_HD int reductionBlockOf(int n) {
+  int block = 1;
+  while (block <= n / 2) block *= 2;
+  return block;
+}
+
 // The sum of one decimation group of n >= 1 consecutive values, in the order of the device's
 // block reduction: with P the largest power of two not above n, the stride starts at P and
 // halves down to 1, and at each stride element t + s is added onto element t for every t < s
 // with t + s < n. Float addition is not associative, so this order is part of the result.
 // The group is overwritten with partial sums, as on the device.
 inline float2 decimateGroup(float2* group, int n) {
-  for (int stride = static_cast<int>(std::bit_floor(static_cast<unsigned>(n))); stride > 0;
-       stride >>= 1) {
+  for (int stride = reductionBlockOf(n); stride > 0; stride >>= 1) {
     for (int t = 0; t < stride && t + stride < n; ++t) {
       group[t] = complexAdd(group[t], group[t + stride]);
     }

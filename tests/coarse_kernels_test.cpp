@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -102,6 +103,12 @@ TEST(SignalMaps, PowerRoundsThroughDouble) {
     doubleMatters += v.x * v.x + v.y * v.y != expected.x;
   }
   EXPECT_GT(doubleMatters, 0);
+}
+
+TEST(DecimateGroup, BlockIsTheLargestPowerOfTwoNotAbove) {
+  const std::pair<int, int> cases[] = {{1, 1},     {2, 2},     {3, 2},     {61, 32},
+                                       {125, 64},  {128, 128}, {129, 128}, {INT_MAX, 1 << 30}};
+  for (const auto& [n, block] : cases) EXPECT_EQ(reductionBlockOf(n), block) << "n = " << n;
 }
 
 TEST(DecimateGroup, FoldsTheTailThenHalves) {

@@ -140,6 +140,13 @@ struct Shape {
   double sampleRate;
   int lagCount;
   double offsetHz;
+
+  Recordings recordings(std::uint64_t seed) const {
+    return generatedRecordings(sampleCount, lagCount, sampleRate, 2.0, offsetHz, seed);
+  }
+  CoarseRequest request(const Recordings& pair) const {
+    return requestFor(pair, sampleCount, lagCount, sampleRate);
+  }
 };
 
 const Shape HostShapes[] = {
@@ -156,11 +163,8 @@ TEST(CoarseHost, DecimatedRowsAreBitIdenticalToTheReference) {
   std::uint64_t seed = 200;
   for (const Shape& shape : HostShapes) {
     SCOPED_TRACE(::testing::Message() << "N = " << shape.sampleCount);
-    const Recordings recordings = generatedRecordings(shape.sampleCount, shape.lagCount,
-                                                      shape.sampleRate, 3.0, shape.offsetHz,
-                                                      ++seed);
-    const CoarseRequest request =
-        requestFor(recordings, shape.sampleCount, shape.lagCount, shape.sampleRate);
+    const Recordings recordings = shape.recordings(++seed);
+    const CoarseRequest request = shape.request(recordings);
     const CoarseSizes sizes =
         deriveCoarseSizes(shape.sampleCount, shape.sampleRate, shape.lagCount, Span);
     const std::size_t fftLength = sizes.fftLength;
@@ -186,11 +190,8 @@ TEST(CoarseHost, CellsMatchTheReference) {
   std::uint64_t seed = 300;
   for (const Shape& shape : HostShapes) {
     SCOPED_TRACE(::testing::Message() << "N = " << shape.sampleCount);
-    const Recordings recordings = generatedRecordings(shape.sampleCount, shape.lagCount,
-                                                      shape.sampleRate, 1.0, shape.offsetHz,
-                                                      ++seed);
-    const CoarseRequest request =
-        requestFor(recordings, shape.sampleCount, shape.lagCount, shape.sampleRate);
+    const Recordings recordings = shape.recordings(++seed);
+    const CoarseRequest request = shape.request(recordings);
     std::vector<LagCell> reference(static_cast<std::size_t>(shape.lagCount));
     std::vector<LagCell> host(reference.size());
     coarseSearchReference(request, reference);
