@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "gpu/vector_types.hpp"
 #include "tdc/lag_cell.hpp"
@@ -31,12 +32,19 @@ struct FineRequest {
   int sampleCount = 0;
   double sampleRate = 0.0;       // hertz
   double frequencyOffset = 0.0;  // hertz: the candidate's offset, removed from the second segment
+  int traceHalfWidth = 0;        // zoom points kept on each side of the maximum (0: none)
 };
 
 struct FineEstimate {
   double correction = 0.0;  // hertz or seconds, added to the candidate
   int zoomIndex = -1;       // the strongest zoom point; -1 when no zoom ran
   int zoomPoints = 0;       // number of zoom points evaluated
+  double gridStart = 0.0;   // where zoom point 0 lies (hertz or seconds, as the correction)
+  double gridStep = 0.0;    // the true spacing of the zoom points (span / zoomPoints)
+  // The zoom's power at points traceFirst .. traceFirst + trace.size() - 1: the maximum and up to
+  // traceHalfWidth points on each side, when the request asks for them.
+  int traceFirst = 0;
+  std::vector<double> trace;
 };
 
 // The two corrections of one candidate: the frequency first, then the delay estimated with the
