@@ -50,9 +50,11 @@ ComplexPair generatePair(const PairConfig& config) {
       spectrum[k] = inBand ? Complex(normal(random), normal(random)) : Complex();
       bins += inBand ? 1 : 0;
     }
-    // Unit mean power per sample after the inverse transform, then the emitter's power.
-    const double scale = std::sqrt(std::pow(10.0, emitter.powerDb / 10.0) /
-                                   (static_cast<double>(bins) * static_cast<double>(n)));
+    // The unnormalised inverse transform sums `bins` coefficients of unit mean power into each
+    // sample: dividing by the bin count alone gives unit mean power per sample, then the
+    // emitter's power.
+    const double scale =
+        std::sqrt(std::pow(10.0, emitter.powerDb / 10.0) / static_cast<double>(bins));
     for (std::size_t k = 0; k < n; ++k) {
       const double phase =
           -2.0 * std::numbers::pi * binFrequencyHz(k, n, fs) * emitter.delay;
