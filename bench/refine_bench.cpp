@@ -18,10 +18,10 @@ namespace {
 struct BenchCase {
   const char* name;
   int sampleCount;
-  double sampleRate;    // hertz
-  double delay;         // seconds, of the second recording
-  double offsetHz;      // of the second recording
-  double coarseErrorHz; // how far the candidate's offset is off
+  double sampleRate;     // hertz
+  double delay;          // seconds, of the second recording
+  double offsetHz;       // of the second recording
+  double coarseErrorHz;  // how far the candidate's offset is off
   int repeats;
 };
 
@@ -68,12 +68,14 @@ bool run(const BenchCase& c) {
   // far off, while noise moves the right one by less.
   const int runLength = std::max(1, c.sampleCount / 2048);
   const double binHz = c.sampleRate / (2048.0 * runLength);
-  const bool verified = std::fabs(frequencyError) < 0.02 * binHz &&
-                        std::fabs(delayError) < 0.02 / c.sampleRate;
+  const bool verified =
+      std::fabs(frequencyError) < 0.02 * binHz && std::fabs(delayError) < 0.02 / c.sampleRate;
   std::printf("%s\n", c.name);
-  std::printf("  frequency: %d zoom points, error %+.6f Hz; delay: %d zoom points, error %+.3f ns%s\n",
-              frequency.zoomPoints, frequencyError, delay.zoomPoints, delayError * 1e9,
-              verified ? "" : "  <- WRONG");
+  std::printf(
+      "  frequency: %d zoom points, error %+.6f Hz; delay: %d zoom points, "
+      "error %+.3f ns%s\n",
+      frequency.zoomPoints, frequencyError, delay.zoomPoints, delayError * 1e9,
+      verified ? "" : "  <- WRONG");
   std::printf("  seconds per estimate (median of %d): frequency %.4f, delay %.4f\n", c.repeats,
               median(frequencyTimes), median(delayTimes));
   std::printf("  peak resident memory so far: %.1f MiB\n", peakResidentMiB());

@@ -30,7 +30,8 @@ FineEstimate estimateFineFrequency(const FineRequest& request, CztFunction czt) 
   // Only the 2048 K products that the runs sum are formed; the samples after them take no part.
   const double w = request.frequencyOffset * -TwoPi / fs;
   const int used = RunCount * K;
-  auto product = makeFftwArray<double2>(static_cast<std::size_t>(used), "the fine frequency product");
+  auto product =
+      makeFftwArray<double2>(static_cast<std::size_t>(used), "the fine frequency product");
   for (int i = 0; i < used; ++i) {
     product[i] = conjugateProduct(request.first[i], shiftFrequency(request.second[i], i, w));
   }

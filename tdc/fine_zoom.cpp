@@ -22,8 +22,7 @@ int zoomLength(double span, double gridStep, const char* zoom) {
   return static_cast<int>(points);
 }
 
-int strongestZoomPoint(CztFunction czt, const double2* x, int N, int M, double step,
-                       double start) {
+int strongestZoomPoint(CztFunction czt, const double2* x, int N, int M, double step, double start) {
   auto zoom = makeFftwArray<double2>(static_cast<std::size_t>(M), "the zoom");
   czt(x, N, zoom.get(), M, step, start);
   int strongest = 0;

@@ -13,7 +13,6 @@ int zoomLength(double span, double gridStep, const char* zoom);
 
 // The zoom of the N points x at M >= 1 angular frequencies start - k step by `czt`: the index of
 // its first point of largest power, so that of two equal maxima the lower index wins.
-int strongestZoomPoint(CztFunction czt, const double2* x, int N, int M, double step,
-                       double start);
+int strongestZoomPoint(CztFunction czt, const double2* x, int N, int M, double step, double start);
 
 }  // namespace kestrav

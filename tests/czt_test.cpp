@@ -1,3 +1,5 @@
+#include "czt/czt.hpp"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -5,9 +7,9 @@
 #include <cstring>
 #include <numbers>
 #include <random>
+#include <utility>
 #include <vector>
 
-#include "czt/czt.hpp"
 #include "czt/czt_maps.hpp"
 
 namespace kestrav {
@@ -101,19 +103,6 @@ TEST(Czt, BluesteinAgreesWithTheDirectSum) {
   }
 }
 
-TEST(Czt, DirectSumClosedForms) {
-  const std::vector<double2> one = {double2{0.25, -3.0}};
-  for (const double2& value : run(cztReference, one, 5, -0.3, 1.7)) {
-    EXPECT_EQ(value.x, 0.25);
-    EXPECT_EQ(value.y, -3.0);
-  }
-  const std::vector<double2> x = {{1, 2}, {3, -4}, {-5, 6}};
-  for (const double2& value : run(cztReference, x, 4, 0.0, 0.0)) {
-    EXPECT_EQ(value.x, -1.0);
-    EXPECT_EQ(value.y, 4.0);
-  }
-}
-
 TEST(Czt, ReadsOnlyTheInputAndWritesOnlyTheFirstMOutputs) {
   constexpr int Guard = 8;
   const double2 sentinel{-12345.5, 6789.25};
@@ -136,11 +125,12 @@ TEST(Czt, ReadsOnlyTheInputAndWritesOnlyTheFirstMOutputs) {
 }
 
 TEST(CztMaps, RampAndChirpValues) {
-  EXPECT_EQ(cztRamp(0, 1.7).x, 1.0);
-  EXPECT_EQ(cztRamp(0, 1.7).y, 0.0);
-  EXPECT_EQ(cztRamp(123, 0.0).x, 1.0);
-  EXPECT_EQ(cztRamp(123, 0.0).y, 0.0);
-  EXPECT_EQ(cztRamp(3, 0.1).y, std::sin(-3.0 * 0.1));  // exp(-j i x)
+  // exp(-j i x): 1 at element 0 and for a zero step.
+  for (const auto& [i, x] : {std::pair{0, 1.7}, std::pair{123, 0.0}}) {
+    EXPECT_EQ(cztRamp(i, x).x, 1.0);
+    EXPECT_EQ(cztRamp(i, x).y, 0.0);
+  }
+  EXPECT_EQ(cztRamp(3, 0.1).y, std::sin(-3.0 * 0.1));
 
   const double x = 1.2566370614359173e-9;  // a long zoom's step
   for (const int k : {1, 4095, 19531249}) {
@@ -158,8 +148,6 @@ TEST(CztMaps, RampAndChirpValues) {
     EXPECT_NEAR(plus.x, static_cast<double>(std::cos(phi)), 2.3e-16) << k;
     EXPECT_NEAR(plus.y, static_cast<double>(std::sin(phi)), 2.3e-16) << k;
   }
-  EXPECT_EQ(cztChirp(0, 3.0, +1).x, 1.0);
-  EXPECT_EQ(cztChirp(0, 3.0, +1).y, 0.0);
 }
 
 TEST(CztMaps, ProductsRoundTheImaginaryPartAsOneFusedMultiplyAdd) {
@@ -185,10 +173,6 @@ TEST(CztMaps, ProductsRoundTheImaginaryPartAsOneFusedMultiplyAdd) {
     EXPECT_EQ(value.y, product.y);
   }
 
-  double2 same = a;
-  multiplyInPlace(same, double2{1.0, 0.0});
-  EXPECT_EQ(same.x, a.x);
-  EXPECT_EQ(same.y, a.y);
   double2 turned{2.5, -4.0};
   multiplyInPlace(turned, double2{0.0, 1.0});  // a quarter turn
   EXPECT_EQ(turned.x, 4.0);

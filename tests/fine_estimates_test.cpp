@@ -95,8 +95,7 @@ TEST(FineDelay, SecondRecordingOneSampleLater) {
   // Without a frequency offset, and with one of 1 kHz that the candidate's offset removes.
   for (const double offsetHz : {0.0, 1000.0}) {
     const Recordings pair = tonePair(4096, 1e6, offsetHz, 1, 4);
-    const FineEstimate estimate =
-        estimateFineDelay(requestFor(pair, 4096, 1e6, offsetHz), cztHost);
+    const FineEstimate estimate = estimateFineDelay(requestFor(pair, 4096, 1e6, offsetHz), cztHost);
     EXPECT_EQ(estimate.zoomIndex, 2999) << offsetHz;
     EXPECT_EQ(estimate.correction, 2999 * 1e-9 - 2e-6) << offsetHz;
     EXPECT_NEAR(estimate.correction, 9.99e-7, 1e-15) << offsetHz;
@@ -188,28 +187,27 @@ TEST(FineEstimates, BluesteinFindsTheSamePointAsTheDirectSum) {
   }
 }
 
-// Under a 1 GiB address-space limit: exits with 3 and the message on a ResourceError.
-[[noreturn]] void estimateWithinOneGibibyte(const FineRequest& request) {
-  const rlim_t bytes = rlim_t{1} << 30;
-  const rlimit limit{bytes, bytes};
-  setrlimit(RLIMIT_AS, &limit);
-  try {
-    estimateFineFrequency(request, cztHost);
-  } catch (const ResourceError& error) {
-    std::fprintf(stderr, "%s\n", error.what());
-    std::_Exit(3);
-  }
-  std::_Exit(0);
-}
-
 TEST(FineEstimates, AZoomThatDoesNotFitInMemoryIsAResourceError) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
 #else
-  // n = 2048 at 1 MHz: 19531250 zoom points and transforms of 2^25 points, about 1.7 GB.
+  // n = 2048 at 1 MHz: 19531250 zoom points and transforms of 2^25 points, about 1.7 GB, under
+  // a 1 GiB address-space limit. Exits with 3 and the message on a ResourceError.
   const Recordings pair = tonePair(2048, 1e6, 0.0, 0, 9);
-  EXPECT_EXIT(estimateWithinOneGibibyte(requestFor(pair, 2048, 1e6, 0.0)),
-              ::testing::ExitedWithCode(3), "cannot allocate [0-9]+ bytes for the chirp-z");
+  const auto estimateWithinOneGibibyte = [&pair] {
+    const rlim_t bytes = rlim_t{1} << 30;
+    const rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_AS, &limit);
+    try {
+      estimateFineFrequency(requestFor(pair, 2048, 1e6, 0.0), cztHost);
+    } catch (const ResourceError& error) {
+      std::fprintf(stderr, "%s\n", error.what());
+      std::_Exit(3);
+    }
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(estimateWithinOneGibibyte(), ::testing::ExitedWithCode(3),
+              "cannot allocate [0-9]+ bytes for the chirp-z");
 #endif
 }
 
