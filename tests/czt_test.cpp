@@ -1,0 +1,183 @@
+#include "czt/czt.hpp"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "czt/czt_maps.hpp"
+
+namespace kestrav {
+namespace {
+
+constexpr double Pi = std::numbers::pi;
+
+std::vector<double2> randomPoints(int count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+  std::vector<double2> points(static_cast<std::size_t>(count));
+  for (double2& point : points) point = double2{uniform(random), uniform(random)};
+  return points;
+}
+
+// The largest deviation, relative to sum |x[n]|, the bound of every output's magnitude.
+double relativeError(const std::vector<double2>& got, const std::vector<double2>& want,
+                     const std::vector<double2>& x) {
+  double scale = 0.0;
+  for (const double2& point : x) scale += std::hypot(point.x, point.y);
+  double largest = 0.0;
+  for (std::size_t k = 0; k < want.size(); ++k) {
+    largest = std::max(largest, std::hypot(got[k].x - want[k].x, got[k].y - want[k].y));
+  }
+  return largest / scale;
+}
+
+std::vector<double2> run(CztFunction czt, const std::vector<double2>& x, int M, double step,
+                         double start) {
+  std::vector<double2> out(static_cast<std::size_t>(M));
+  czt(x.data(), static_cast<int>(x.size()), out.data(), M, step, start);
+  return out;
+}
+
+TEST(CztFftLength, IsTheSmallestPowerOfTwoNotBelowTheConvolution) {
+  struct Case {
+    int N, M;
+    std::int64_t L;
+  };
+  for (const Case& c : {Case{1, 1, 1}, Case{2, 1, 2}, Case{4096, 4097, 8192},
+                        Case{4096, 4098, 16384}, Case{4096, 499, 8192},
+                        Case{2048, 19531250, 33554432}, Case{INT_MAX, INT_MAX, 4294967296}}) {
+    EXPECT_EQ(cztFftLength(c.N, c.M), c.L) << "N " << c.N << " M " << c.M;
+  }
+}
+
+// The N-point forward DFT, each phase reduced exactly as (n k mod N) / N of a turn: a
+// reference that shares nothing with the chirp-z paths.
+TEST(Czt, BothPathsReproduceTheForwardDft) {
+  for (const int N : {1, 7, 128, 1000}) {
+    const std::vector<double2> x = randomPoints(N, 11);
+    std::vector<double2> dft(static_cast<std::size_t>(N));
+    for (int k = 0; k < N; ++k) {
+      long double re = 0.0L, im = 0.0L;
+      for (int n = 0; n < N; ++n) {
+        const long double turn = static_cast<long double>((std::int64_t{n} * k) % N) / N;
+        const long double c = std::cos(2 * std::numbers::pi_v<long double> * turn);
+        const long double s = -std::sin(2 * std::numbers::pi_v<long double> * turn);
+        re += x[n].x * c - x[n].y * s;
+        im += x[n].x * s + x[n].y * c;
+      }
+      dft[k] = double2{static_cast<double>(re), static_cast<double>(im)};
+    }
+    const double step = -2.0 * Pi / N;
+    // Both carry the rounding of the step -2 pi / N, which grows with n k; Bluestein's method
+    // adds that of its chirp phases, which grow as (N + M)^2.
+    EXPECT_LT(relativeError(run(cztReference, x, N, step, 0.0), dft, x), 2e-14) << "N " << N;
+    EXPECT_LT(relativeError(run(cztHost, x, N, step, 0.0), dft, x), 1e-13) << "N " << N;
+  }
+}
+
+TEST(Czt, BluesteinAgreesWithTheDirectSum) {
+  struct Case {
+    const char* name;
+    int N, M;
+    double step, start;
+  };
+  const Case cases[] = {
+      {"more outputs than inputs", 64, 300, -0.01, 0.3},
+      {"fewer outputs than inputs", 4096, 499, -2.0 * Pi / (1024 * 499), -Pi / 1024},
+      {"one output", 4096, 1, -0.25, 0.7},
+      {"one input", 1, 50, -0.1, 0.2},
+      {"step zero", 100, 20, 0.0, 0.5},
+      {"prime N", 127, 131, -2.0 * Pi / 131, 1.0},
+      {"rising band of a narrow zoom", 2048, 3001, -2.0 * Pi / (2048 * 1000.0), -0.004},
+  };
+  for (const Case& c : cases) {
+    const std::vector<double2> x = randomPoints(c.N, 5);
+    const std::vector<double2> want = run(cztReference, x, c.M, c.step, c.start);
+    EXPECT_LT(relativeError(run(cztHost, x, c.M, c.step, c.start), want, x), 1e-13) << c.name;
+  }
+}
+
+TEST(Czt, ReadsOnlyTheInputAndWritesOnlyTheFirstMOutputs) {
+  constexpr int Guard = 8;
+  const double2 sentinel{-12345.5, 6789.25};
+  struct Case {
+    int N, M;
+  };
+  for (const CztFunction czt : {cztHost, cztReference}) {
+    for (const Case c : {Case{100, 37}, Case{37, 100}, Case{0, 10}, Case{10, 0}}) {
+      const std::vector<double2> x = randomPoints(c.N + Guard, 3);
+      std::vector<double2> input = x;
+      std::vector<double2> out(static_cast<std::size_t>(c.M + Guard), sentinel);
+      czt(input.data(), c.N, out.data(), c.M, -0.05, 0.1);
+      EXPECT_EQ(std::memcmp(input.data(), x.data(), x.size() * sizeof(double2)), 0);
+      for (int k = 0; k < c.M + Guard; ++k) {
+        const bool untouched = out[k].x == sentinel.x && out[k].y == sentinel.y;
+        EXPECT_EQ(untouched, k >= c.M || c.N < 1) << "N " << c.N << " M " << c.M << " k " << k;
+      }
+    }
+  }
+}
+
+TEST(CztMaps, RampAndChirpValues) {
+  // exp(-j i x): 1 at element 0 and for a zero step.
+  for (const auto& [i, x] : {std::pair{0, 1.7}, std::pair{123, 0.0}}) {
+    EXPECT_EQ(cztRamp(i, x).x, 1.0);
+    EXPECT_EQ(cztRamp(i, x).y, 0.0);
+  }
+  EXPECT_EQ(cztRamp(3, 0.1).y, std::sin(-3.0 * 0.1));
+
+  const double x = 1.2566370614359173e-9;  // a long zoom's step
+  for (const int k : {1, 4095, 19531249}) {
+    const double2 plus = cztChirp(k, x, +1);
+    const double2 minus = cztChirp(k, x, -1);
+    const double2 mirrored = cztChirp(-k, x, +1);
+    EXPECT_EQ(plus.x, mirrored.x);  // k and -k give the same phase
+    EXPECT_EQ(plus.y, mirrored.y);
+    EXPECT_EQ(minus.x, plus.x);  // sign -1 is the exact conjugate
+    EXPECT_EQ(minus.y, -plus.y);
+    // The phase is (k (k x)) / 2, and its sine and cosine are accurate to full double precision
+    // however large it grows.
+    const double kk = k;
+    const long double phi = (kk * (kk * x)) * 0.5;
+    EXPECT_NEAR(plus.x, static_cast<double>(std::cos(phi)), 2.3e-16) << k;
+    EXPECT_NEAR(plus.y, static_cast<double>(std::sin(phi)), 2.3e-16) << k;
+  }
+}
+
+TEST(CztMaps, ProductsRoundTheImaginaryPartAsOneFusedMultiplyAdd) {
+  // Operands whose products round differently under each placement of the fused multiply-add.
+  const double2 a{0x1.0ab49799e5c1ep+0, 0x1.d6ea631b193b6p-1};
+  const double2 b{-0x1.f7452c941ad7ap+0, 0x1.71b4a8bae4p+0};
+  const double fused = std::fma(a.x, b.y, a.y * b.x);
+  const double real = a.x * b.x - a.y * b.y;
+  ASSERT_NE(fused, a.x * b.y + a.y * b.x);
+  ASSERT_NE(fused, std::fma(a.y, b.x, a.x * b.y));
+  ASSERT_NE(real, std::fma(a.x, b.x, -(a.y * b.y)));
+  ASSERT_NE(real, std::fma(-a.y, b.y, a.x * b.x));
+
+  const double2 product = complexProduct(a, b);
+  EXPECT_EQ(product.x, real);
+  EXPECT_EQ(product.y, fused);
+  double2 inPlace = a;
+  multiplyInPlace(inPlace, b);
+  double2 into{};
+  multiplyInto(into, a, b);
+  for (const double2& value : {inPlace, into}) {
+    EXPECT_EQ(value.x, product.x);
+    EXPECT_EQ(value.y, product.y);
+  }
+
+  double2 turned{2.5, -4.0};
+  multiplyInPlace(turned, double2{0.0, 1.0});  // a quarter turn
+  EXPECT_EQ(turned.x, 4.0);
+  EXPECT_EQ(turned.y, 2.5);
+}
+
+}  // namespace
+}  // namespace kestrav
