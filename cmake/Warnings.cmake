@@ -7,6 +7,12 @@ if(KESTRAV_WARNINGS_AS_ERRORS)
   target_compile_options(kestrav_warnings INTERFACE $<$<COMPILE_LANGUAGE:CXX>:-Werror>
                                                     $<$<COMPILE_LANGUAGE:CUDA>:-Werror=all-warnings>)
 endif()
+if(KESTRAV_FUZZ)
+  # Every object carries the fuzzer's coverage and the sanitizers; the targets link the fuzzer.
+  target_compile_options(kestrav_warnings INTERFACE
+    $<$<COMPILE_LANGUAGE:CXX>:-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all>)
+  target_link_options(kestrav_warnings INTERFACE -fsanitize=address,undefined)
+endif()
 if(KESTRAV_SANITIZE)
   target_compile_options(kestrav_warnings INTERFACE
     $<$<COMPILE_LANGUAGE:CXX>:-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer>)

@@ -113,6 +113,9 @@ SegmentPlacement placeSegments(long long firstFileSamples, long long secondFileS
 
 SamplePair loadSamplePair(const char* firstPath, const char* secondPath,
                           SearchParameters& parameters, int centreLag, int lagCount) {
+  if (parameters.sampleCount < 0 || lagCount < 0) {
+    throw InputError("the sample count and the lag count must not be negative");
+  }
   Recording first = openRecording("first", firstPath);
   Recording second = openRecording("second", secondPath);
   const SegmentPlacement placement =

@@ -14,7 +14,12 @@ SearchOutcome searchRecordings(const char* firstPath, const char* secondPath,
   const LagWindow window = validateSearch(parameters);
   const SamplePair pair =
       loadSamplePair(firstPath, secondPath, parameters, window.centreLag, window.lagCount);
-  std::unique_ptr<ComputeBackend> backend = makeBackend(options.backend);
+  std::unique_ptr<ComputeBackend> owned;
+  ComputeBackend* backend = options.backendOverride;
+  if (backend == nullptr) {
+    owned = makeBackend(options.backend);
+    backend = owned.get();
+  }
 
   SearchOutcome outcome;
   outcome.sampleCount = parameters.sampleCount;

@@ -11,6 +11,8 @@ namespace kestrav {
 
 struct SearchOptions {
   BackendKind backend = BackendKind::Automatic;
+  // A backend supplied by the caller (tests, fuzzing) in place of the one `backend` names.
+  ComputeBackend* backendOverride = nullptr;
 };
 
 struct SearchOutcome {

@@ -1,0 +1,100 @@
+// The whole front end on arbitrary argument vectors, with the search on a painted lag surface:
+// argv in; the result text, the diagnostics and the status out. "@1" and "@2" stand for two
+// small recordings. Whatever the input: status 0, 1 or 2; on failure nothing on standard output
+// and exactly one "kestrav: " line on standard error; on success no diagnostics and either no
+// output or a well-formed result text of at most ten results.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/cli.hpp"
+#include "fuzz_input.hpp"
+#include "support/surface_backend.hpp"
+
+namespace {
+
+std::string firstPath;
+std::string secondPath;
+
+void writeRecording(const std::string& path, int samples, int seed) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) std::abort();
+  for (int i = 0; i < samples; ++i) {
+    const short sample[2] = {static_cast<short>((i * 7919 + seed) % 65536 - 32768),
+                             static_cast<short>((i * 104729 + seed) % 65536 - 32768)};
+    std::fwrite(sample, sizeof sample, 1, file);
+  }
+  std::fclose(file);
+}
+
+std::string captured(char* buffer, std::size_t size) { return std::string(buffer, size); }
+
+bool wellFormedResults(const std::string& text) {
+  int count = 0;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%d:%n", &count, &used) != 1 || count < 1 || count > 10) {
+    return false;
+  }
+  const char* cursor = text.c_str() + used;
+  for (int i = 0; i < count; ++i) {
+    double delay = 0, offset = 0, level = 0;
+    int step = 0;
+    if (std::sscanf(cursor, "%lf*%lf*%lf+%n", &delay, &offset, &level, &step) != 3 || step == 0) {
+      return false;
+    }
+    cursor += step;
+  }
+  return *cursor == '\0';
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char directory[] = "/tmp/kestrav-fuzz-XXXXXX";
+  if (::mkdtemp(directory) == nullptr) std::abort();
+  firstPath = std::string(directory) + "/first.iq";
+  secondPath = std::string(directory) + "/second.iq";
+  writeRecording(firstPath, 5000, 1);
+  writeRecording(secondPath, 5000, 2);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  auto arguments = kestrav::fuzzing::splitArguments(data, size);
+  for (std::string& argument : arguments) {
+    if (argument == "@1") argument = firstPath;
+    if (argument == "@2") argument = secondPath;
+  }
+  const auto argv = kestrav::fuzzing::argumentPointers(arguments);
+  char* outBuffer = nullptr;
+  char* errBuffer = nullptr;
+  std::size_t outSize = 0;
+  std::size_t errSize = 0;
+  std::FILE* out = ::open_memstream(&outBuffer, &outSize);
+  std::FILE* err = ::open_memstream(&errBuffer, &errSize);
+  kestrav::testing::SurfaceBackend surface;
+  const int status =
+      kestrav::runCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, &surface);
+  std::fclose(out);
+  std::fclose(err);
+  const std::string outText = captured(outBuffer, outSize);
+  const std::string errText = captured(errBuffer, errSize);
+  std::free(outBuffer);
+  std::free(errBuffer);
+
+  if (status != 0 && status != 1 && status != 2) std::abort();
+  if (status == 0) {
+    if (!errText.empty()) std::abort();
+    if (!outText.empty() && !wellFormedResults(outText)) std::abort();
+  } else {
+    if (!outText.empty()) std::abort();
+    if (errText.compare(0, 9, "kestrav: ") != 0) std::abort();
+    if (errText.find('\n') != errText.size() - 1) std::abort();
+  }
+  return 0;
+}
