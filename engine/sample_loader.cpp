@@ -21,17 +21,7 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "recordings are little-endian and read as they are stored");
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-struct Recording {
-  const char* role;  // "first" or "second"
-  const char* path;
-  File file;
-  long long samples = 0;
-};
+using Recording = OpenRecording;
 
 std::string quoted(const char* path) { return std::string("'") + path + "'"; }
 
@@ -49,7 +39,7 @@ Recording openRecording(const char* role, const char* path) {
     throw InputError(std::string("the ") + role + " recording " + quoted(path) +
                      " is not a regular file");
   }
-  Recording recording{role, path, File(::fdopen(descriptor, "rb"))};
+  Recording recording{role, path, Recording::File(::fdopen(descriptor, "rb"))};
   if (!recording.file) {
     ::close(descriptor);
     throw InputError(std::string("cannot open the ") + role + " recording " + quoted(path) +
@@ -85,7 +75,7 @@ void readSegment(Recording& recording, long long start, std::vector<short2>& seg
       placed ? std::fread(segment.data(), BytesPerSample, segment.size(), file) : 0;
   if (got != segment.size()) {
     throw InputError(std::string("reading the ") + recording.role + " recording " +
-                     quoted(recording.path) + " came up short: " + std::to_string(got) + " of " +
+                     quoted(recording.path.c_str()) + " came up short: " + std::to_string(got) + " of " +
                      std::to_string(segment.size()) + " samples from sample " +
                      std::to_string(start) + (std::ferror(file) ? " (read error)" : "") +
                      "; was the file changed while it was read?");
@@ -93,7 +83,7 @@ void readSegment(Recording& recording, long long start, std::vector<short2>& seg
 }
 
 std::string tooShort(const Recording& recording, long long needed) {
-  return "the " + std::string(recording.role) + " recording " + quoted(recording.path) +
+  return "the " + std::string(recording.role) + " recording " + quoted(recording.path.c_str()) +
          " holds " + std::to_string(recording.samples) + " samples; the delay window needs at least " +
          std::to_string(needed);
 }
@@ -111,29 +101,42 @@ SegmentPlacement placeSegments(long long firstFileSamples, long long secondFileS
   return placement;
 }
 
-SamplePair loadSamplePair(const char* firstPath, const char* secondPath,
-                          SearchParameters& parameters, int centreLag, int lagCount) {
-  if (parameters.sampleCount < 0 || lagCount < 0) {
+SamplePairSource::SamplePairSource(const char* firstPath, const char* secondPath, int sampleCount,
+                                   int centreLag, int lagCount)
+    : lagCount_(lagCount) {
+  if (sampleCount < 0 || lagCount < 0) {
     throw InputError("the sample count and the lag count must not be negative");
   }
-  Recording first = openRecording("first", firstPath);
-  Recording second = openRecording("second", secondPath);
-  const SegmentPlacement placement =
-      placeSegments(first.samples, second.samples, centreLag, lagCount);
-  if (placement.firstAvailable < 0) throw InputError(tooShort(first, placement.firstStart));
-  if (placement.secondAvailable < 0) {
-    throw InputError(tooShort(second, placement.secondStart + lagCount));
+  first_ = openRecording("first", firstPath);
+  second_ = openRecording("second", secondPath);
+  placement_ = placeSegments(first_.samples, second_.samples, centreLag, lagCount);
+  if (placement_.firstAvailable < 0) throw InputError(tooShort(first_, placement_.firstStart));
+  if (placement_.secondAvailable < 0) {
+    throw InputError(tooShort(second_, placement_.secondStart + lagCount));
   }
-  const long long count = std::min<long long>(
-      {parameters.sampleCount, placement.firstAvailable, placement.secondAvailable});
-  parameters.sampleCount = static_cast<int>(count);
+  sampleCount_ = static_cast<int>(std::min<long long>(
+      {sampleCount, placement_.firstAvailable, placement_.secondAvailable}));
+}
 
+std::uint64_t SamplePairSource::segmentBytes() const {
+  return (2 * static_cast<std::uint64_t>(sampleCount_) + static_cast<std::uint64_t>(lagCount_)) *
+         BytesPerSample;
+}
+
+SamplePair SamplePairSource::read() {
   SamplePair pair;
-  pair.first = allocateSegment("first", count);
-  readSegment(first, placement.firstStart, pair.first);
-  pair.second = allocateSegment("second", count + lagCount);
-  readSegment(second, placement.secondStart, pair.second);
+  pair.first = allocateSegment("first", sampleCount_);
+  readSegment(first_, placement_.firstStart, pair.first);
+  pair.second = allocateSegment("second", static_cast<long long>(sampleCount_) + lagCount_);
+  readSegment(second_, placement_.secondStart, pair.second);
   return pair;
+}
+
+SamplePair loadSamplePair(const char* firstPath, const char* secondPath,
+                          SearchParameters& parameters, int centreLag, int lagCount) {
+  SamplePairSource source(firstPath, secondPath, parameters.sampleCount, centreLag, lagCount);
+  parameters.sampleCount = source.sampleCount();
+  return source.read();
 }
 
 }  // namespace kestrav

@@ -1,6 +1,7 @@
 #include "engine/search.hpp"
 
 #include "engine/errors.hpp"
+#include "engine/memory_budget.hpp"
 #include "engine/sample_loader.hpp"
 #include "engine/search_driver.hpp"
 
@@ -12,8 +13,14 @@ SearchOutcome searchRecordings(const char* firstPath, const char* secondPath,
     throw InputError("a recording path is missing");
   }
   const LagWindow window = validateSearch(parameters);
-  const SamplePair pair =
-      loadSamplePair(firstPath, secondPath, parameters, window.centreLag, window.lagCount);
+  SamplePairSource source(firstPath, secondPath, parameters.sampleCount, window.centreLag,
+                          window.lagCount);
+  parameters.sampleCount = source.sampleCount();
+  MemoryNeed need;
+  need.add("recordings", source.segmentBytes());
+  requireMemory(need, memoryAvailableBytes());
+  const SamplePair pair = source.read();
+
   std::unique_ptr<ComputeBackend> owned;
   ComputeBackend* backend = options.backendOverride;
   if (backend == nullptr) {
