@@ -36,8 +36,12 @@ int fail(std::FILE* err, const std::string& reason, int status) {
   return status;
 }
 
-int search(int argc, const char* const* argv, std::FILE* out, ComputeBackend* backendOverride) {
+int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
+           ComputeBackend* backendOverride) {
   const ProgramOptions options = readOptions(argc, argv);
+  for (const std::string& warning : options.warnings) {
+    std::fprintf(err, "kestrav: warning: %s\n", oneLine(warning).c_str());
+  }
   const SearchOutcome outcome =
       searchRecordings(options.firstPath.c_str(), options.secondPath.c_str(),
                        searchParametersOf(options), {options.backend, backendOverride});
@@ -55,7 +59,7 @@ int search(int argc, const char* const* argv, std::FILE* out, ComputeBackend* ba
 int runCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
                    ComputeBackend* backendOverride) {
   try {
-    return search(argc, argv, out, backendOverride);
+    return search(argc, argv, out, err, backendOverride);
   } catch (const SearchError& error) {
     return fail(err, error.what(), error.exitStatus());
   } catch (const std::bad_alloc&) {

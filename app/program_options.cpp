@@ -4,7 +4,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <exception>
+#include <type_traits>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -42,14 +45,64 @@ const OptionName& optionNamed(const std::string& longName) {
 
 // atoi: the longest decimal prefix after white space, 0 when there is none. A prefix beyond
 // 32 bits is reported instead of being converted with undefined behaviour.
-long long integerPrefix(const std::string& text) {
+// Where the conversion stopped: a value whose text goes on past its number is still read as
+// that number, and the caller is told so.
+bool onlyBlanksFrom(const char* end) {
+  while (*end == ' ' || (*end >= '\t' && *end <= '\r')) ++end;
+  return *end == '\0';
+}
+
+long long integerPrefix(const std::string& text, bool* whole = nullptr) {
   errno = 0;
-  const long long value = std::strtoll(text.c_str(), nullptr, 10);
+  char* end = nullptr;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (whole != nullptr) *whole = end != text.c_str() && onlyBlanksFrom(end);
   return errno == ERANGE ? (value < 0 ? LLONG_MIN : LLONG_MAX) : value;
 }
 
 // atof: the longest floating-point prefix, 0 when there is none.
-double realPrefix(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+double realPrefix(const std::string& text, bool* whole) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  *whole = end != text.c_str() && onlyBlanksFrom(end);
+  return value;
+}
+
+template <class Number>
+std::string describeNumber(Number value) {
+  char text[64];
+  if constexpr (std::is_integral_v<Number>) {
+    std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+  } else {
+    std::snprintf(text, sizeof text, "%.17g", value);
+  }
+  return text;
+}
+
+// Reads an option's text as atoi/atof do, noting a warning when only a prefix (or nothing) of
+// the text is a number.
+class NumberReader {
+ public:
+  explicit NumberReader(std::vector<std::string>& warnings) : warnings_(warnings) {}
+  long long integer(const std::string& text, const char* longName) {
+    bool whole = false;
+    const long long value = integerPrefix(text, &whole);
+    if (!whole) warn(text, longName, describeNumber(value));
+    return value;
+  }
+  double real(const std::string& text, const char* longName) {
+    bool whole = false;
+    const double value = realPrefix(text, &whole);
+    if (!whole) warn(text, longName, describeNumber(value));
+    return value;
+  }
+
+ private:
+  void warn(const std::string& text, const char* longName, const std::string& value) {
+    warnings_.push_back(optionLabel(optionNamed(longName)) + " '" + text + "' is read as " + value);
+  }
+  std::vector<std::string>& warnings_;
+};
 
 BackendKind backendNamed(const std::string& name) {
   if (name == "auto") return BackendKind::Automatic;
@@ -115,15 +168,16 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   const std::string windowText = required(parser, "rr");
   const std::string jText = required(parser, "jj");
   const std::string thresholdText = required(parser, "tt");
-  const long long sampleCount = integerPrefix(sampleCountText);
-  options.sampleRate = realPrefix(sampleRateText);
-  options.centreDelay = realPrefix(centreText);
-  options.delayWindow = realPrefix(windowText);
-  options.jValue = realPrefix(jText);
-  options.peakThreshold = realPrefix(thresholdText);
+  NumberReader numbers(options.warnings);
+  const long long sampleCount = numbers.integer(sampleCountText, "ss");
+  options.sampleRate = numbers.real(sampleRateText, "ff");
+  options.centreDelay = numbers.real(centreText, "cc");
+  options.delayWindow = numbers.real(windowText, "rr");
+  options.jValue = numbers.real(jText, "jj");
+  options.peakThreshold = numbers.real(thresholdText, "tt");
   if (parser.exists("pp")) {
     // Any non-zero prefix, however large, asks to skip the refinement.
-    options.skipRefine = integerPrefix(parser.get("pp")) != 0 ? 1 : 0;
+    options.skipRefine = numbers.integer(parser.get("pp"), "pp") != 0 ? 1 : 0;
   }
 
   if (parser.exists("backend")) options.backend = backendNamed(parser.get("backend"));

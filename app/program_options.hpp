@@ -2,6 +2,7 @@
 // The command line of the program: nine options, converted with atoi/atof semantics and
 // validated in a fixed order.
 #include <string>
+#include <vector>
 
 #include "engine/backend.hpp"
 #include "engine/search_parameters.hpp"
@@ -19,6 +20,8 @@ struct ProgramOptions {
   double peakThreshold = 0.0;
   int skipRefine = 0;  // 0 when -p is absent
   BackendKind backend = BackendKind::Automatic;  // --backend
+  // Numbers read from only a prefix of their text ("-s 12abc" is 12), said on standard error.
+  std::vector<std::string> warnings;
 };
 
 // The band the coarse search covers, fixed for the command line.

@@ -35,7 +35,7 @@ SegmentPlacement placeSegments(long long firstFileSamples, long long secondFileS
 // One recording opened for reading: its file and how many whole samples it holds.
 struct OpenRecording {
   struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
   };
   using File = std::unique_ptr<std::FILE, Closer>;
   const char* role = "";  // "first" or "second", for messages

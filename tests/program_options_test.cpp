@@ -96,6 +96,16 @@ TEST_F(ProgramOptionsTest, AtoiAndAtofTakeTheLongestPrefix) {
   }
 }
 
+TEST_F(ProgramOptionsTest, NumbersReadFromAPrefixAreNamed) {
+  EXPECT_TRUE(read(line()).warnings.empty());
+  EXPECT_TRUE(read(line({"-s", " 7 "})).warnings.empty());
+  const ProgramOptions options = read(line({"-s", "12abc", "-f", "1e6Hz", "-p", "abc"}));
+  EXPECT_EQ(options.warnings,
+            (std::vector<std::string>{"-s/--ss '12abc' is read as 12",
+                                      "-f/--ff '1e6Hz' is read as 1000000",
+                                      "-p/--pp 'abc' is read as 0"}));
+}
+
 TEST_F(ProgramOptionsTest, EverySpellingOfAValue) {
   for (const char* centre : {"-c-50", "--cc=-50", "--c=-50"}) {
     std::vector<std::string> args = line();

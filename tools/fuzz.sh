@@ -20,7 +20,7 @@ for target in option_parser_fuzz command_line_fuzz sample_loader_fuzz; do
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$findings/$target-" "$corpus" "$root/tests/fuzz/corpus/$target" \
       >"$log" 2>&1; then
-    summary=$(grep -E '^#[0-9]+ +DONE' "$log" | tail -1)
+    summary=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 || true)
     echo "$target: ${summary:-done}"
   else
     echo "$target: FINDING (see $log and $findings)"

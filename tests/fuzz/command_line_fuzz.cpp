@@ -1,8 +1,9 @@
 // The whole front end on arbitrary argument vectors, with the search on a painted lag surface:
 // argv in; the result text, the diagnostics and the status out. "@1" and "@2" stand for two
-// small recordings. Whatever the input: status 0, 1 or 2; on failure nothing on standard output
-// and exactly one "kestrav: " line on standard error; on success no diagnostics and either no
-// output or a well-formed result text of at most ten results.
+// small recordings. Whatever the input: status 0, 1 or 2; on standard error only whole lines that
+// begin "kestrav: ", of which only the last, on failure, is not a warning; on failure nothing on
+// standard output; on success either no output or a well-formed result text of at most ten
+// results.
 #include <unistd.h>
 
 #include <cstdint>
@@ -33,6 +34,22 @@ void writeRecording(const std::string& path, int samples, int seed) {
 }
 
 std::string captured(char* buffer, std::size_t size) { return std::string(buffer, size); }
+
+// Lines "kestrav: warning: ..." and, when `failed`, a last line "kestrav: <reason>".
+bool wellFormedDiagnostics(const std::string& text, bool failed) {
+  std::size_t start = 0;
+  int reasons = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) return false;
+    const std::string line = text.substr(start, end - start);
+    if (line.compare(0, 9, "kestrav: ") != 0) return false;
+    if (line.compare(0, 18, "kestrav: warning: ") != 0) ++reasons;
+    if (reasons > 0 && end + 1 != text.size()) return false;  // the reason comes last
+    start = end + 1;
+  }
+  return reasons == (failed ? 1 : 0);
+}
 
 bool wellFormedResults(const std::string& text) {
   int count = 0;
@@ -88,13 +105,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::free(errBuffer);
 
   if (status != 0 && status != 1 && status != 2) std::abort();
+  if (!wellFormedDiagnostics(errText, status != 0)) std::abort();
   if (status == 0) {
-    if (!errText.empty()) std::abort();
     if (!outText.empty() && !wellFormedResults(outText)) std::abort();
-  } else {
-    if (!outText.empty()) std::abort();
-    if (errText.compare(0, 9, "kestrav: ") != 0) std::abort();
-    if (errText.find('\n') != errText.size() - 1) std::abort();
+  } else if (!outText.empty()) {
+    std::abort();
   }
   return 0;
 }
