@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <type_traits>
@@ -123,7 +124,10 @@ std::string required(const OptionParser& parser, const char* longName) {
 void requireRegularFile(const std::string& path, const char* role) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
-    throw InputError(std::string("the ") + role + " recording '" + path + "' does not exist");
+    const int error = errno;
+    throw InputError(std::string("the ") + role + " recording '" + path + "' " +
+                     (error == ENOENT ? std::string("does not exist")
+                                      : std::string("cannot be examined: ") + std::strerror(error)));
   }
   if (!S_ISREG(status.st_mode)) {
     throw InputError(std::string("the ") + role + " recording '" + path +
