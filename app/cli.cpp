@@ -1,13 +1,22 @@
 #include "app/cli.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 
+#include "app/file_output.hpp"
+#include "app/help_text.hpp"
+#include "app/json_report.hpp"
+#include "app/plot_svg.hpp"
 #include "app/program_options.hpp"
+#include "app/progress_line.hpp"
 #include "app/report.hpp"
+#include "app/surface_csv.hpp"
 #include "engine/errors.hpp"
 #include "engine/search.hpp"
 
@@ -36,20 +45,59 @@ int fail(std::FILE* err, const std::string& reason, int status) {
   return status;
 }
 
+void write(std::FILE* out, const std::string& text) {
+  std::fputs(text.c_str(), out);
+  if (std::fflush(out) != 0) {
+    throw ResourceError(std::string("cannot write the results: ") + std::strerror(errno));
+  }
+}
+
 int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
            ComputeBackend* backendOverride) {
   const ProgramOptions options = readOptions(argc, argv);
+  if (options.help) {
+    write(out, usageText());
+    return 0;
+  }
+  if (options.version) {
+    write(out, versionText());
+    return 0;
+  }
   for (const std::string& warning : options.warnings) {
     std::fprintf(err, "kestrav: warning: %s\n", oneLine(warning).c_str());
   }
-  const SearchOutcome outcome =
-      searchRecordings(options.firstPath.c_str(), options.secondPath.c_str(),
-                       searchParametersOf(options), {options.backend, backendOverride});
-  if (outcome.results.empty()) return 0;  // the search ran and found nothing
-  const std::string text = formatResults(outcome.results);
-  std::fprintf(out, "%s", text.c_str());
-  if (std::fflush(out) != 0) {
-    throw ResourceError(std::string("cannot write the results: ") + std::strerror(errno));
+
+  const SearchParameters parameters = searchParametersOf(options);
+  SearchOptions search{options.backend, backendOverride, {}};
+  search.driver.refineAll = options.refineAll;
+  search.driver.keepSurface = !options.surfacePath.empty() || !options.plotPath.empty();
+  if (!options.plotPath.empty()) search.driver.traceHalfWidth = PlotTraceHalfWidth;
+  std::unique_ptr<ProgressLine> progress;
+  if (!options.quiet && ::isatty(::fileno(err))) {
+    const int lagCount = validateSearch(parameters).lagCount;
+    progress = std::make_unique<ProgressLine>(err, lagCount);
+    search.driver.progress = [line = progress.get()](int lagsDone) { line->update(lagsDone); };
+  }
+  const SearchOutcome outcome = searchRecordings(options.firstPath.c_str(),
+                                                 options.secondPath.c_str(), parameters, search);
+  if (progress) progress->clear();
+
+  // The files first: a failure there leaves standard output empty.
+  if (!options.surfacePath.empty()) {
+    writeFileAtomically(options.surfacePath, formatSurfaceCsv(outcome, parameters.sampleRate),
+                        "the lag surface");
+  }
+  if (!options.plotPath.empty()) {
+    writeFileAtomically(options.plotPath,
+                        renderPlotSvg(outcome, parameters,
+                                      "kestrav: " + options.firstPath + " against " +
+                                          options.secondPath),
+                        "the plot");
+  }
+  if (options.json) {
+    write(out, formatJson(outcome, parameters));
+  } else if (!outcome.results.empty()) {
+    write(out, formatResults(outcome.results));
   }
   return 0;
 }

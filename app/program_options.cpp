@@ -156,7 +156,15 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   for (const OptionName& option : Options) {
     parser.addOption(option.shortName, option.longName, 0, "", 1);
   }
+  // The long options beside the table: none of them changes a command line valid without them.
   parser.addOption("", "backend", 0, "", 1);
+  parser.addOption("h", "help", 1, "", 1);
+  parser.addOption("", "version", 1, "", 1);
+  parser.addOption("", "json", 1, "", 1);
+  parser.addOption("", "refine-all", 1, "", 1);
+  parser.addOption("", "surface", 0, "", 1);
+  parser.addOption("", "plot", 0, "", 1);
+  parser.addOption("", "quiet", 1, "", 1);
   try {
     parser.parse(argc, argv);  // positional arguments are ignored
   } catch (const std::exception& error) {
@@ -164,6 +172,20 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   }
 
   ProgramOptions options;
+  options.help = parser.exists("help");
+  options.version = parser.exists("version");
+  if (options.help || options.version) return options;
+  options.json = parser.exists("json");
+  options.refineAll = parser.exists("refine-all");
+  options.quiet = parser.exists("quiet");
+  options.surfacePath = parser.get("surface");
+  options.plotPath = parser.get("plot");
+  if (parser.exists("surface") && options.surfacePath.empty()) {
+    throw InputError("--surface needs a file name");
+  }
+  if (parser.exists("plot") && options.plotPath.empty()) {
+    throw InputError("--plot needs a file name");
+  }
   options.firstPath = required(parser, "mm");
   options.secondPath = required(parser, "aa");
   const std::string sampleCountText = required(parser, "ss");

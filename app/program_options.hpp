@@ -22,6 +22,14 @@ struct ProgramOptions {
   BackendKind backend = BackendKind::Automatic;  // --backend
   // Numbers read from only a prefix of their text ("-s 12abc" is 12), said on standard error.
   std::vector<std::string> warnings;
+
+  bool help = false;      // --help/-h: usage on standard output, nothing else
+  bool version = false;   // --version
+  bool json = false;      // --json: the results as one JSON document
+  bool refineAll = false; // --refine-all: refine every reported result
+  bool quiet = false;     // --quiet: no progress line
+  std::string surfacePath;  // --surface FILE: the coarse lag surface as CSV
+  std::string plotPath;     // --plot FILE: the lag surface and the zooms as SVG
 };
 
 // The band the coarse search covers, fixed for the command line.

@@ -3,6 +3,7 @@
 // over the delay window, and the two fine estimates of the refinement. The reference, host and
 // CUDA backends implement it side by side; the driver, peak picking, loading and front end are
 // written once against it.
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -14,6 +15,9 @@
 
 namespace kestrav {
 
+// Told, from any thread, how many lags of the window the coarse search has finished.
+using CoarseProgress = std::function<void(int lagsDone)>;
+
 // The coarse search's input: the two loaded segments and the search's physical parameters.
 struct CoarseRequest {
   std::span<const short2> first;   // sampleCount samples
@@ -22,6 +26,7 @@ struct CoarseRequest {
   int lagCount = 0;
   double sampleRate = 0.0;     // hertz
   double frequencySpan = 0.0;  // hertz; fixes the decimation
+  CoarseProgress progress;     // optional; called now and then with the lags done so far
 };
 
 // One fine estimate's input: the first segment and the second segment's samples from the
@@ -70,6 +75,11 @@ enum class BackendKind { Automatic, Reference, Host, Cuda };
 std::unique_ptr<ComputeBackend> makeReferenceBackend();
 // The host backend on FFTW.
 std::unique_ptr<ComputeBackend> makeHostBackend();
+// The backends compiled into this build ("reference, host" or "reference, host, cuda").
+std::string compiledBackends();
+// The GPU the CUDA backend would use, or why there is none.
+std::string gpuDescription();
+
 // The backend of the given kind. Automatic picks the CUDA backend when a usable device is
 // present and the host backend otherwise. Throws InputError when a kind is not available.
 std::unique_ptr<ComputeBackend> makeBackend(BackendKind kind);

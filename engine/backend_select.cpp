@@ -3,6 +3,10 @@
 
 namespace kestrav {
 
+std::string compiledBackends() { return "reference, host"; }
+
+std::string gpuDescription() { return "none (built without CUDA)"; }
+
 std::unique_ptr<ComputeBackend> makeBackend(BackendKind kind) {
   switch (kind) {
     case BackendKind::Reference:

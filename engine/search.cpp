@@ -1,9 +1,10 @@
 #include "engine/search.hpp"
 
+#include <chrono>
+
 #include "engine/errors.hpp"
 #include "engine/memory_budget.hpp"
 #include "engine/sample_loader.hpp"
-#include "engine/search_driver.hpp"
 
 namespace kestrav {
 
@@ -12,6 +13,7 @@ SearchOutcome searchRecordings(const char* firstPath, const char* secondPath,
   if (firstPath == nullptr || secondPath == nullptr) {
     throw InputError("a recording path is missing");
   }
+  const auto started = std::chrono::steady_clock::now();
   const LagWindow window = validateSearch(parameters);
   SamplePairSource source(firstPath, secondPath, parameters.sampleCount, window.centreLag,
                           window.lagCount);
@@ -32,9 +34,16 @@ SearchOutcome searchRecordings(const char* firstPath, const char* secondPath,
   outcome.sampleCount = parameters.sampleCount;
   outcome.window = window;
   outcome.backendName = backend->name();
-  for (const SearchCandidate& candidate : runSearch(pair, parameters, window, *backend)) {
+  outcome.loadSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  SearchRun run = runSearch(pair, parameters, window, *backend, options.driver);
+  for (const SearchCandidate& candidate : run.candidates) {
     outcome.results.push_back({candidate.delay, candidate.frequencyOffset, candidate.level});
   }
+  outcome.candidates = std::move(run.candidates);
+  outcome.surface = std::move(run.surface);
+  outcome.sizes = run.sizes;
+  outcome.times = run.times;
   return outcome;
 }
 

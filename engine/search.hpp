@@ -5,6 +5,7 @@
 
 #include "engine/backend.hpp"
 #include "engine/kestrav.h"
+#include "engine/search_driver.hpp"
 #include "engine/search_parameters.hpp"
 
 namespace kestrav {
@@ -13,13 +14,19 @@ struct SearchOptions {
   BackendKind backend = BackendKind::Automatic;
   // A backend supplied by the caller (tests, fuzzing) in place of the one `backend` names.
   ComputeBackend* backendOverride = nullptr;
+  DriverOptions driver;
 };
 
 struct SearchOutcome {
-  std::vector<SearchResult> results;  // at most MaxResults, strongest first
-  int sampleCount = 0;                // the effective sample count after loading
+  std::vector<SearchResult> results;         // at most MaxResults, strongest first
+  std::vector<SearchCandidate> candidates;   // the same results with their lag and refinement
+  std::vector<LagCell> surface;              // every lag's cell, when asked for
+  int sampleCount = 0;                       // the effective sample count after loading
   LagWindow window;
+  CoarseSizes sizes;
   std::string backendName;
+  double loadSeconds = 0.0;
+  StageTimes times;
 };
 
 // Throws InputError (the parameters or recordings cannot be used) or ResourceError.

@@ -1,11 +1,11 @@
 #include "engine/search_driver.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "engine/kestrav.h"
 #include "engine/peak_picking.hpp"
-#include "tdc/coarse_search.hpp"
 
 namespace kestrav {
 namespace {
@@ -16,31 +16,47 @@ bool strongerThan(const SearchCandidate& a, const SearchCandidate& b) {
   return std::isnan(b.level) || a.level > b.level;
 }
 
+class Stopwatch {
+ public:
+  double lap() {
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+    return seconds;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
 }  // namespace
 
 void refineCandidate(SearchCandidate& candidate, const short2* first, const short2* second, int n,
-                     double sampleRate, ComputeBackend& backend) {
+                     double sampleRate, int traceHalfWidth, ComputeBackend& backend) {
   FineRequest request;
   request.first = first;
   request.second = second + candidate.lagIndex;
   request.sampleCount = n;
   request.sampleRate = sampleRate;
   request.frequencyOffset = candidate.frequencyOffset;
-  const Refinement refinement = backend.refine(request);
-  candidate.frequencyOffset += refinement.frequency.correction;
-  candidate.delay += refinement.delay.correction;
+  request.traceHalfWidth = traceHalfWidth;
+  candidate.refinement = backend.refine(request);
+  candidate.frequencyOffset += candidate.refinement.frequency.correction;
+  candidate.delay += candidate.refinement.delay.correction;
+  candidate.refined = true;
 }
 
-std::vector<SearchCandidate> runSearch(const SamplePair& pair, const SearchParameters& parameters,
-                                       const LagWindow& window, ComputeBackend& backend) {
+SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
+                    const LagWindow& window, ComputeBackend& backend,
+                    const DriverOptions& options) {
   const int n = parameters.sampleCount;
-  std::vector<SearchCandidate> candidates;
+  SearchRun run;
+  run.sizes =
+      deriveCoarseSizes(n, parameters.sampleRate, window.lagCount, parameters.frequencySpan);
   // Fewer samples than one decimation run: no lag can be evaluated.
-  if (deriveCoarseSizes(n, parameters.sampleRate, window.lagCount, parameters.frequencySpan)
-          .decimatedLength == 0) {
-    return candidates;
-  }
+  if (run.sizes.decimatedLength == 0) return run;
 
+  Stopwatch stopwatch;
   std::vector<LagCell> cells(static_cast<std::size_t>(window.lagCount));
   CoarseRequest request;
   request.first = pair.first;
@@ -49,26 +65,37 @@ std::vector<SearchCandidate> runSearch(const SamplePair& pair, const SearchParam
   request.lagCount = window.lagCount;
   request.sampleRate = parameters.sampleRate;
   request.frequencySpan = parameters.frequencySpan;
+  request.progress = options.progress;
   backend.coarseSearch(request, cells);
+  run.times.coarseSearch = stopwatch.lap();
 
   std::vector<int> peaks;
   pickPeaks(cells, peaks, parameters.peakThreshold, PeakGap);
+  std::vector<SearchCandidate>& candidates = run.candidates;
   for (const int k : peaks) {
     const LagCell& cell = cells[static_cast<std::size_t>(k)];
     const double delay = static_cast<double>(window.firstLag + k) / parameters.sampleRate;
     // Comparisons with a value that is not a number are false: such a peak passes.
     if (parameters.minAbsDelay > std::fabs(delay)) continue;
     if (parameters.minAbsFrequency > std::fabs(cell.frequencyOffset)) continue;
-    candidates.push_back({k, delay, cell.frequencyOffset, cell.level});
+    candidates.push_back({k, delay, cell.frequencyOffset, cell.level, false, {}});
   }
   // Stable, so that equal levels keep their lag order on every backend.
   std::stable_sort(candidates.begin(), candidates.end(), strongerThan);
-  if (parameters.refine && !candidates.empty() && n >= MinRefineSamples) {
-    refineCandidate(candidates.front(), pair.first.data(), pair.second.data(), n,
-                    parameters.sampleRate, backend);
-  }
   if (candidates.size() > MaxResults) candidates.resize(MaxResults);
-  return candidates;
+  run.times.peakPicking = stopwatch.lap();
+
+  if (parameters.refine && n >= MinRefineSamples) {
+    // Each refinement is independent; the order stays that of the coarse levels.
+    const std::size_t refined = options.refineAll ? candidates.size() : std::min<std::size_t>(1, candidates.size());
+    for (std::size_t c = 0; c < refined; ++c) {
+      refineCandidate(candidates[c], pair.first.data(), pair.second.data(), n,
+                      parameters.sampleRate, options.traceHalfWidth, backend);
+    }
+  }
+  run.times.refinement = stopwatch.lap();
+  if (options.keepSurface) run.surface = std::move(cells);
+  return run;
 }
 
 }  // namespace kestrav

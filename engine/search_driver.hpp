@@ -1,12 +1,14 @@
 #pragma once
 // The body of one search: the coarse surface, its peaks, gated and ranked candidates, and the
-// refinement of the best one.
+// refinement of the best one (or of every one reported, on request).
+#include <functional>
 #include <span>
 #include <vector>
 
 #include "engine/backend.hpp"
 #include "engine/sample_loader.hpp"
 #include "engine/search_parameters.hpp"
+#include "tdc/coarse_search.hpp"
 
 namespace kestrav {
 
@@ -15,19 +17,42 @@ struct SearchCandidate {
   double delay = 0.0;            // seconds
   double frequencyOffset = 0.0;  // hertz
   double level = 0.0;            // decibels; never changed by refinement
+  bool refined = false;
+  Refinement refinement;  // the corrections applied, when refined
 };
 
 // Refinement needs whole blocks of 2048 samples; below that the coarse values stand.
 inline constexpr int MinRefineSamples = 2048;
 
-// Corrects the candidate's frequency offset and then, at the corrected frequency, its delay.
-// `first` holds n samples, `second` the second segment from the candidate's lag on.
-void refineCandidate(SearchCandidate& candidate, const short2* first, const short2* second, int n,
-                     double sampleRate, ComputeBackend& backend);
+struct DriverOptions {
+  bool refineAll = false;   // refine every reported candidate, not only the best
+  int traceHalfWidth = 0;   // zoom points kept each side of each refined maximum
+  bool keepSurface = false;  // return the coarse lag cells
+  CoarseProgress progress;  // told of the coarse search's progress, when set
+};
 
-// Runs the search on the loaded pair (parameters.sampleCount already lowered) and returns at most
-// MaxResults candidates by descending level; the best one refined when parameters.refine is set.
-std::vector<SearchCandidate> runSearch(const SamplePair& pair, const SearchParameters& parameters,
-                                       const LagWindow& window, ComputeBackend& backend);
+// Seconds spent in each stage of the search.
+struct StageTimes {
+  double coarseSearch = 0.0;
+  double peakPicking = 0.0;
+  double refinement = 0.0;
+};
+
+struct SearchRun {
+  std::vector<SearchCandidate> candidates;  // at most MaxResults, by descending level
+  std::vector<LagCell> surface;             // every lag's cell, when kept
+  CoarseSizes sizes;
+  StageTimes times;
+};
+
+// Corrects the candidate's frequency offset and then, at the corrected frequency, its delay.
+// `first` holds n samples, `second` the second segment from lag index 0 on.
+void refineCandidate(SearchCandidate& candidate, const short2* first, const short2* second, int n,
+                     double sampleRate, int traceHalfWidth, ComputeBackend& backend);
+
+// Runs the search on the loaded pair (parameters.sampleCount already lowered).
+SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
+                    const LagWindow& window, ComputeBackend& backend,
+                    const DriverOptions& options = {});
 
 }  // namespace kestrav

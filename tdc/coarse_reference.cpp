@@ -37,6 +37,7 @@ void coarseSearchReference(const CoarseRequest& request, std::span<LagCell> cell
     fftwf_execute(plan.get());
     cells[static_cast<std::size_t>(lag)] =
         evaluateSpectrum(rowValues, lag, sizes.decimatedRate);
+    if (request.progress) request.progress(lag + 1);
   }
 }
 

@@ -65,8 +65,10 @@ TEST(RefinementAccuracy, WithinThreeNanosecondsAndTwoMillihertz) {
     parameters.frequencySpan = 16384.0;
     parameters.peakThreshold = 15.0;
     parameters.refine = true;
+    SearchOptions options;
+    options.backend = BackendKind::Host;
     const SearchOutcome outcome =
-        searchRecordings(first.c_str(), second.c_str(), parameters, {BackendKind::Host});
+        searchRecordings(first.c_str(), second.c_str(), parameters, options);
     ASSERT_FALSE(outcome.results.empty());
     const double delayError = outcome.results[0].delay - c.delayUs * 1e-6;
     const double frequencyError = outcome.results[0].frequencyOffset - c.offsetHz;

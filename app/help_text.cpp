@@ -1,0 +1,64 @@
+#include "app/help_text.hpp"
+
+#include "engine/backend.hpp"
+
+#ifndef KESTRAV_VERSION
+#define KESTRAV_VERSION "unknown"
+#endif
+#ifndef KESTRAV_BUILD_TYPE
+#define KESTRAV_BUILD_TYPE "unknown"
+#endif
+
+namespace kestrav {
+
+std::string usageText() {
+  return R"(usage: kestrav -m FIRST -a SECOND -s SAMPLES -f RATE -c CENTRE -r WIDTH -j J -t THRESHOLD [-p N]
+               [--backend=auto|host|cuda|reference] [--json] [--refine-all]
+               [--surface FILE.csv] [--plot FILE.svg] [--quiet]
+
+Measures the delay and the frequency offset of the second recording against the first.
+
+Required:
+  -m, --mm PATH        the first recording: headerless little-endian int16 I/Q samples
+  -a, --aa PATH        the second recording, same format and sample rate
+  -s, --ss SAMPLES     samples of the first recording to correlate (lowered to what both hold)
+  -f, --ff HZ          sample rate of both recordings, hertz
+  -c, --cc US          centre of the delay window, microseconds (may be 0 or negative)
+  -r, --rr US          total width of the delay window, microseconds (> 0)
+  -j, --jj VALUE       read and checked, not used
+  -t, --tt DB          peak threshold, decibels of the coarse level (> 0)
+Optional:
+  -p, --pp N           non-zero: do not refine the best result
+  --backend=KIND       auto (the GPU when one is usable, else the host), host, cuda, or
+                       reference (plain loops, slow: for checking)
+  --json               the results as one JSON document instead of the compact text
+  --refine-all         refine every reported result, not only the best
+  --surface FILE       write the coarse lag surface as CSV (lag_index, delay_us,
+                       frequency_offset_hz, level_db), one row per lag
+  --plot FILE          write an SVG picture of the lag surface and the fine zooms
+  --quiet              no progress line on a terminal
+  -h, --help           this text;  --version: version, build and backends
+
+Output (standard output, no newline): COUNT:DELAY_US*OFFSET_HZ*LEVEL_DB+... strongest first, at
+most ten, three decimals each; nothing when no result passes the threshold. The delay is positive
+when the signal occurs later in the second recording, the offset positive when the second
+recording is higher in frequency. Only the best result is refined unless --refine-all.
+
+Exit status: 0 the search ran (with or without results); 2 the command line or a recording
+cannot be used; 1 the machine could not do the work (memory, GPU, output). Diagnostics go to
+standard error, one line each, beginning "kestrav: ".
+
+Example:
+  kestrav-synth --first=a.iq --second=b.iq --delay-us=123.4567 --offset-hz=-1234.5678
+  kestrav -m a.iq -a b.iq -s 262144 -f 1000000 -c 0 -r 311 -j 0 -t 15
+)";
+}
+
+std::string versionText() {
+  std::string text = "kestrav " KESTRAV_VERSION " (" KESTRAV_BUILD_TYPE " build)\n";
+  text += "backends: " + compiledBackends() + "\n";
+  text += "GPU: " + gpuDescription() + "\n";
+  return text;
+}
+
+}  // namespace kestrav

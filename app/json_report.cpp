@@ -1,0 +1,57 @@
+#include "app/json_report.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace kestrav {
+
+std::string formatJson(const SearchOutcome& outcome, const SearchParameters& parameters) {
+  using nlohmann::json;
+  json results = json::array();
+  for (const SearchCandidate& candidate : outcome.candidates) {
+    json result{{"delay_s", candidate.delay},
+                {"delay_us", candidate.delay * 1e6},
+                {"frequency_offset_hz", candidate.frequencyOffset},
+                {"level_db", candidate.level},
+                {"refined", candidate.refined},
+                {"lag_index", candidate.lagIndex}};
+    if (candidate.refined) {
+      const Refinement& refinement = candidate.refinement;
+      result["fine_frequency"] = {{"correction_hz", refinement.frequency.correction},
+                                  {"zoom_points", refinement.frequency.zoomPoints},
+                                  {"zoom_index", refinement.frequency.zoomIndex},
+                                  {"grid_step_hz", refinement.frequency.gridStep}};
+      result["fine_delay"] = {{"correction_s", refinement.delay.correction},
+                              {"zoom_points", refinement.delay.zoomPoints},
+                              {"zoom_index", refinement.delay.zoomIndex},
+                              {"grid_step_s", refinement.delay.gridStep}};
+    }
+    results.push_back(std::move(result));
+  }
+  const LagWindow& window = outcome.window;
+  const double rate = parameters.sampleRate;
+  json document{
+      {"results", std::move(results)},
+      {"sample_count", outcome.sampleCount},
+      {"sample_rate_hz", rate},
+      {"lag_window",
+       {{"centre_lag", window.centreLag},
+        {"lag_count", window.lagCount},
+        {"first_lag", window.firstLag},
+        {"first_delay_s", window.firstLag / rate},
+        {"last_delay_s", (static_cast<double>(window.firstLag) + window.lagCount - 1) / rate}}},
+      {"peak_threshold_db", parameters.peakThreshold},
+      {"decimation", outcome.sizes.decimation},
+      {"decimated_rate_hz", outcome.sizes.decimatedRate},
+      {"decimated_length", outcome.sizes.decimatedLength},
+      {"fft_length", outcome.sizes.fftLength},
+      {"backend", outcome.backendName},
+      {"timings_s",
+       {{"load", outcome.loadSeconds},
+        {"coarse_search", outcome.times.coarseSearch},
+        {"peak_picking", outcome.times.peakPicking},
+        {"refinement", outcome.times.refinement}}},
+  };
+  return document.dump(2) + "\n";
+}
+
+}  // namespace kestrav
