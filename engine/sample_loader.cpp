@@ -1,91 +1,38 @@
 #include "engine/sample_loader.hpp"
 
 #include <algorithm>
-#include <bit>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
 #include <new>
 #include <string>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine/errors.hpp"
 
 namespace kestrav {
 namespace {
 
-static_assert(std::endian::native == std::endian::little,
-              "recordings are little-endian and read as they are stored");
-
-using Recording = OpenRecording;
-
-std::string quoted(const char* path) { return std::string("'") + path + "'"; }
-
-Recording openRecording(const char* role, const char* path) {
-  // Opened without blocking, so that a FIFO named as a recording is refused instead of waiting
-  // for a writer; only regular files have a size to place the segments by.
-  const int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) {
-    throw InputError(std::string("cannot open the ") + role + " recording " + quoted(path) +
-                     ": " + std::strerror(errno));
-  }
-  struct stat status {};
-  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(descriptor);
-    throw InputError(std::string("the ") + role + " recording " + quoted(path) +
-                     " is not a regular file");
-  }
-  Recording recording{role, path, Recording::File(::fdopen(descriptor, "rb"))};
-  if (!recording.file) {
-    ::close(descriptor);
-    throw InputError(std::string("cannot open the ") + role + " recording " + quoted(path) +
-                     ": " + std::strerror(errno));
-  }
-  // Sizes and positions are 64-bit: recordings of several GiB are ordinary.
-  if (fseeko(recording.file.get(), 0, SEEK_END) != 0) {
-    throw InputError(std::string("cannot find the size of the ") + role + " recording " +
-                     quoted(path) + ": " + std::strerror(errno));
-  }
-  const off_t bytes = ftello(recording.file.get());
-  if (bytes < 0) {
-    throw InputError(std::string("cannot find the size of the ") + role + " recording " +
-                     quoted(path) + ": " + std::strerror(errno));
-  }
-  recording.samples = static_cast<long long>(bytes) / BytesPerSample;
-  return recording;
-}
-
-std::vector<short2> allocateSegment(const char* role, long long samples) {
+template <class Sample>
+std::vector<Sample> allocateSegment(const char* role, long long samples) {
   try {
-    return std::vector<short2>(static_cast<std::size_t>(samples));
+    return std::vector<Sample>(static_cast<std::size_t>(samples));
   } catch (const std::bad_alloc&) {
-    throw ResourceError(std::string("cannot allocate ") + std::to_string(samples * BytesPerSample) +
+    throw ResourceError("cannot allocate " + std::to_string(samples * sizeof(Sample)) +
                         " bytes for the " + role + " recording's segment");
   }
 }
 
-void readSegment(Recording& recording, long long start, std::vector<short2>& segment) {
-  std::FILE* file = recording.file.get();
-  const bool placed = fseeko(file, static_cast<off_t>(start * BytesPerSample), SEEK_SET) == 0;
-  const std::size_t got =
-      placed ? std::fread(segment.data(), BytesPerSample, segment.size(), file) : 0;
-  if (got != segment.size()) {
-    throw InputError(std::string("reading the ") + recording.role + " recording " +
-                     quoted(recording.path.c_str()) + " came up short: " + std::to_string(got) + " of " +
-                     std::to_string(segment.size()) + " samples from sample " +
-                     std::to_string(start) + (std::ferror(file) ? " (read error)" : "") +
-                     "; was the file changed while it was read?");
-  }
+std::string tooShort(const char* role, const SampleSource& source, long long needed) {
+  return "the " + std::string(role) + " recording " + source.label() + " holds " +
+         std::to_string(source.samples()) + " samples; the delay window needs at least " +
+         std::to_string(needed);
 }
 
-std::string tooShort(const Recording& recording, long long needed) {
-  return "the " + std::string(recording.role) + " recording " + quoted(recording.path.c_str()) +
-         " holds " + std::to_string(recording.samples) + " samples; the delay window needs at least " +
-         std::to_string(needed);
+template <class Sample>
+void readSegments(SampleSource& first, SampleSource& second, const SegmentPlacement& placement,
+                  int count, int lagCount, std::vector<Sample>& firstOut,
+                  std::vector<Sample>& secondOut) {
+  firstOut = allocateSegment<Sample>("first", count);
+  first.read(placement.firstStart, firstOut.size(), firstOut.data());
+  secondOut = allocateSegment<Sample>("second", static_cast<long long>(count) + lagCount);
+  second.read(placement.secondStart, secondOut.size(), secondOut.data());
 }
 
 }  // namespace
@@ -101,34 +48,47 @@ SegmentPlacement placeSegments(long long firstFileSamples, long long secondFileS
   return placement;
 }
 
-SamplePairSource::SamplePairSource(const char* firstPath, const char* secondPath, int sampleCount,
+SamplePairSource::SamplePairSource(std::unique_ptr<SampleSource> first,
+                                   std::unique_ptr<SampleSource> second, int sampleCount,
                                    int centreLag, int lagCount)
-    : lagCount_(lagCount) {
+    : first_(std::move(first)), second_(std::move(second)), lagCount_(lagCount) {
   if (sampleCount < 0 || lagCount < 0) {
     throw InputError("the sample count and the lag count must not be negative");
   }
-  first_ = openRecording("first", firstPath);
-  second_ = openRecording("second", secondPath);
-  placement_ = placeSegments(first_.samples, second_.samples, centreLag, lagCount);
-  if (placement_.firstAvailable < 0) throw InputError(tooShort(first_, placement_.firstStart));
+  placement_ = placeSegments(first_->samples(), second_->samples(), centreLag, lagCount);
+  if (placement_.firstAvailable < 0) {
+    throw InputError(tooShort("first", *first_, placement_.firstStart));
+  }
   if (placement_.secondAvailable < 0) {
-    throw InputError(tooShort(second_, placement_.secondStart + lagCount));
+    throw InputError(
+        tooShort("second", *second_, placement_.secondStart + lagCount));
   }
   sampleCount_ = static_cast<int>(std::min<long long>(
       {sampleCount, placement_.firstAvailable, placement_.secondAvailable}));
+  floatSamples_ = !fitsInt16(first_->format()) || !fitsInt16(second_->format());
 }
 
+SamplePairSource::SamplePairSource(const char* firstPath, const char* secondPath,
+                                   int sampleCount, int centreLag, int lagCount)
+    : SamplePairSource(openSampleFile(firstPath, SampleFormat::Ci16, "first"),
+                       openSampleFile(secondPath, SampleFormat::Ci16, "second"), sampleCount,
+                       centreLag, lagCount) {}
+
 std::uint64_t SamplePairSource::segmentBytes() const {
+  const std::uint64_t bytesPerValue = floatSamples_ ? sizeof(float2) : sizeof(short2);
   return (2 * static_cast<std::uint64_t>(sampleCount_) + static_cast<std::uint64_t>(lagCount_)) *
-         BytesPerSample;
+         bytesPerValue;
 }
 
 SamplePair SamplePairSource::read() {
   SamplePair pair;
-  pair.first = allocateSegment("first", sampleCount_);
-  readSegment(first_, placement_.firstStart, pair.first);
-  pair.second = allocateSegment("second", static_cast<long long>(sampleCount_) + lagCount_);
-  readSegment(second_, placement_.secondStart, pair.second);
+  pair.floatSamples = floatSamples_;
+  if (floatSamples_) {
+    readSegments(*first_, *second_, placement_, sampleCount_, lagCount_, pair.firstFloat,
+                 pair.secondFloat);
+  } else {
+    readSegments(*first_, *second_, placement_, sampleCount_, lagCount_, pair.first, pair.second);
+  }
   return pair;
 }
 

@@ -13,10 +13,26 @@ SearchOutcome searchRecordings(const char* firstPath, const char* secondPath,
   if (firstPath == nullptr || secondPath == nullptr) {
     throw InputError("a recording path is missing");
   }
+  return searchRecordings(RecordingFile{firstPath, SampleFormat::Ci16},
+                          RecordingFile{secondPath, SampleFormat::Ci16}, parameters, options);
+}
+
+SearchOutcome searchRecordings(const RecordingFile& first, const RecordingFile& second,
+                               SearchParameters parameters, const SearchOptions& options) {
+  // The parameters are checked before any file is opened.
+  validateSearch(parameters);
+  return searchSources(openSampleFile(first.path, first.format, "first"),
+                       openSampleFile(second.path, second.format, "second"), parameters,
+                       options);
+}
+
+SearchOutcome searchSources(std::unique_ptr<SampleSource> first,
+                            std::unique_ptr<SampleSource> second, SearchParameters parameters,
+                            const SearchOptions& options) {
   const auto started = std::chrono::steady_clock::now();
   const LagWindow window = validateSearch(parameters);
-  SamplePairSource source(firstPath, secondPath, parameters.sampleCount, window.centreLag,
-                          window.lagCount);
+  SamplePairSource source(std::move(first), std::move(second), parameters.sampleCount,
+                          window.centreLag, window.lagCount);
   parameters.sampleCount = source.sampleCount();
   MemoryNeed need;
   need.add("recordings", source.segmentBytes());

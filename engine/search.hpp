@@ -5,6 +5,7 @@
 
 #include "engine/backend.hpp"
 #include "engine/kestrav.h"
+#include "engine/sample_source.hpp"
 #include "engine/search_driver.hpp"
 #include "engine/search_parameters.hpp"
 
@@ -29,8 +30,22 @@ struct SearchOutcome {
   StageTimes times;
 };
 
-// Throws InputError (the parameters or recordings cannot be used) or ResourceError.
+// A recording file and the format of its samples.
+struct RecordingFile {
+  std::string path;
+  SampleFormat format = SampleFormat::Ci16;
+};
+
+// Each throws InputError (the parameters or recordings cannot be used) or ResourceError.
+// Two headerless int16 files:
 SearchOutcome searchRecordings(const char* firstPath, const char* secondPath,
                                SearchParameters parameters, const SearchOptions& options);
+// Two files of any sample format:
+SearchOutcome searchRecordings(const RecordingFile& first, const RecordingFile& second,
+                               SearchParameters parameters, const SearchOptions& options);
+// Two recordings from any source (files, buffers in memory):
+SearchOutcome searchSources(std::unique_ptr<SampleSource> first,
+                            std::unique_ptr<SampleSource> second, SearchParameters parameters,
+                            const SearchOptions& options);
 
 }  // namespace kestrav

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "engine/errors.hpp"
 #include "engine/kestrav.h"
 #include "engine/peak_picking.hpp"
 
@@ -50,6 +51,9 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
                     const LagWindow& window, ComputeBackend& backend,
                     const DriverOptions& options) {
   const int n = parameters.sampleCount;
+  if (pair.floatSamples) {
+    throw InputError("float32 (cf32) recordings are not searched by this build yet");
+  }
   SearchRun run;
   run.sizes =
       deriveCoarseSizes(n, parameters.sampleRate, window.lagCount, parameters.frequencySpan);
