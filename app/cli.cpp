@@ -78,8 +78,8 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
     progress = std::make_unique<ProgressLine>(err, lagCount);
     search.driver.progress = [line = progress.get()](int lagsDone) { line->update(lagsDone); };
   }
-  const SearchOutcome outcome = searchRecordings(options.firstPath.c_str(),
-                                                 options.secondPath.c_str(), parameters, search);
+  const SearchOutcome outcome =
+      searchRecordings(options.firstRecording, options.secondRecording, parameters, search);
   if (progress) progress->clear();
 
   // The files first: a failure there leaves standard output empty.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -14,6 +15,7 @@
 
 #include "app/option_parser.hpp"
 #include "engine/errors.hpp"
+#include "engine/sigmf.hpp"
 
 namespace kestrav {
 namespace {
@@ -135,6 +137,46 @@ void requireRegularFile(const std::string& path, const char* role) {
   }
 }
 
+// A recording as the command line names it: a plain file of the --format's samples, or a SigMF
+// recording by its metadata or data file, whose datatype must agree with --format if given.
+RecordingFile resolveRecording(const std::string& path, const char* role,
+                               const std::optional<SampleFormat>& format, double* sigmfRate) {
+  if (!isSigmfPath(path)) {
+    requireRegularFile(path, role);
+    return {path, format.value_or(SampleFormat::Ci16)};
+  }
+  const SigmfRecording sigmf = readSigmf(path, role);
+  requireRegularFile(sigmf.dataPath, role);
+  if (format && *format != sigmf.format) {
+    throw InputError(std::string("--format ") + formatName(*format) + " disagrees with the " +
+                     role + " recording's metadata, which gives " + formatName(sigmf.format));
+  }
+  *sigmfRate = sigmf.sampleRate;
+  return {sigmf.dataPath, sigmf.format};
+}
+
+std::string hertz(double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.17g Hz", value);
+  return text;
+}
+
+// The sample rate of -f and of the SigMF metadata (0 where a recording has none): they must agree.
+void reconcileRates(double& sampleRate, bool rateGiven, const std::string& rateText,
+                    double firstRate, double secondRate) {
+  if (firstRate > 0.0 && secondRate > 0.0 && firstRate != secondRate) {
+    throw InputError("the two recordings' sample rates differ: " + hertz(firstRate) + " and " +
+                     hertz(secondRate));
+  }
+  const double metadataRate = firstRate > 0.0 ? firstRate : secondRate;
+  if (rateGiven && metadataRate > 0.0 && sampleRate != metadataRate) {
+    throw InputError("-f/--ff '" + rateText + "' disagrees with the sample rate " +
+                     hertz(metadataRate) + " of the " + (firstRate > 0.0 ? "first" : "second") +
+                     " recording's metadata");
+  }
+  if (!rateGiven) sampleRate = metadataRate;
+}
+
 void requireFinite(double value, const char* longName, const std::string& text) {
   if (!std::isfinite(value)) {
     throw InputError(optionLabel(optionNamed(longName)) + " '" + text +
@@ -165,6 +207,7 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   parser.addOption("", "surface", 0, "", 1);
   parser.addOption("", "plot", 0, "", 1);
   parser.addOption("", "quiet", 1, "", 1);
+  parser.addOption("", "format", 0, "", 1);
   try {
     parser.parse(argc, argv);  // positional arguments are ignored
   } catch (const std::exception& error) {
@@ -189,14 +232,17 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   options.firstPath = required(parser, "mm");
   options.secondPath = required(parser, "aa");
   const std::string sampleCountText = required(parser, "ss");
-  const std::string sampleRateText = required(parser, "ff");
+  // A SigMF recording carries its sample rate, so -f may then be left out.
+  const bool sigmfNamed = isSigmfPath(options.firstPath) || isSigmfPath(options.secondPath);
+  const bool rateGiven = !sigmfNamed || parser.exists("ff");
+  const std::string sampleRateText = rateGiven ? required(parser, "ff") : std::string();
   const std::string centreText = required(parser, "cc");
   const std::string windowText = required(parser, "rr");
   const std::string jText = required(parser, "jj");
   const std::string thresholdText = required(parser, "tt");
   NumberReader numbers(options.warnings);
   const long long sampleCount = numbers.integer(sampleCountText, "ss");
-  options.sampleRate = numbers.real(sampleRateText, "ff");
+  if (rateGiven) options.sampleRate = numbers.real(sampleRateText, "ff");
   options.centreDelay = numbers.real(centreText, "cc");
   options.delayWindow = numbers.real(windowText, "rr");
   options.jValue = numbers.real(jText, "jj");
@@ -207,17 +253,30 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   }
 
   if (parser.exists("backend")) options.backend = backendNamed(parser.get("backend"));
+  std::optional<SampleFormat> format;
+  if (parser.exists("format")) {
+    format = formatNamed(parser.get("format"));
+    if (!format) {
+      throw InputError("--format '" + parser.get("format") +
+                       "' is not one of ci16, cf32, ci8, cu8");
+    }
+  }
 
-  requireRegularFile(options.firstPath, "first");
-  requireRegularFile(options.secondPath, "second");
+  double firstRate = 0.0;
+  double secondRate = 0.0;
+  options.firstRecording = resolveRecording(options.firstPath, "first", format, &firstRate);
+  options.secondRecording = resolveRecording(options.secondPath, "second", format, &secondRate);
   if (sampleCount > INT_MAX) {
     throw InputError("-s/--ss (the sample count) '" + sampleCountText +
                      "' is beyond the supported 2147483647 samples");
   }
   requirePositive(static_cast<double>(sampleCount), "ss", sampleCountText);
   options.sampleCount = static_cast<int>(sampleCount);
-  requireFinite(options.sampleRate, "ff", sampleRateText);
-  requirePositive(options.sampleRate, "ff", sampleRateText);
+  if (rateGiven) {
+    requireFinite(options.sampleRate, "ff", sampleRateText);
+    requirePositive(options.sampleRate, "ff", sampleRateText);
+  }
+  reconcileRates(options.sampleRate, rateGiven, sampleRateText, firstRate, secondRate);
   requireFinite(options.centreDelay, "cc", centreText);
   requireFinite(options.delayWindow, "rr", windowText);
   requirePositive(options.delayWindow, "rr", windowText);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/backend.hpp"
+#include "engine/search.hpp"
 #include "engine/search_parameters.hpp"
 
 namespace kestrav {
@@ -30,6 +31,11 @@ struct ProgramOptions {
   bool quiet = false;     // --quiet: no progress line
   std::string surfacePath;  // --surface FILE: the coarse lag surface as CSV
   std::string plotPath;     // --plot FILE: the lag surface and the zooms as SVG
+
+  // The files to read and their sample formats: the paths as given with --format (ci16 by
+  // default), or for a SigMF recording its data file and the datatype of its metadata.
+  RecordingFile firstRecording;
+  RecordingFile secondRecording;
 };
 
 // The band the coarse search covers, fixed for the command line.

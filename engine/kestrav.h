@@ -4,6 +4,7 @@
 #define KESTRAV_H
 
 #include <stdbool.h>
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -34,6 +35,33 @@ KESTRAV_API bool Kestrav(SearchResult* results, int* resultCount, const char* fi
                          double centreDelay, double delayWindow, double frequencySpan,
                          double minAbsDelay, double minAbsFrequency, double peakThreshold,
                          bool refine);
+
+/* The sample types of caller-supplied buffers: complex pairs, in-phase first. */
+enum KestravSampleType {
+  KestravInt16 = 0,  /* int16 pairs, as in the recording files */
+  KestravFloat32 = 1 /* float32 pairs */
+};
+
+/* What KestravSearchSamples returns. */
+enum KestravStatus {
+  KestravOk = 0,
+  KestravResourceError = 1, /* memory or another resource of the machine ran out */
+  KestravInputError = 2     /* an argument or the samples cannot be used */
+};
+
+/* The same search over recordings held in memory: firstCount and secondCount samples of the
+ * given type (the whole recordings, placed by the window exactly as files are), the same nine
+ * parameters and the same result records. Returns KestravOk with the results written, or a
+ * status with a one-line reason in message (at most messageSize bytes, always terminated; message
+ * may be NULL), leaving results and *resultCount untouched. */
+KESTRAV_API int KestravSearchSamples(SearchResult* results, int* resultCount,
+                                     const void* firstSamples, long long firstCount,
+                                     const void* secondSamples, long long secondCount,
+                                     int sampleType, int sampleCount, double sampleRate,
+                                     double centreDelay, double delayWindow, double frequencySpan,
+                                     double minAbsDelay, double minAbsFrequency,
+                                     double peakThreshold, bool refine, char* message,
+                                     size_t messageSize);
 
 #ifdef __cplusplus
 }

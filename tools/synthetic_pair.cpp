@@ -79,14 +79,46 @@ ComplexPair generatePair(const PairConfig& config) {
   return pair;
 }
 
-SamplePairInt16 quantizePair(const ComplexPair& pair) {
+double fullScale(const ComplexPair& pair, double top) {
   double largest = 0.0;
   for (const auto* recording : {&pair.first, &pair.second}) {
     for (const Complex& sample : *recording) {
       largest = std::max({largest, std::fabs(sample.real()), std::fabs(sample.imag())});
     }
   }
-  const double scale = largest > 0.0 ? 32767.0 / largest : 0.0;
+  return largest > 0.0 ? top / largest : 0.0;
+}
+
+std::string encodeRecording(const std::vector<std::complex<double>>& samples, double scale,
+                            SampleFormat format) {
+  std::string bytes;
+  bytes.reserve(samples.size() * static_cast<std::size_t>(bytesPerSample(format)));
+  const auto append = [&bytes](const auto& value) {
+    bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+  };
+  for (const Complex& sample : samples) {
+    for (const double component : {sample.real() * scale, sample.imag() * scale}) {
+      switch (format) {
+        case SampleFormat::Ci16:
+          append(static_cast<std::int16_t>(std::clamp(std::lround(component), -32767L, 32767L)));
+          break;
+        case SampleFormat::Cf32:
+          append(static_cast<float>(component));
+          break;
+        case SampleFormat::Ci8:
+          append(static_cast<std::int8_t>(std::clamp(std::lround(component), -127L, 127L)));
+          break;
+        case SampleFormat::Cu8:
+          append(static_cast<std::uint8_t>(std::clamp(std::lround(component), -127L, 127L) + 128));
+          break;
+      }
+    }
+  }
+  return bytes;
+}
+
+SamplePairInt16 quantizePair(const ComplexPair& pair) {
+  const double scale = fullScale(pair, 32767.0);
   const auto toInt16 = [scale](double value) {
     return static_cast<short>(std::clamp(std::lround(value * scale), -32767L, 32767L));
   };

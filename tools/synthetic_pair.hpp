@@ -4,8 +4,10 @@
 // independent noise on each receiver.
 #include <complex>
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "engine/sample_format.hpp"
 #include "gpu/vector_types.hpp"
 
 namespace kestrav {
@@ -40,5 +42,12 @@ struct SamplePairInt16 {
   std::vector<short2> second;
 };
 SamplePairInt16 quantizePair(const ComplexPair& pair);
+
+// The factor that brings the pair's largest component to `top` (32767 for int16, 127 for int8).
+double fullScale(const ComplexPair& pair, double top);
+// The stored bytes of a recording in the format, scaled by `scale`: integer formats rounded
+// (cu8 offset by 128), cf32 unrounded.
+std::string encodeRecording(const std::vector<std::complex<double>>& samples, double scale,
+                            SampleFormat format);
 
 }  // namespace kestrav

@@ -1,0 +1,152 @@
+// Recordings as people have them: the same generated pair in every sample format and as SigMF
+// gives the same results; bad metadata gets a clear message and status 2.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support/search_output.hpp"
+#include "support/test_files.hpp"
+#include "tdc/coarse_search.hpp"
+
+namespace kestrav {
+namespace {
+
+using testing::ProcessResult;
+
+class Formats : public ::testing::Test {
+ protected:
+  // Writes the pair in the format (as SigMF when asked) and searches it as kestrav-synth says.
+  ProcessResult searchWritten(const std::string& format, bool sigmf, const std::string& name) {
+    std::vector<std::string> synth{"--first=" + path(name + "1"), "--second=" + path(name + "2"),
+                                   "--format=" + format, "--delay-us=45.678",
+                                   "--offset-hz=-2222.2", "--seed=4"};
+    if (sigmf) synth.push_back("--sigmf");
+    const ProcessResult written = testing::runProgram(KESTRAV_SYNTH, synth);
+    EXPECT_EQ(written.status, 0) << written.err;
+    const std::size_t at = written.out.find("search: kestrav ");
+    std::vector<std::string> args;
+    std::string word;
+    for (char c : written.out.substr(at + 16)) {
+      if (c == ' ' || c == '\n') {
+        if (!word.empty()) args.push_back(word);
+        word.clear();
+      } else {
+        word += c;
+      }
+    }
+    return testing::runProgram(KESTRAV_PROGRAM, args);
+  }
+  std::string path(const std::string& name) const { return scratch_.path(name).string(); }
+  void writeMeta(const std::string& name, const std::string& json) {
+    testing::writeBytes(path(name + ".sigmf-meta"), json);
+  }
+
+  testing::ScratchDirectory scratch_;
+};
+
+TEST_F(Formats, EveryFormatFindsTheSameResults) {
+  const ProcessResult plain = searchWritten("ci16", false, "plain");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const std::vector<SearchResult> expected = testing::parseResults(plain.out);
+  ASSERT_FALSE(expected.empty());
+  // SigMF int16 is the same bytes: the same text.
+  const ProcessResult sigmf = searchWritten("ci16", true, "sigmf");
+  EXPECT_EQ(sigmf.status, 0) << sigmf.err;
+  EXPECT_EQ(sigmf.out, plain.out);
+
+  const CoarseSizes sizes = deriveCoarseSizes(262144, 1e6, 2, 16384.0);
+  const double bin = sizes.decimatedRate / static_cast<double>(sizes.fftLength);
+  for (const auto& [format, sigmfToo] :
+       {std::pair{"ci8", false}, {"cu8", false}, {"ci8", true}, {"cu8", true}}) {
+    const ProcessResult other =
+        searchWritten(format, sigmfToo, std::string(format) + (sigmfToo ? "s" : ""));
+    ASSERT_EQ(other.status, 0) << format << ": " << other.err;
+    const std::vector<SearchResult> results = testing::parseResults(other.out);
+    ASSERT_FALSE(results.empty()) << format;
+    // The best result is refined: within a grid step of the fine zooms.
+    EXPECT_NEAR(results[0].delay, expected[0].delay, 1e-9) << format;
+    EXPECT_NEAR(results[0].frequencyOffset, expected[0].frequencyOffset, 1e-3) << format;
+    for (std::size_t r = 1; r < std::min(results.size(), expected.size()); ++r) {
+      EXPECT_NEAR(results[r].delay, expected[r].delay, 1e-6) << format;
+      EXPECT_NEAR(results[r].frequencyOffset, expected[r].frequencyOffset, bin) << format;
+    }
+  }
+}
+
+TEST_F(Formats, BadMetadataSaysWhat) {
+  testing::writeSamples(path("data.sigmf-data"), testing::indexedSamples(5000));
+  testing::writeSamples(path("other.iq"), testing::indexedSamples(5000));
+  const std::string about = "the first recording's metadata '" + path("data.sigmf-meta") + "'";
+  const struct {
+    std::string meta;
+    std::vector<std::string> extra;
+    std::string message;
+  } cases[] = {
+      {"{", {}, about + " is not valid JSON: "},
+      {"[1, 2]", {}, about + " has no \"global\" object"},
+      {R"({"global": {"core:sample_rate": 1e6}})", {}, about + " has no \"core:datatype\" text"},
+      {R"({"global": {"core:datatype": 16, "core:sample_rate": 1e6}})", {},
+       about + " has no \"core:datatype\" text"},
+      {R"({"global": {"core:datatype": "ri16_le", "core:sample_rate": 1e6}})", {},
+       about + " gives the datatype 'ri16_le', which is not one of ci16_le, cf32_le, ci8, cu8"},
+      {R"({"global": {"core:datatype": "ci16_be", "core:sample_rate": 1e6}})", {},
+       about + " gives the big-endian datatype 'ci16_be'; only little-endian recordings are read"},
+      {R"({"global": {"core:datatype": "ci16_le"}})", {},
+       about + " has no \"core:sample_rate\" number"},
+      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": "fast"}})", {},
+       about + " has no \"core:sample_rate\" number"},
+      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": -5}})", {},
+       about + " gives a sample rate that is not a positive number"},
+      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6}})", {"-f", "2e6"},
+       "-f/--ff '2e6' disagrees with the sample rate 1000000 Hz of the first recording's metadata"},
+      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6}})",
+       {"--format=cf32"},
+       "--format cf32 disagrees with the first recording's metadata, which gives ci16"},
+  };
+  for (const auto& c : cases) {
+    writeMeta("data", c.meta);
+    std::vector<std::string> args{"-m", path("data.sigmf-meta"), "-a", path("other.iq"), "-s",
+                                  "4000", "-c", "0", "-r", "100", "-j", "0", "-t", "10"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const ProcessResult run = testing::runProgram(KESTRAV_PROGRAM, args);
+    EXPECT_EQ(run.status, 2) << c.meta;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("kestrav: " + c.message, 0), 0u) << run.err;
+  }
+
+  // The data file missing, and two recordings of different rates.
+  writeMeta("lonely", R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6}})");
+  writeMeta("fast", R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 2e6}})");
+  testing::writeSamples(path("fast.sigmf-data"), testing::indexedSamples(5000));
+  writeMeta("data", R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6}})");
+  const struct {
+    std::string first, second, message;
+  } pairs[] = {
+      {path("lonely.sigmf-meta"), path("other.iq"),
+       "the first recording's data file '" + path("lonely.sigmf-data") +
+           "' cannot be found: No such file or directory"},
+      {path("data.sigmf-meta"), path("fast.sigmf-data"),
+       "the two recordings' sample rates differ: 1000000 Hz and 2000000 Hz"},
+  };
+  for (const auto& p : pairs) {
+    const ProcessResult run = testing::runProgram(
+        KESTRAV_PROGRAM, {"-m", p.first, "-a", p.second, "-s", "4000", "-c", "0", "-r", "100",
+                          "-j", "0", "-t", "10"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "kestrav: " + p.message + "\n");
+  }
+  // Without SigMF the sample rate stays required.
+  const ProcessResult noRate = testing::runProgram(
+      KESTRAV_PROGRAM, {"-m", path("other.iq"), "-a", path("other.iq"), "-s", "4000", "-c", "0",
+                        "-r", "100", "-j", "0", "-t", "10"});
+  EXPECT_EQ(noRate.err, "kestrav: missing option -f/--ff (the sample rate in Hz)\n");
+  const ProcessResult badFormat = testing::runProgram(
+      KESTRAV_PROGRAM, {"-m", path("other.iq"), "-a", path("other.iq"), "-s", "4000", "-f", "1e6",
+                        "-c", "0", "-r", "100", "-j", "0", "-t", "10", "--format=ci12"});
+  EXPECT_EQ(badFormat.err, "kestrav: --format 'ci12' is not one of ci16, cf32, ci8, cu8\n");
+}
+
+}  // namespace
+}  // namespace kestrav

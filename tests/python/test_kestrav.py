@@ -1,0 +1,97 @@
+"""The Python binding against the program on the same generated pair."""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import numpy as np
+
+import kestrav
+
+PROGRAM = os.environ["KESTRAV_PROGRAM"]
+SYNTH = os.environ["KESTRAV_SYNTH"]
+RATE = 1_000_000.0
+WINDOW_US = 311
+
+
+def parse(text):
+    count, rest = text.split(":", 1)
+    results = []
+    for record in rest.split("+")[: int(count)]:
+        delay_us, offset, level = (float(v) for v in record.split("*"))
+        results.append((delay_us * 1e-6, offset, level))
+    return results
+
+
+class Binding(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.directory = tempfile.mkdtemp(prefix="kestrav-python-")
+        cls.first = os.path.join(cls.directory, "first.iq")
+        cls.second = os.path.join(cls.directory, "second.iq")
+        subprocess.run([SYNTH, "--first=" + cls.first, "--second=" + cls.second,
+                        "--samples=262144", "--rate=1000000", "--delay-us=-87.654",
+                        "--offset-hz=2345.678", "--snr-db=20", "--seed=5"],
+                       check=True, stdout=subprocess.DEVNULL)
+        run = subprocess.run([PROGRAM, "-m", cls.first, "-a", cls.second, "-s", "262144",
+                              "-f", "1000000", "-c", "0", "-r", str(WINDOW_US), "-j", "0",
+                              "-t", "15"], check=True, capture_output=True, text=True)
+        cls.expected = parse(run.stdout)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.directory)
+
+    def assertSameAsProgram(self, results):
+        self.assertEqual(len(results), len(self.expected))
+        for got, want in zip(results, self.expected):
+            self.assertAlmostEqual(got.delay * 1e6, want[0] * 1e6, delta=0.0005)
+            self.assertAlmostEqual(got.frequency_offset, want[1], delta=0.0005)
+            self.assertAlmostEqual(got.level, want[2], delta=0.0005)
+
+    def test_file_paths(self):
+        results = kestrav.search(self.first, self.second, sample_rate=RATE,
+                                 delay_window=WINDOW_US * 1e-6)
+        self.assertSameAsProgram(results)
+        self.assertAlmostEqual(results[0].delay, -87.654e-6, delta=3e-9)
+        self.assertEqual(results[0]._fields, ("delay", "frequency_offset", "level"))
+
+    def test_arrays_give_identical_results(self):
+        first = np.fromfile(self.first, dtype="<i2").reshape(-1, 2)
+        second = np.fromfile(self.second, dtype="<i2").reshape(-1, 2)
+        from_arrays = kestrav.search(first, second, sample_rate=RATE, delay_window=WINDOW_US * 1e-6)
+        from_files = kestrav.search(self.first, self.second, sample_rate=RATE,
+                                    delay_window=WINDOW_US * 1e-6)
+        self.assertEqual(from_arrays, from_files)
+
+    def test_sigmf_gives_its_sample_rate(self):
+        for path, name in ((self.first, "a"), (self.second, "b")):
+            base = os.path.join(self.directory, name)
+            shutil.copyfile(path, base + ".sigmf-data")
+            with open(base + ".sigmf-meta", "w") as meta:
+                json.dump({"global": {"core:datatype": "ci16_le", "core:sample_rate": RATE,
+                                      "core:version": "1.0.0"}, "captures": [], "annotations": []},
+                          meta)
+        results = kestrav.search(os.path.join(self.directory, "a.sigmf-meta"),
+                                 os.path.join(self.directory, "b.sigmf-data"),
+                                 delay_window=WINDOW_US * 1e-6)
+        self.assertSameAsProgram(results)
+
+    def test_errors_carry_the_reason(self):
+        with self.assertRaises(kestrav.KestravError) as caught:
+            kestrav.search(self.first, self.second, sample_rate=-1.0, delay_window=1e-4)
+        self.assertEqual(caught.exception.status, 2)
+        self.assertIn("sample rate", str(caught.exception))
+        with self.assertRaises(kestrav.KestravError):
+            kestrav.search(np.zeros(10, dtype=np.float64), self.second, sample_rate=RATE,
+                           delay_window=1e-4)
+
+    def test_nothing_found_is_an_empty_list(self):
+        self.assertEqual(kestrav.search(self.first, self.second, sample_rate=RATE,
+                                        delay_window=WINDOW_US * 1e-6, peak_threshold=60.0), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
