@@ -70,6 +70,9 @@ enum class BackendKind { Automatic, Reference, Host, Cuda };
 std::unique_ptr<ComputeBackend> makeReferenceBackend();
 // The host backend on FFTW.
 std::unique_ptr<ComputeBackend> makeHostBackend();
+// The CUDA backend when a usable device is present; otherwise null, with the reason in whyNot
+// (when not null). Defined only in builds with CUDA.
+std::unique_ptr<ComputeBackend> makeCudaBackend(std::string* whyNot);
 // The backend of the given kind. Automatic picks the CUDA backend when a usable device is
 // present and the host backend otherwise. Throws InputError when a kind is not available.
 std::unique_ptr<ComputeBackend> makeBackend(BackendKind kind);
