@@ -40,9 +40,9 @@ double medianSeconds(int runs, Work&& work) {
 
 struct Row {
   std::string name;
-  std::string check;     // what the verification found
+  std::string check;  // what the verification found
   double gpuSeconds = 0.0;
-  double work = 0.0;     // lags x samples, or samples, of one run
+  double work = 0.0;  // lags x samples, or samples, of one run
   const char* unit = "";
   double hostSeconds = 0.0;  // the host path on the whole case, scaled from its subset
 };
@@ -83,14 +83,15 @@ Row coarseCase(ComputeBackend& gpu, int lags, int runs) {
     differingBins += a.frequencyOffset != b.frequencyOffset;
     levelDifference = std::max(levelDifference, std::fabs(a.level - b.level));
   }
-  const auto strongest = std::max_element(
-      cells.begin(), cells.end(), [](const LagCell& a, const LagCell& b) { return a.level < b.level; });
+  const auto strongest =
+      std::max_element(cells.begin(), cells.end(),
+                       [](const LagCell& a, const LagCell& b) { return a.level < b.level; });
   char check[160];
-  std::snprintf(check, sizeof check, "%s: %d lags, %d bins differ, levels within %.1e dB, peak lag %d",
-                differingBins <= 1 && levelDifference <= 1e-4 && strongest->lagIndex == trueLag
-                    ? "ok"
-                    : "MISMATCH",
-                hostLags, differingBins, levelDifference, strongest->lagIndex);
+  std::snprintf(
+      check, sizeof check, "%s: %d lags, %d bins differ, levels within %.1e dB, peak lag %d",
+      differingBins <= 1 && levelDifference <= 1e-4 && strongest->lagIndex == trueLag ? "ok"
+                                                                                      : "MISMATCH",
+      hostLags, differingBins, levelDifference, strongest->lagIndex);
 
   Row row;
   row.name = "coarse, N = 1048576 at 2.048 MHz, " + std::to_string(lags) + " lags";
@@ -119,7 +120,8 @@ Row refineCase(ComputeBackend& gpu, int n, int runs) {
     corrected.frequencyOffset += host.frequency.correction;
     host.delay = estimateFineDelay(corrected, cztHost);
   });
-  const double frequencyGap = std::fabs(refinement.frequency.correction - host.frequency.correction);
+  const double frequencyGap =
+      std::fabs(refinement.frequency.correction - host.frequency.correction);
   const double delayGap = std::fabs(refinement.delay.correction - host.delay.correction);
   char check[160];
   std::snprintf(check, sizeof check, "%s: %d and %d zoom points, gaps %.1e Hz and %.1e ns",
@@ -170,8 +172,9 @@ int main(int argc, char** argv) {
                 throughput, row.hostSeconds, row.hostSeconds / row.gpuSeconds, row.check.c_str());
     allChecked = allChecked && row.check.rfind("ok", 0) == 0;
   }
-  std::printf("(median of %d GPU runs after a warm-up; the host coarse search timed on 512 lags "
-              "around the emitter and scaled to all lags, the host refinement timed once)\n",
-              runs);
+  std::printf(
+      "(median of %d GPU runs after a warm-up; the host coarse search timed on 512 lags "
+      "around the emitter and scaled to all lags, the host refinement timed once)\n",
+      runs);
   return allChecked ? 0 : 1;
 }

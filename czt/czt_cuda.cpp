@@ -1,12 +1,13 @@
 // Bluestein's method: out[k] = c[k] sum_n (x[n] e^{-j n start} c[n]) conj(c[k - n]) with the
 // chirp c[k] = e^{j k^2 step / 2}; the sum is a circular convolution of L >= N + M - 1 points,
 // done with three transforms of one plan.
+#include "czt/czt_cuda.hpp"
+
 #include <algorithm>
 #include <climits>
 #include <string>
 
 #include "czt/czt.hpp"
-#include "czt/czt_cuda.hpp"
 #include "czt/czt_kernels.hpp"
 #include "gpu/device_buffer.hpp"
 #include "tdc/fine_kernels.hpp"

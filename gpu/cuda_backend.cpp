@@ -1,5 +1,7 @@
 // The CUDA backend: the coarse search and the refinement on the GPU, behind the backend
 // interface.
+#include "gpu/cuda_backend.hpp"
+
 #include <cublas_v2.h>
 #include <cuda_runtime_api.h>
 
@@ -8,7 +10,6 @@
 
 #include "engine/backend.hpp"
 #include "engine/errors.hpp"
-#include "gpu/cuda_backend.hpp"
 #include "gpu/gpu_status.hpp"
 #include "tdc/coarse_cuda.hpp"
 #include "tdc/coarse_kernels.hpp"

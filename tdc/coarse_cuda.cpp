@@ -28,9 +28,8 @@ void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
   DeviceBuffer<short2> second(secondCount, TdcLabel, 120);
   GpuCheck(cudaMemcpy(first.get(), request.first.data(), first.bytes(), cudaMemcpyHostToDevice),
            TdcLabel, 122);
-  GpuCheck(
-      cudaMemcpy(second.get(), request.second.data(), second.bytes(), cudaMemcpyHostToDevice),
-      TdcLabel, 123);
+  GpuCheck(cudaMemcpy(second.get(), request.second.data(), second.bytes(), cudaMemcpyHostToDevice),
+           TdcLabel, 123);
   // The products never leave the rows' pass; in their buffer's place the batch's row peaks.
   DeviceBuffer<RowPeak> peaks(static_cast<std::size_t>(lagsPerBatch), TdcLabel, 125);
   DeviceBuffer<float2> spectra(static_cast<std::size_t>(lagsPerBatch) * sizes.fftLength, TdcLabel,
@@ -51,8 +50,8 @@ void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
                           sizes.decimatedLength, spectra.get(), fftLength);
       requireFft(cufftExecC2C(plan.get(), rows, rows, CUFFT_FORWARD), "transform the lag rows");
       Spectrum_Peak_batch(spectra.get(), fftLength, lags, peaks.get());
-      GpuCheck(cudaMemcpy(batchPeaks.data(), peaks.get(), sizeof(RowPeak) * static_cast<std::size_t>(lags),
-                          cudaMemcpyDeviceToHost),
+      GpuCheck(cudaMemcpy(batchPeaks.data(), peaks.get(),
+                          sizeof(RowPeak) * static_cast<std::size_t>(lags), cudaMemcpyDeviceToHost),
                TdcLabel, 213);
       for (int z = 0; z < lags; ++z) {
         const RowPeak& peak = batchPeaks[static_cast<std::size_t>(z)];

@@ -159,16 +159,14 @@ void Sig_Conj_Comp_batch(const short2* first, const short2* second, int firstLag
   for (const GridSlice& lags : gridSlices(lagCount, 1)) {
     for (const GridSlice& groups : gridSlices(decimatedLength, shape.groupsPerBlock)) {
       const dim3 grid(static_cast<unsigned>(groups.blocks), static_cast<unsigned>(lags.blocks));
-      Sig_Conj_Comp_batch_dev<short2><<<grid, block>>>(first, second, firstLag,
-                                                       static_cast<int>(lags.first), decimation,
-                                                       decimatedLength, groups.first, rows,
-                                                       rowLength);
+      Sig_Conj_Comp_batch_dev<short2>
+          <<<grid, block>>>(first, second, firstLag, static_cast<int>(lags.first), decimation,
+                            decimatedLength, groups.first, rows, rowLength);
     }
   }
 }
 
-void Spectrum_Peak_batch(const float2* rows, std::int64_t rowLength, int rowCount,
-                         RowPeak* peaks) {
+void Spectrum_Peak_batch(const float2* rows, std::int64_t rowLength, int rowCount, RowPeak* peaks) {
   if (rowLength < 1) return;
   for (const GridSlice& slice : gridSlices(rowCount, 1)) {
     Spectrum_Peak_batch_dev<<<slice.blocks, PeakThreads>>>(rows, rowLength,

@@ -33,8 +33,7 @@ inline LagRowShape lagRowShape(int decimation) {
 // consecutive lag products conj(first[i]) second[i + firstLag + z], each in the order of the
 // single-lag decimation. Values decimatedLength .. rowLength - 1 of each row are not written.
 void Sig_Conj_Comp_batch(const short2* first, const short2* second, int firstLag, int lagCount,
-                         int decimation, int decimatedLength, float2* rows,
-                         std::int64_t rowLength);
+                         int decimation, int decimatedLength, float2* rows, std::int64_t rowLength);
 
 // The strongest bin of one spectrum row and the row's Euclidean norm.
 struct RowPeak {

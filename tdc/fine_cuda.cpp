@@ -173,8 +173,8 @@ Refinement refineCuda(const FineRequest& request, cublasHandle_t handle) {
   const auto count = static_cast<std::size_t>(n);
   DeviceBuffer<short2> first(count, TdcLabel, 398);
   DeviceBuffer<short2> second(count, TdcLabel, 400);
-  GpuCheck(cudaMemcpy(first.get(), request.first, first.bytes(), cudaMemcpyHostToDevice),
-           TdcLabel, 403);
+  GpuCheck(cudaMemcpy(first.get(), request.first, first.bytes(), cudaMemcpyHostToDevice), TdcLabel,
+           403);
   GpuCheck(cudaMemcpy(second.get(), request.second, second.bytes(), cudaMemcpyHostToDevice),
            TdcLabel, 407);
   Refinement refinement;

@@ -55,12 +55,13 @@ long double directBinPower(const CoarseRequest& request, const CoarseSizes& size
   long double re = 0.0L, im = 0.0L;
   for (std::size_t m = 0; m < static_cast<std::size_t>(sizes.decimatedLength); ++m) {
     for (std::size_t u = 0; u < D; ++u) {
-      group[u] = conjugateProduct(toFloat2(request.first[m * D + u]),
-                                  toFloat2(request.second[m * D + u + static_cast<std::size_t>(lag)]));
+      group[u] =
+          conjugateProduct(toFloat2(request.first[m * D + u]),
+                           toFloat2(request.second[m * D + u + static_cast<std::size_t>(lag)]));
     }
     const float2 value = decimateGroup(group.data(), sizes.decimation);
-    const long double turn =
-        static_cast<long double>((m * bin) % sizes.fftLength) / static_cast<long double>(sizes.fftLength);
+    const long double turn = static_cast<long double>((m * bin) % sizes.fftLength) /
+                             static_cast<long double>(sizes.fftLength);
     const long double c = std::cos(2 * std::numbers::pi_v<long double> * turn);
     const long double s = -std::sin(2 * std::numbers::pi_v<long double> * turn);
     re += value.x * c - value.y * s;
@@ -93,7 +94,8 @@ TEST(CudaCoarseSearch, EveryCellAsTheReferenceGivesIt) {
   };
   const auto backend = makeBackend(BackendKind::Cuda);
   for (const CoarseCase& c : cases) {
-    const Recordings recordings = generate(c.sampleCount, c.sampleRate, c.lagCount, c.lagCount / 3, 77);
+    const Recordings recordings =
+        generate(c.sampleCount, c.sampleRate, c.lagCount, c.lagCount / 3, 77);
     const CoarseRequest request = requestFor(recordings, c.sampleCount, c.sampleRate, c.lagCount);
     const CoarseSizes sizes =
         deriveCoarseSizes(c.sampleCount, c.sampleRate, c.lagCount, request.frequencySpan);
@@ -108,8 +110,10 @@ TEST(CudaCoarseSearch, EveryCellAsTheReferenceGivesIt) {
       const LagCell& got = gpu[static_cast<std::size_t>(k)];
       ASSERT_EQ(got.lagIndex, k) << c.name;
       if (got.frequencyOffset != want.frequencyOffset) {
-        const long double wantPower = directBinPower(request, sizes, k, binOf(want.frequencyOffset, sizes));
-        const long double gotPower = directBinPower(request, sizes, k, binOf(got.frequencyOffset, sizes));
+        const long double wantPower =
+            directBinPower(request, sizes, k, binOf(want.frequencyOffset, sizes));
+        const long double gotPower =
+            directBinPower(request, sizes, k, binOf(got.frequencyOffset, sizes));
         EXPECT_LT(std::fabs(static_cast<double>(gotPower / wantPower - 1.0L)), 1e-5)
             << c.name << ": lag " << k << " at " << got.frequencyOffset << " Hz, the reference at "
             << want.frequencyOffset << " Hz";
@@ -127,7 +131,8 @@ TEST(CudaCoarseSearch, EveryCellAsTheReferenceGivesIt) {
 TEST(CudaCoarseSearch, AnAllZeroRowHasNoLevelAndTooFewSamplesLeaveTheCellsZero) {
   SKIP_WITHOUT_CUDA_DEVICE();
   const auto backend = makeBackend(BackendKind::Cuda);
-  Recordings silent{std::vector<short2>(4096, short2{0, 0}), std::vector<short2>(4099, short2{3, -4})};
+  Recordings silent{std::vector<short2>(4096, short2{0, 0}),
+                    std::vector<short2>(4099, short2{3, -4})};
   std::vector<LagCell> cells(3);
   backend->coarseSearch(requestFor(silent, 4096, 20000.0, 3), cells);
   for (const LagCell& cell : cells) {

@@ -42,8 +42,14 @@ class CudaEndToEnd : public ::testing::Test {
                         "--snr-db=" + number(c.snrDb), "--seed=" + number(seed)});
     EXPECT_EQ(written.status, 0) << written.err;
     const double windowUs = std::ceil(2 * std::fabs(c.delayUs) + 64e6 / c.rate);
-    return {"-m", first_, "-a", second_, "-s", std::to_string(c.samples), "-f", number(c.rate),
-            "-c", "0", "-r", number(windowUs), "-j", "0", "-t", "15"};
+    return {"-m", first_,
+            "-a", second_,
+            "-s", std::to_string(c.samples),
+            "-f", number(c.rate),
+            "-c", "0",
+            "-r", number(windowUs),
+            "-j", "0",
+            "-t", "15"};
   }
 
   testing::ProcessResult search(std::vector<std::string> args, const std::string& backend) {
@@ -91,8 +97,7 @@ TEST_F(CudaEndToEnd, TheSamePrintedResultsAsTheHost) {
       ASSERT_EQ(gpu.status, 0) << gpu.err;
       ASSERT_EQ(host.status, 0) << host.err;
       EXPECT_FALSE(host.out.empty());
-      const std::string what =
-          number(c.rate) + " Hz, " + (refine ? "refined" : "coarse only");
+      const std::string what = number(c.rate) + " Hz, " + (refine ? "refined" : "coarse only");
       expectSamePrintedResults(gpu.out, host.out, what.c_str());
     }
   }

@@ -85,8 +85,8 @@ TEST(CudaCzt, ReadsOnlyTheInputAndWritesOnlyTheFirstMOutputs) {
   SKIP_WITHOUT_CUDA_DEVICE();
   constexpr int Guard = 8;
   const double2 sentinel{-12345.5, 6789.25};
-  for (const auto& [N, M] : {std::pair{100, 37}, std::pair{37, 100}, std::pair{0, 10},
-                             std::pair{10, 0}}) {
+  for (const auto& [N, M] :
+       {std::pair{100, 37}, std::pair{37, 100}, std::pair{0, 10}, std::pair{10, 0}}) {
     const std::vector<double2> x = randomPoints(N + Guard, 3);
     const DeviceArray<double2> input(x);
     DeviceArray<double2> out(std::vector<double2>(static_cast<std::size_t>(M + Guard), sentinel));
@@ -152,7 +152,8 @@ void expectSameEstimate(const FineEstimate& gpu, const FineEstimate& host, doubl
   for (std::size_t i = 0; i < gpu.trace.size(); ++i) {
     const long long k = gpu.traceFirst + static_cast<long long>(i) - host.traceFirst;
     if (k < 0 || k >= static_cast<long long>(host.trace.size())) continue;
-    EXPECT_NEAR(gpu.trace[i], host.trace[static_cast<std::size_t>(k)], 1e-9 * peak) << "point " << k;
+    EXPECT_NEAR(gpu.trace[i], host.trace[static_cast<std::size_t>(k)], 1e-9 * peak)
+        << "point " << k;
     ++compared;
   }
   EXPECT_GE(compared, static_cast<int>(host.trace.size()) - 1);
@@ -174,8 +175,8 @@ TEST(CudaRefinement, BothEstimatesAsTheHostGivesThem) {
   const auto backend = makeBackend(BackendKind::Cuda);
   for (const Case& c : cases) {
     const Pair pair = generated(c.n, c.fs, c.delay, c.offsetHz, 12);
-    FineRequest request{pair.first.data(), pair.second.data(), c.n, c.fs,
-                        c.offsetHz + c.candidateErrorHz, 6};
+    FineRequest request{
+        pair.first.data(), pair.second.data(), c.n, c.fs, c.offsetHz + c.candidateErrorHz, 6};
     const Refinement gpu = backend->refine(request);
     const FineEstimate hostFrequency = estimateFineFrequency(request, cztHost);
     FineRequest corrected = request;
@@ -190,7 +191,8 @@ TEST(CudaRefinement, NoCorrectionBelowOneBlockAndZoomsBeyondThirtyTwoBitsAreInpu
   SKIP_WITHOUT_CUDA_DEVICE();
   const auto backend = makeBackend(BackendKind::Cuda);
   const Pair pair = generated(2048, 1e6, 0.0, 0.0, 13);
-  const Refinement none = backend->refine(FineRequest{pair.first.data(), pair.second.data(), 2047, 1e6});
+  const Refinement none =
+      backend->refine(FineRequest{pair.first.data(), pair.second.data(), 2047, 1e6});
   for (const FineEstimate& estimate : {none.frequency, none.delay}) {
     EXPECT_EQ(estimate.correction, 0.0);
     EXPECT_EQ(estimate.zoomIndex, -1);

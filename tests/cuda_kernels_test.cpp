@@ -56,8 +56,12 @@ std::vector<float2> randomFloats(std::size_t count, unsigned seed) {
   return values;
 }
 
-bool same(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
-bool same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+bool same(float a, float b) {
+  return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+}
+bool same(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 // Counts the elements that differ by more than `tolerance` times the scale of the element
 // (exact comparison of the bits when the tolerance is 0), and reports the first.
@@ -67,11 +71,9 @@ template <class Complex>
   std::size_t differing = 0;
   std::size_t first = 0;
   for (std::size_t i = 0; i < want.size(); ++i) {
-    const bool equal =
-        tolerance == 0.0
-            ? same(got[i].x, want[i].x) && same(got[i].y, want[i].y)
-            : std::fabs(got[i].x - want[i].x) <= tolerance * scale &&
-                  std::fabs(got[i].y - want[i].y) <= tolerance * scale;
+    const bool equal = tolerance == 0.0 ? same(got[i].x, want[i].x) && same(got[i].y, want[i].y)
+                                        : std::fabs(got[i].x - want[i].x) <= tolerance * scale &&
+                                              std::fabs(got[i].y - want[i].y) <= tolerance * scale;
     if (!equal && differing++ == 0) first = i;
   }
   if (differing == 0) return ::testing::AssertionSuccess();
@@ -246,8 +248,8 @@ TEST(CudaKernels, DecimationSumsInTheReductionOrder) {
   SKIP_WITHOUT_CUDA_DEVICE();
   const struct {
     int n, outputs;
-  } cases[] = {{1, 70000}, {2, 5}, {3, 1000}, {125, 8388}, {1024, 3}, {1025, 3}, {3000, 7},
-               {5000, 2}};
+  } cases[] = {{1, 70000}, {2, 5},    {3, 1000}, {125, 8388},
+               {1024, 3},  {1025, 3}, {3000, 7}, {5000, 2}};
   for (const auto& c : cases) {
     const std::size_t values = static_cast<std::size_t>(c.n) * c.outputs;
     std::vector<float2> data = randomFloats(values, 41);
@@ -269,9 +271,9 @@ TEST(CudaKernels, BatchedRowsEqualTheSingleLagRows) {
   const struct {
     int decimation, decimatedLength, lags, firstLag;
     std::int64_t rowLength;
-  } cases[] = {{1, 1000, 5, 0, 1024},    {3, 700, 4, 2, 1024},  {125, 8388, 3, 7, 16384},
-               {1024, 33, 3, 1, 64},     {1500, 20, 2, 0, 32},  {3000, 9, 3, 5, 16},
-               {5000, 4, 2, 1, 4},       {1, 70000, 2, 0, 131072}};
+  } cases[] = {{1, 1000, 5, 0, 1024}, {3, 700, 4, 2, 1024},    {125, 8388, 3, 7, 16384},
+               {1024, 33, 3, 1, 64},  {1500, 20, 2, 0, 32},    {3000, 9, 3, 5, 16},
+               {5000, 4, 2, 1, 4},    {1, 70000, 2, 0, 131072}};
   for (const auto& c : cases) {
     const std::size_t span = static_cast<std::size_t>(c.decimation) * c.decimatedLength;
     const std::vector<short2> first = randomSamples(span, 51);

@@ -53,10 +53,10 @@ class DeviceArray {
 }  // namespace kestrav::testing
 
 // Ends the test as skipped, with the reason, where no device can run it.
-#define SKIP_WITHOUT_CUDA_DEVICE()                                            \
-  do {                                                                        \
-    std::string noDeviceReason_;                                              \
-    if (!::kestrav::testing::cudaDeviceAvailable(&noDeviceReason_)) {         \
-      GTEST_SKIP() << "no CUDA device: " << noDeviceReason_;                  \
-    }                                                                         \
+#define SKIP_WITHOUT_CUDA_DEVICE()                                    \
+  do {                                                                \
+    std::string noDeviceReason_;                                      \
+    if (!::kestrav::testing::cudaDeviceAvailable(&noDeviceReason_)) { \
+      GTEST_SKIP() << "no CUDA device: " << noDeviceReason_;          \
+    }                                                                 \
   } while (false)
