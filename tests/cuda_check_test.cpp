@@ -7,6 +7,7 @@
 #include "engine/backend.hpp"
 #include "engine/errors.hpp"
 #include "gpu/gpu_check.hpp"
+#include "gpu/gpu_status.hpp"
 #include "support/cuda_device.hpp"
 
 namespace kestrav {
@@ -20,6 +21,8 @@ TEST(GpuCheck, SuccessPrintsNothingAndReturns) {
 }
 
 TEST(GpuCheckDeathTest, EachKindNamesItsCodeAndTheProcessEndsWithOne) {
+  // A forked child must not reset a device its parent may hold.
+  setDeviceResetHook(nullptr);
   // Runtime 1 is cudaErrorInvalidValue in the linked runtime (cudaErrorMissingConfiguration in
   // the table): the message names the error that happened.
   EXPECT_EXIT(GpuCheck(cudaErrorInvalidValue, TdcLabel, 118), ::testing::ExitedWithCode(1),

@@ -39,7 +39,11 @@ unpack() {
 }
 
 echo "== device"
-nvidia-smi --query-gpu=name,memory.total,driver_version --format=csv,noheader 2>&1 | head -4
+if command -v nvidia-smi >/dev/null; then
+  nvidia-smi --query-gpu=name,memory.total,driver_version --format=csv,noheader 2>&1 | head -4
+else
+  echo "(no nvidia-smi here)"
+fi
 
 echo "== dependencies from $deps into $prefix"
 start=$SECONDS
