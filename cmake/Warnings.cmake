@@ -2,7 +2,8 @@
 # kestrav_arith: the floating-point contract the numerical maps rely on.
 add_library(kestrav_warnings INTERFACE)
 target_compile_options(kestrav_warnings INTERFACE
-  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion>)
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion>
+  $<$<COMPILE_LANGUAGE:CUDA>:-Xcompiler=-Wall,-Wextra>)
 if(KESTRAV_WARNINGS_AS_ERRORS)
   target_compile_options(kestrav_warnings INTERFACE $<$<COMPILE_LANGUAGE:CXX>:-Werror>
                                                     $<$<COMPILE_LANGUAGE:CUDA>:-Werror=all-warnings>)
@@ -24,4 +25,4 @@ endif()
 add_library(kestrav_arith INTERFACE)
 target_compile_options(kestrav_arith INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-ffp-contract=off -march=x86-64-v3 -fno-math-errno>
-  $<$<COMPILE_LANGUAGE:CUDA>:--fmad=false>)
+  $<$<COMPILE_LANGUAGE:CUDA>:--fmad=false -Xcompiler=-ffp-contract=off>)

@@ -80,6 +80,9 @@ std::string compiledBackends();
 // The GPU the CUDA backend would use, or why there is none.
 std::string gpuDescription();
 
+// The CUDA backend when a usable device is present; otherwise null, with the reason in whyNot
+// (when not null). Defined only in builds with CUDA.
+std::unique_ptr<ComputeBackend> makeCudaBackend(std::string* whyNot);
 // The backend of the given kind. Automatic picks the CUDA backend when a usable device is
 // present and the host backend otherwise. Throws InputError when a kind is not available.
 std::unique_ptr<ComputeBackend> makeBackend(BackendKind kind);

@@ -27,18 +27,20 @@ std::uint64_t meminfoAvailable() {
   return Unlimited;
 }
 
-// The bytes of address space this process already holds.
-std::uint64_t virtualSize() {
+// What this process already holds of what a limit counts: all its address space for the
+// address-space limit, its data and stack for the data limit (fields 1 and 6 of statm, in pages).
+std::uint64_t usedUnder(int resource) {
   std::ifstream statm("/proc/self/statm");
-  std::uint64_t pages = 0;
-  statm >> pages;
+  std::uint64_t fields[6] = {};
+  for (std::uint64_t& field : fields) statm >> field;
+  const std::uint64_t pages = resource == RLIMIT_AS ? fields[0] : fields[5];
   return pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
 std::uint64_t roomUnderLimit(int resource) {
   rlimit limit{};
   if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return Unlimited;
-  const std::uint64_t used = virtualSize();
+  const std::uint64_t used = usedUnder(resource);
   return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
 }
 

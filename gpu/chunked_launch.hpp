@@ -13,7 +13,10 @@ struct Launch {
   int base = 0;     // the first element the launch covers
   int blocks = 0;   // grid size (x)
   int threads = 0;  // block size (x)
-  bool operator==(const Launch&) const = default;
+  // Written out: the kernels' translation units are C++17.
+  bool operator==(const Launch& other) const {
+    return base == other.base && blocks == other.blocks && threads == other.threads;
+  }
 };
 
 // The launches, in issue order, that cover elements 0 .. n-1 exactly once; none for n <= 0.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace kestrav {
 namespace {
@@ -128,6 +129,12 @@ const char* RuntimeStatusName(int code) {
 const char* FftStatusName(int code) {
   constexpr int count = static_cast<int>(sizeof FftNames / sizeof FftNames[0]);
   return code >= 0 && code < count ? FftNames[code] : "<unknown>";
+}
+
+const char* linkedRuntimeStatusName(int code, const char* linkedName) {
+  // The runtime answers "unrecognized error code" for a code it does not know.
+  if (linkedName != nullptr && std::strncmp(linkedName, "cuda", 4) == 0) return linkedName;
+  return RuntimeStatusName(code);
 }
 
 void setDeviceResetHook(DeviceResetHook hook) { deviceReset = hook; }

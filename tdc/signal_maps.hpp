@@ -14,6 +14,9 @@ KESTRAV_HD float2 toFloat2(short2 sample) {
   return float2{static_cast<float>(sample.x), static_cast<float>(sample.y)};
 }
 
+// Recordings of float samples need no conversion.
+KESTRAV_HD float2 toFloat2(float2 sample) { return sample; }
+
 // The lag product conj(a) * b: the first recording is conjugated.
 KESTRAV_HD float2 conjugateProduct(float2 a, float2 b) {
   const float imaginaryProducts = a.y * b.y;
@@ -51,6 +54,40 @@ inline float2 decimateGroup(float2* group, int n) {
     }
   }
   return group[0];
+}
+
+// Column j of thread t's part of a decimation group: value u = t + threads j with value u + P
+// folded onto it when u + P < n (the first step of the reduction). u + P < 2P stays in 32 bits.
+template <class Values>
+KESTRAV_HD float2 foldedColumn(const Values& value, int n, int P, int threads, int t, int j) {
+  const int u = t + threads * j;
+  float2 column = value(u);
+  if (u + P < n) column = complexAdd(column, value(u + P));
+  return column;
+}
+
+// What thread t of a block of `threads` threads holds of a decimation group of n values once the
+// reduction has reached the stride `threads`: threads is a power of two not above P =
+// reductionBlockOf(n), so every stride from P down to `threads` pairs values of the same thread,
+// the columns u = t + threads j. Those strides halve a tree over j, which is the pairwise sum of
+// the columns taken in bit-reversed order of j; the strides below `threads` are the block's.
+// value(u) gives value u of the group. With threads = P this is the first fold alone.
+template <class Values>
+KESTRAV_HD float2 threadPartOfGroup(const Values& value, int n, int P, int threads, int t) {
+  const int columns = P / threads;
+  if (columns == 1) return foldedColumn(value, n, P, threads, t, 0);
+  int bits = 0;
+  while ((1 << bits) < columns) ++bits;
+  float2 pending[32];  // partial sums of completed subtrees, at most bits + 1 <= 31 of them
+  int depth = 0;
+  for (int k = 0; k < columns; ++k) {
+    int j = 0;
+    for (int b = 0; b < bits; ++b) j |= ((k >> b) & 1) << (bits - 1 - b);
+    float2 sum = foldedColumn(value, n, P, threads, t, j);
+    for (int done = k + 1; (done & 1) == 0; done >>= 1) sum = complexAdd(pending[--depth], sum);
+    pending[depth++] = sum;
+  }
+  return pending[0];
 }
 
 }  // namespace kestrav

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "tdc/coarse_kernels.hpp"
 #include "tdc/signal_maps.hpp"
 
 namespace kestrav {
@@ -163,6 +164,46 @@ TEST(DecimateGroup, SumsInTheReductionOrder) {
     if (order.n >= 3) {
       EXPECT_GT(orderMatters, 0) << "n = " << order.n;
     }
+  }
+}
+
+// The batched rows reduce a group with fewer threads than its reduction block when the block
+// exceeds 1024: each thread first sums its own columns, then the threads sum across in the block
+// tree. Emulated here thread by thread, the result must be the single-lag order bit for bit.
+TEST(DecimateGroup, ThreadPartsAndTheBlockTreeKeepTheReductionOrder) {
+  std::mt19937 random(14);
+  std::uniform_real_distribution<float> mantissa(-1.0f, 1.0f);
+  std::uniform_int_distribution<int> exponent(-12, 12);
+  for (const int n : {1, 2, 3, 5, 125, 1024, 1025, 2047, 2048, 3000, 5000, 70000}) {
+    Group values(static_cast<std::size_t>(n));
+    for (float2& v : values) {
+      v = float2{std::ldexp(mantissa(random), exponent(random)),
+                 std::ldexp(mantissa(random), exponent(random))};
+    }
+    Group work = values;
+    const float2 expected = decimateGroup(work.data(), n);
+    const int block = reductionBlockOf(n);
+    const auto value = [&values](int u) { return values[static_cast<std::size_t>(u)]; };
+    for (int threads = 1; threads <= block; threads *= 4) {
+      Group parts(static_cast<std::size_t>(threads));
+      for (int t = 0; t < threads; ++t) parts[t] = threadPartOfGroup(value, n, block, threads, t);
+      for (int s = threads / 2; s > 0; s >>= 1) {
+        for (int t = 0; t < s; ++t) parts[t] = add(parts[t], parts[t + s]);
+      }
+      ASSERT_TRUE(bitsEqual(parts[0], expected)) << "n = " << n << ", threads " << threads;
+    }
+  }
+}
+
+TEST(LagRowShape, AGroupOfThreadsPerValueAndAbout256ThreadsABlock) {
+  const struct {
+    int decimation, threads, groups;
+  } cases[] = {{1, 1, 256}, {3, 2, 128}, {125, 64, 4}, {256, 256, 1}, {1500, 1024, 1},
+               {100000, 1024, 1}};
+  for (const auto& c : cases) {
+    const LagRowShape shape = lagRowShape(c.decimation);
+    EXPECT_EQ(shape.threadsPerGroup, c.threads) << c.decimation;
+    EXPECT_EQ(shape.groupsPerBlock, c.groups) << c.decimation;
   }
 }
 

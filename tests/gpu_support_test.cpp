@@ -1,11 +1,13 @@
 // The host side of the GPU support: the launch rule and the status names and message.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
 #include "gpu/chunked_launch.hpp"
 #include "gpu/gpu_status.hpp"
+#include "gpu/grid_slices.hpp"
 
 namespace kestrav {
 namespace {
@@ -49,6 +51,36 @@ TEST(ChunkedLaunch, CoversEveryElementOnce) {
   }
 }
 
+TEST(GridSlices, AtMost65535BlocksALaunchCoveringEveryItem) {
+  const struct {
+    std::int64_t count;
+    int perBlock;
+    std::vector<GridSlice> slices;
+  } cases[] = {
+      {0, 4, {}},
+      {-1, 1, {}},
+      {1, 1, {{0, 1}}},
+      {10, 4, {{0, 3}}},
+      {65535, 1, {{0, 65535}}},
+      {65536, 1, {{0, 65535}, {65535, 1}}},
+      {4 * 65535 + 5, 4, {{0, 65535}, {4 * 65535, 2}}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(gridSlices(c.count, c.perBlock), c.slices) << c.count << " / " << c.perBlock;
+  }
+  // Items beyond 32 bits: the slices tile the blocks, and the last reaches past the end by
+  // less than a block.
+  const std::int64_t count = 3'000'000'001LL;
+  std::int64_t next = 0;
+  for (const GridSlice& slice : gridSlices(count, 256)) {
+    EXPECT_EQ(slice.first, next);
+    EXPECT_LE(slice.blocks, LaunchMaxBlocks);
+    next += std::int64_t{slice.blocks} * 256;
+  }
+  EXPECT_GE(next, count);
+  EXPECT_LT(next - count, 256);
+}
+
 TEST(GpuStatusNames, RuntimeTable) {
   const struct {
     int code;
@@ -74,6 +106,26 @@ TEST(GpuStatusNames, RuntimeTable) {
   int named = 0;
   for (int code = -10; code <= 20000; ++code) named += RuntimeStatusName(code)[0] != '<';
   EXPECT_EQ(named, 80);
+}
+
+// The linked runtime numbers many codes differently from the table: its own name wins where it
+// has one, and the table's stands in for the codes it does not know.
+TEST(GpuStatusNames, TheLinkedRuntimesNameWinsWhereItKnowsTheCode) {
+  const struct {
+    int code;
+    const char* linked;
+    const char* name;
+  } cases[] = {
+      {1, "cudaErrorInvalidValue", "cudaErrorInvalidValue"},  // the table says MissingConfiguration
+      {2, "cudaErrorMemoryAllocation", "cudaErrorMemoryAllocation"},
+      {80, "unrecognized error code", "<unknown>"},
+      {127, "unrecognized error code", "cudaErrorStartupFailure"},
+      {127, nullptr, "cudaErrorStartupFailure"},
+      {-1, "unrecognized error code", "<unknown>"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_STREQ(linkedRuntimeStatusName(c.code, c.linked), c.name) << c.code;
+  }
 }
 
 TEST(GpuStatusNames, FftTable) {
