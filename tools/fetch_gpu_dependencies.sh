@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(libfftw3-dev libfftw3-single3 libfftw3-double3 libgtest-dev libbenchmark-dev
-          libbenchmark1debian)
+          libbenchmark1debian nlohmann-json3-dev)
 mkdir -p "$root/.gpu-deps"
 cd "$root/.gpu-deps"
 rm -f ./*.deb
