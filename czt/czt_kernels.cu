@@ -1,5 +1,6 @@
 // The chirp-z kernels: the phase ramp, the chirp and the two complex products, one thread per
-// element, on the element maps shared with the host.
+// element, on the element maps shared with the host. Compiled for blocks of 1024 threads, so
+// that no chip needs more registers than they allow.
 #include <cuda_runtime.h>
 
 #include "czt/czt_kernels.hpp"
@@ -13,22 +14,26 @@ __device__ int threadIndex() { return static_cast<int>(blockIdx.x * blockDim.x +
 
 }  // namespace
 
-__global__ void CztInitAA_dev(double2* p, int offset, double x) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    CztInitAA_dev(double2* p, int offset, double x) {
   const int i = threadIndex() + offset;
   p[i] = cztRamp(i, x);
 }
 
-__global__ void CztInitWW_dev(double2* p, int offset, int shift, double x, int sign) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    CztInitWW_dev(double2* p, int offset, int shift, double x, int sign) {
   const int i = threadIndex() + offset;
   p[i] = cztChirp(i + shift, x, sign);
 }
 
-__global__ void Sig_Mul_dev(const double2* a, const double2* b, double2* c) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Sig_Mul_dev(const double2* a, const double2* b, double2* c) {
   const int i = threadIndex();
   multiplyInto(c[i], a[i], b[i]);
 }
 
-__global__ void Sig_Mul_inout_dev(double2* a, const double2* b) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Sig_Mul_inout_dev(double2* a, const double2* b) {
   const int i = threadIndex();
   multiplyInPlace(a[i], b[i]);
 }

@@ -1,6 +1,10 @@
 // The coarse search's kernels. The single-lag kernels keep their one-thread-per-element form;
 // the batched kernels form the rows of a whole batch of lags, and reduce its spectra, in one
 // launch each, with the same element arithmetic.
+// Every kernel is compiled for the largest block its launcher starts (__launch_bounds__):
+// otherwise the compiler may give it more registers than such a block can hold on some chips
+// (the batched rows took 96 a thread for Turing, where 1024 threads allow 64), and a launch that
+// asks for too many fails without running.
 #include <cuda_runtime.h>
 
 #include <cfloat>
@@ -28,14 +32,16 @@ struct GroupProducts {
 }  // namespace
 
 template <class Sample>
-__global__ void Sig_Conj(const Sample* a, const Sample* b, int offset, float2* out) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Sig_Conj(const Sample* a, const Sample* b, int offset, float2* out) {
   const int i = threadIndex();
   out[i] = conjugateProduct(toFloat2(a[i]), toFloat2(b[i + offset]));
 }
 
 // Block g sums group g of n values. The reduction block P may exceed the 1024 threads a block
 // can have: then each thread takes the elements t, t + blockDim.x, ... of every stride.
-__global__ void Complex_Comp_ex(int n, float2* data, float2* out) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Complex_Comp_ex(int n, float2* data, float2* out) {
   float2* group = data + static_cast<std::int64_t>(blockIdx.x) * n;
   const int t = static_cast<int>(threadIdx.x);
   for (int s = reductionBlockOf(n); s > 0; s >>= 1) {
@@ -47,7 +53,7 @@ __global__ void Complex_Comp_ex(int n, float2* data, float2* out) {
   if (t == 0) out[blockIdx.x] = group[0];
 }
 
-__global__ void Sig_Abs_inout_dev(float2* data) {
+__global__ void __launch_bounds__(LaunchBlockThreads) Sig_Abs_inout_dev(float2* data) {
   const int i = threadIndex();
   data[i] = powerOf(data[i]);
 }
@@ -56,10 +62,10 @@ __global__ void Sig_Abs_inout_dev(float2* data) {
 // each reduced by threadsPerGroup threads (threadIdx.x): first within each thread, then across
 // the group's threads in shared memory, stride by stride.
 template <class Sample>
-__global__ void Sig_Conj_Comp_batch_dev(const Sample* first, const Sample* second, int firstLag,
-                                        int lagBase, int decimation, int decimatedLength,
-                                        std::int64_t groupBase, float2* rows,
-                                        std::int64_t rowLength) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Sig_Conj_Comp_batch_dev(const Sample* first, const Sample* second, int firstLag, int lagBase,
+                            int decimation, int decimatedLength, std::int64_t groupBase,
+                            float2* rows, std::int64_t rowLength) {
   __shared__ float2 parts[1024];
   const int threads = static_cast<int>(blockDim.x);
   const int t = static_cast<int>(threadIdx.x);
@@ -100,8 +106,9 @@ __device__ Strongest stronger(Strongest a, Strongest b) {
 }  // namespace
 
 // Block r reduces row rowBase + r.
-__global__ void Spectrum_Peak_batch_dev(const float2* rows, std::int64_t rowLength, int rowBase,
-                                        RowPeak* peaks) {
+__global__ void __launch_bounds__(PeakThreads)
+    Spectrum_Peak_batch_dev(const float2* rows, std::int64_t rowLength, int rowBase,
+                            RowPeak* peaks) {
   __shared__ double sums[PeakThreads];
   __shared__ Strongest best[PeakThreads];
   const int t = static_cast<int>(threadIdx.x);

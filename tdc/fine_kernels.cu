@@ -1,5 +1,6 @@
 // The refinement's double-precision kernels: one thread per element, no bounds test (the launch
 // rule starts exactly one thread for each element), and the element maps shared with the host.
+// Compiled for blocks of 1024 threads, so that no chip needs more registers than they allow.
 #include <cuda_runtime.h>
 
 #include "gpu/chunked_launch.hpp"
@@ -13,54 +14,60 @@ __device__ int threadIndex() { return static_cast<int>(blockDim.x * blockIdx.x +
 
 }  // namespace
 
-__global__ void BuildSignal_df_dev(const short2* in, double2* out, int offset, double w) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    BuildSignal_df_dev(const short2* in, double2* out, int offset, double w) {
   const int i = threadIndex() + offset;
   out[i] = shiftFrequency(in[i], i, w);
 }
 
-__global__ void BuildZeroDfSig_d_dev(const short2* in, double2* out, int offset, int half,
-                                     double w) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    BuildZeroDfSig_d_dev(const short2* in, double2* out, int offset, int half, double w) {
   const int i = threadIndex() + offset;
   out[frameIndex(i, half)] = shiftFrequency(in[i], i, w);
 }
 
-__global__ void SegmentCopy_d_dev(const short2* in, double2* out, int offset, int half) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    SegmentCopy_d_dev(const short2* in, double2* out, int offset, int half) {
   const int i = threadIndex() + offset;
   out[frameIndex(i, half)] = toDouble2(in[i]);
 }
 
-__global__ void Sig_Conj_Mul_inout_d_dev(double2* a, const double2* b) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Sig_Conj_Mul_inout_d_dev(double2* a, const double2* b) {
   const int i = threadIndex();
   a[i] = conjugateProduct(a[i], b[i]);
 }
 
-__global__ void Sig_Conj_Mul_SDD_dev(const short2* a, double2* b) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Sig_Conj_Mul_SDD_dev(const short2* a, double2* b) {
   const int i = threadIndex();
   b[i] = conjugateProduct(a[i], b[i]);
 }
 
-__global__ void Sig_Add_d_0_dev(const double2* in, double2* out, int offset, int terms,
-                                int stride) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Sig_Add_d_0_dev(const double2* in, double2* out, int offset, int terms, int stride) {
   accumulateRows(in, out, threadIndex() + offset, terms, stride);
 }
 
-__global__ void Sig_Add_d_1_dev(const double2* in, double2* out, int offset, int terms,
-                                int /*stride: a run needs none*/) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Sig_Add_d_1_dev(const double2* in, double2* out, int offset, int terms,
+                    int /*stride: a run needs none*/) {
   accumulateRun(in, out, threadIndex() + offset, terms);
 }
 
-__global__ void Sig_Div_inout_d_dev(double2* a, double d) {
+__global__ void __launch_bounds__(LaunchBlockThreads) Sig_Div_inout_d_dev(double2* a, double d) {
   const int i = threadIndex();
   a[i] = divide(a[i], d);
 }
 
-__global__ void Sig_Abs_inout_d_dev(double2* a) {
+__global__ void __launch_bounds__(LaunchBlockThreads) Sig_Abs_inout_d_dev(double2* a) {
   const int i = threadIndex();
   a[i] = power(a[i]);
 }
 
-__global__ void Sig_Reverse_Centre_d_dev(const double2* in, double2* out, int offset, int n,
-                                         int half, double d) {
+__global__ void __launch_bounds__(LaunchBlockThreads)
+    Sig_Reverse_Centre_d_dev(const double2* in, double2* out, int offset, int n, int half,
+                             double d) {
   const int m = threadIndex() + offset;
   out[m] = divide(in[(half - m + n) % n], d);
 }
