@@ -3,6 +3,8 @@
 // Compiled for blocks of 1024 threads, so that no chip needs more registers than they allow.
 #include <cuda_runtime.h>
 
+#include <cstdint>
+
 #include "gpu/chunked_launch.hpp"
 #include "tdc/fine_kernels.hpp"
 #include "tdc/signal_maps_double.hpp"
@@ -69,7 +71,7 @@ __global__ void __launch_bounds__(LaunchBlockThreads)
     Sig_Reverse_Centre_d_dev(const double2* in, double2* out, int offset, int n, int half,
                              double d) {
   const int m = threadIndex() + offset;
-  out[m] = divide(in[(half - m + n) % n], d);
+  out[m] = divide(in[(std::int64_t{half} - m + n) % n], d);  // half + n may pass 32 bits
 }
 
 void BuildSignal_df(const short2* in, double2* out, int n, double w) {
