@@ -91,4 +91,12 @@ inline void requireFft(cufftResult status, const std::string& what) {
   }
 }
 
+// Kernel launches return no status: a launch that cannot start (a grid or block the device
+// refuses, too few registers) is skipped and leaves its output as it was, which would then be
+// read as a result. The launches issued since the last look are checked together, as a site of
+// their own, before their results are read.
+inline void checkLaunches(const char* label, int line) {
+  GpuCheck(cudaGetLastError(), label, line);
+}
+
 }  // namespace kestrav

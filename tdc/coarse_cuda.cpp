@@ -50,6 +50,7 @@ void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
                           sizes.decimatedLength, spectra.get(), fftLength);
       requireFft(cufftExecC2C(plan.get(), rows, rows, CUFFT_FORWARD), "transform the lag rows");
       Spectrum_Peak_batch(spectra.get(), fftLength, lags, peaks.get());
+      checkLaunches(TdcLabel, 212);
       GpuCheck(cudaMemcpy(batchPeaks.data(), peaks.get(),
                           sizeof(RowPeak) * static_cast<std::size_t>(lags), cudaMemcpyDeviceToHost),
                TdcLabel, 213);

@@ -20,8 +20,9 @@ constexpr int FrameLength = 2 * BlockLength;
 // The zoom's power and its first strongest point (cuBLAS; its status is not examined), with the
 // window of powers around it that the request asks for.
 ZoomPeak strongestZoomPointCuda(double2* zoom, int M, int traceHalfWidth, cublasHandle_t handle,
-                                int traceCopyLine) {
+                                int launchCheckLine, int traceCopyLine) {
   Sig_Abs_inout_d(zoom, M);
+  checkLaunches(TdcLabel, launchCheckLine);
   int oneBased = 0;
   static_cast<void>(
       cublasIzamax_v2(handle, M, reinterpret_cast<const cuDoubleComplex*>(zoom), 1, &oneBased));
@@ -93,7 +94,8 @@ FineEstimate estimateFineFrequencyCuda(const short2* first, const short2* second
   const double step = (span * -TwoPi) / (static_cast<double>(M) * zoomRate);
   const double start = (fLow * TwoPi) / zoomRate;
   cztCuda(runSums.get(), BlockLength, zoom.get(), M, step, start);
-  const ZoomPeak peak = strongestZoomPointCuda(zoom.get(), M, request.traceHalfWidth, handle, 280);
+  const ZoomPeak peak =
+      strongestZoomPointCuda(zoom.get(), M, request.traceHalfWidth, handle, 278, 280);
   product.release(TdcLabel, 284);
   runSums.release(TdcLabel, 285);
   zoom.release(TdcLabel, 286);
@@ -156,7 +158,8 @@ FineEstimate estimateFineDelayCuda(const short2* first, const short2* second,
   const double step = (span * -TwoPi) / (static_cast<double>(M) * scale);
   const double start = (tLow * TwoPi) / scale;
   cztCuda(shifted.get(), FrameLength, zoom.get(), M, step, start);
-  const ZoomPeak peak = strongestZoomPointCuda(zoom.get(), M, request.traceHalfWidth, handle, 376);
+  const ZoomPeak peak =
+      strongestZoomPointCuda(zoom.get(), M, request.traceHalfWidth, handle, 374, 376);
   framePlan.destroy(TdcLabel, 379);
   firstFrames.release(TdcLabel, 381);
   secondFrames.release(TdcLabel, 382);
