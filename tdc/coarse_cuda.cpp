@@ -36,11 +36,14 @@ void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
                                140);
   std::vector<RowPeak> batchPeaks(static_cast<std::size_t>(lagsPerBatch));
   {
-    // One plan of B rows serves every batch; the rows of a short last batch stay zero.
+    // One plan of B rows serves every batch; the rows of a short last batch stay zero. Rows of
+    // one point are their own spectra: no plan, which the FFT library need not make for them.
     FftPlan plan;
-    requireFft(plan.create(fftLength, CUFFT_C2C, lagsPerBatch),
-               "plan " + std::to_string(lagsPerBatch) + " transforms of " +
-                   std::to_string(fftLength) + " points");
+    if (fftLength > 1) {
+      requireFft(plan.create(fftLength, CUFFT_C2C, lagsPerBatch),
+                 "plan " + std::to_string(lagsPerBatch) + " transforms of " +
+                     std::to_string(fftLength) + " points");
+    }
     auto* rows = reinterpret_cast<cufftComplex*>(spectra.get());
     for (int firstLag = 0; firstLag < request.lagCount; firstLag += lagsPerBatch) {
       const int lags = std::min(lagsPerBatch, request.lagCount - firstLag);
@@ -48,7 +51,9 @@ void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
       GpuCheck(cudaMemset(spectra.get(), 0, spectra.bytes()), TdcLabel, 169);
       Sig_Conj_Comp_batch(first.get(), second.get(), firstLag, lags, sizes.decimation,
                           sizes.decimatedLength, spectra.get(), fftLength);
-      requireFft(cufftExecC2C(plan.get(), rows, rows, CUFFT_FORWARD), "transform the lag rows");
+      if (fftLength > 1) {
+        requireFft(cufftExecC2C(plan.get(), rows, rows, CUFFT_FORWARD), "transform the lag rows");
+      }
       Spectrum_Peak_batch(spectra.get(), fftLength, lags, peaks.get());
       checkLaunches(TdcLabel, 212);
       GpuCheck(cudaMemcpy(batchPeaks.data(), peaks.get(),

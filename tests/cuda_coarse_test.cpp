@@ -128,6 +128,24 @@ TEST(CudaCoarseSearch, EveryCellAsTheReferenceGivesIt) {
   }
 }
 
+// Fewer than two decimated samples make spectra of one point, which are their own transforms.
+TEST(CudaCoarseSearch, RowsOfOnePointAreTheirOwnSpectra) {
+  SKIP_WITHOUT_CUDA_DEVICE();
+  const int sampleCount = 200, lagCount = 40;  // D = 125 at 2.048 MHz: M = 1, L = 1
+  const Recordings recordings = generate(sampleCount, 2048000.0, lagCount, 13, 78);
+  const CoarseRequest request = requestFor(recordings, sampleCount, 2048000.0, lagCount);
+  ASSERT_EQ(deriveCoarseSizes(sampleCount, 2048000.0, lagCount, 16384.0).fftLength, 1u);
+  std::vector<LagCell> reference(lagCount);
+  std::vector<LagCell> gpu(lagCount, LagCell{-1, 1.0, 1.0});
+  coarseSearchReference(request, reference);
+  makeBackend(BackendKind::Cuda)->coarseSearch(request, gpu);
+  for (int k = 0; k < lagCount; ++k) {
+    EXPECT_EQ(gpu[k].lagIndex, k);
+    EXPECT_EQ(gpu[k].frequencyOffset, reference[k].frequencyOffset) << "lag " << k;
+    EXPECT_EQ(gpu[k].level, reference[k].level) << "lag " << k;
+  }
+}
+
 TEST(CudaCoarseSearch, AnAllZeroRowHasNoLevelAndTooFewSamplesLeaveTheCellsZero) {
   SKIP_WITHOUT_CUDA_DEVICE();
   const auto backend = makeBackend(BackendKind::Cuda);
