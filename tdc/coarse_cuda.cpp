@@ -45,7 +45,7 @@ void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
                      std::to_string(fftLength) + " points");
     }
     auto* rows = reinterpret_cast<cufftComplex*>(spectra.get());
-    for (int firstLag = 0; firstLag < request.lagCount; firstLag += lagsPerBatch) {
+    for (int firstLag = 0; firstLag < request.lagCount;) {
       const int lags = std::min(lagsPerBatch, request.lagCount - firstLag);
       // The rows' values beyond M must be zero.
       GpuCheck(cudaMemset(spectra.get(), 0, spectra.bytes()), TdcLabel, 169);
@@ -67,6 +67,8 @@ void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
                                  sizes.decimatedRate),
                     lagLevel(peak.power, peak.norm, sizes.fftLength)};
       }
+      firstLag += lags;
+      if (request.progress) request.progress(firstLag);
     }
   }
   first.release(TdcLabel, 229);

@@ -4,6 +4,7 @@
 // such a near tie is confirmed with a direct DFT in long double and then accepted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -96,13 +97,19 @@ TEST(CudaCoarseSearch, EveryCellAsTheReferenceGivesIt) {
   for (const CoarseCase& c : cases) {
     const Recordings recordings =
         generate(c.sampleCount, c.sampleRate, c.lagCount, c.lagCount / 3, 77);
-    const CoarseRequest request = requestFor(recordings, c.sampleCount, c.sampleRate, c.lagCount);
+    CoarseRequest request = requestFor(recordings, c.sampleCount, c.sampleRate, c.lagCount);
     const CoarseSizes sizes =
         deriveCoarseSizes(c.sampleCount, c.sampleRate, c.lagCount, request.frequencySpan);
     std::vector<LagCell> reference(static_cast<std::size_t>(c.lagCount));
     std::vector<LagCell> gpu(static_cast<std::size_t>(c.lagCount), LagCell{-1, 1.0, 1.0});
     coarseSearchReference(request, reference);
+    std::vector<int> reported;
+    request.progress = [&reported](int lagsDone) { reported.push_back(lagsDone); };
     backend->coarseSearch(request, gpu);
+    // Progress after every batch, rising to the whole window.
+    ASSERT_EQ(reported.size(), static_cast<std::size_t>(sizes.batchCount)) << c.name;
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end())) << c.name;
+    EXPECT_EQ(reported.back(), c.lagCount) << c.name;
 
     int nearTies = 0;
     for (int k = 0; k < c.lagCount; ++k) {
