@@ -1,0 +1,79 @@
+#include "tdc/band_weight.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tdc/precise_maps.hpp"
+
+namespace kestrav {
+
+BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, int bandCount) {
+  const int length = static_cast<int>(spectrum.size());
+  const int perBand = length / bandCount;
+  // Turned to the delay: every bin of the signal then carries the same phase.
+  std::vector<double2> turned(spectrum.size());
+  double2 total{0.0, 0.0};
+  for (int k = 0; k < length; ++k) {
+    turned[k] = complexProduct(spectrum[k], advancePhasor(k, length, delaySamples));
+    total = double2{total.x + turned[k].x, total.y + turned[k].y};
+  }
+  const double magnitude = std::hypot(total.x, total.y);
+  const double2 unturn = magnitude > 0.0 ? double2{total.x / magnitude, -total.y / magnitude}
+                                         : double2{1.0, 0.0};
+
+  // Bands in order of signed frequency: band b starts at bin -length/2 + b perBand.
+  const auto bandOf = [&](int k) {
+    const int signedBin = 2 * k < length ? k : k - length;
+    return (signedBin + length / 2) / perBand;
+  };
+  std::vector<double> signal(static_cast<std::size_t>(bandCount), 0.0);
+  std::vector<double> noise(static_cast<std::size_t>(bandCount), 0.0);
+  for (int k = 0; k < length; ++k) {
+    const double2 y = complexProduct(turned[k], unturn);
+    signal[bandOf(k)] += y.x;
+    noise[bandOf(k)] += y.y * y.y;
+  }
+  BandProfile profile;
+  std::vector<double> root(static_cast<std::size_t>(bandCount), 0.0);
+  for (int b = 0; b < bandCount; ++b) {
+    signal[b] /= perBand;
+    // A floor keeps the weight finite for noiseless recordings.
+    noise[b] = std::max(noise[b] / perBand, 1e-24 * signal[b] * signal[b] + 1e-300);
+    // Kept when the in-phase mean stands two of its standard deviations above zero.
+    if (signal[b] > 2.0 * std::sqrt(noise[b] / perBand)) {
+      root[b] = std::sqrt(signal[b] / (2.0 * noise[b]));
+      ++profile.bandsKept;
+    }
+  }
+  const double largest = *std::max_element(root.begin(), root.end());
+  profile.rootWeight.assign(spectrum.size(), 0.0);
+  if (largest <= 0.0) return profile;
+  for (double& r : root) r /= largest;
+
+  // Linear between band centres, flat beyond the outermost ones; the Nyquist bin, which belongs
+  // to neither side, carries nothing.
+  double weightedSignal = 0.0, moment1 = 0.0, moment2 = 0.0;
+  for (int k = 0; k < length; ++k) {
+    const int signedBin = 2 * k < length ? k : k - length;
+    if (2 * signedBin == -length) continue;
+    const double x = (signedBin + length / 2 - 0.5 * (perBand - 1)) / perBand;
+    const int lower = std::clamp(static_cast<int>(std::floor(x)), 0, bandCount - 1);
+    const int upper = std::min(lower + 1, bandCount - 1);
+    const double fraction = std::clamp(x - lower, 0.0, 1.0);
+    const double r = root[lower] + fraction * (root[upper] - root[lower]);
+    profile.rootWeight[k] = r;
+    const double w = r * r;
+    const double f = static_cast<double>(signedBin) / length;
+    const double cross = w * signal[bandOf(k)];
+    weightedSignal += cross;
+    moment1 += cross * f;
+    moment2 += cross * f * f;
+  }
+  if (weightedSignal > 0.0) {
+    const double centre = moment1 / weightedSignal;
+    profile.rmsBandwidth = std::sqrt(std::max(0.0, moment2 / weightedSignal - centre * centre));
+  }
+  return profile;
+}
+
+}  // namespace kestrav
