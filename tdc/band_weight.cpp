@@ -29,9 +29,9 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
   std::vector<double> signal(static_cast<std::size_t>(bandCount), 0.0);
   std::vector<double> noise(static_cast<std::size_t>(bandCount), 0.0);
   for (int k = 0; k < length; ++k) {
-    const double2 y = complexProduct(turned[k], unturn);
-    signal[bandOf(k)] += y.x;
-    noise[bandOf(k)] += y.y * y.y;
+    turned[k] = complexProduct(turned[k], unturn);
+    signal[bandOf(k)] += turned[k].x;
+    noise[bandOf(k)] += turned[k].y * turned[k].y;
   }
   BandProfile profile;
   std::vector<double> root(static_cast<std::size_t>(bandCount), 0.0);
@@ -39,8 +39,9 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
     signal[b] /= perBand;
     // A floor keeps the weight finite for noiseless recordings.
     noise[b] = std::max(noise[b] / perBand, 1e-24 * signal[b] * signal[b] + 1e-300);
-    // Kept when the in-phase mean stands two of its standard deviations above zero.
-    if (signal[b] > 2.0 * std::sqrt(noise[b] / perBand)) {
+    // Kept when the in-phase mean stands three of its standard deviations above zero; a windowed
+    // spectrum's neighbouring bins share their noise, so half the bins count as independent.
+    if (signal[b] > 3.0 * std::sqrt(noise[b] / (0.5 * perBand))) {
       root[b] = std::sqrt(signal[b] / (2.0 * noise[b]));
       ++profile.bandsKept;
     }
@@ -64,7 +65,7 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
     profile.rootWeight[k] = r;
     const double w = r * r;
     const double f = static_cast<double>(signedBin) / length;
-    const double cross = w * signal[bandOf(k)];
+    const double cross = w * turned[k].x;
     weightedSignal += cross;
     moment1 += cross * f;
     moment2 += cross * f * f;

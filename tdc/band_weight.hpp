@@ -18,12 +18,13 @@ struct BandProfile {
   // band centres and 0 at the Nyquist bin, scaled so that its largest value is 1. All 0 when no
   // band holds a significant signal.
   std::vector<double> rootWeight;
-  double rmsBandwidth = 0.0;  // cycles per sample, of the weighted cross power about its centre
+  double rmsBandwidth = 0.0;  // cycles per sample, of the weighted in-phase power about its centre
   int bandsKept = 0;
 };
 
-// `spectrum` holds conj(X1) X2 per bin in transform order (frameLength bins); the second
-// segment's signal lags by delaySamples. bandCount divides the frame length.
+// `spectrum` holds conj(X1) X2 per bin in transform order (frameLength bins), from windowed
+// frames (no leakage: the bands outside the signal's hold noise alone); the second segment's
+// signal lags by delaySamples. bandCount divides the frame length.
 BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, int bandCount);
 
 }  // namespace kestrav

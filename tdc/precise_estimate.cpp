@@ -15,6 +15,7 @@ namespace {
 
 constexpr double FullTurn = 2.0 * std::numbers::pi;
 constexpr int MostRounds = 8;
+constexpr int BandRounds = 2;
 // A round that moves both estimates by less than this share of their deviations ends the search.
 constexpr double SettledShare = 0.01;
 
@@ -92,10 +93,16 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   const double recordCycles = 1.0 / request.sampleCount;
 
   double cycles = frequencyHz / fs;
+  BandProfile band;
   for (int round = 1; round <= MostRounds; ++round) {
-    primitives.crossSpectrum(segments, layout, cycles, spectrum);
-    const BandProfile band = measureBand(spectrum, delaySamples, PreciseBandCount);
-    if (band.bandsKept == 0) break;
+    // The band is measured at the starting values and again once both have been re-estimated,
+    // then held, so that later rounds maximise one fixed function.
+    if (round <= BandRounds) {
+      primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
+      band = measureBand(spectrum, delaySamples, PreciseBandCount);
+      if (band.bandsKept == 0) break;
+    }
+    primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
     for (std::size_t k = 0; k < bins; ++k) {
       weighted[k] = scaled(spectrum[k], band.rootWeight[k] * band.rootWeight[k]);
     }

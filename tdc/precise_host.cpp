@@ -13,11 +13,11 @@ namespace {
 class HostPrecisePrimitives final : public PrecisePrimitives {
  public:
   void crossSpectrum(const PreciseSegments& segments, const PreciseLayout& layout, double cycles,
-                     std::span<double2> spectrum) override {
+                     FrameShape shape, std::span<double2> spectrum) override {
     prepare(layout.frameLength);
     std::fill(spectrum.begin(), spectrum.end(), double2{0.0, 0.0});
     for (int block = 0; block < layout.blockCount; ++block) {
-      transformFrames(segments, layout, block, cycles);
+      transformFrames(segments, layout, block, cycles, shape);
       for (int k = 0; k < frameLength_; ++k) {
         const double2 term = conjugateProduct(first_[k], second_[k]);
         spectrum[k] = double2{spectrum[k].x + term.x, spectrum[k].y + term.y};
@@ -32,7 +32,7 @@ class HostPrecisePrimitives final : public PrecisePrimitives {
     std::fill(runs.begin(), runs.end(), double2{0.0, 0.0});
     const double scale = 1.0 / (static_cast<double>(frameLength_) * frameLength_);
     for (int block = 0; block < layout.blockCount; ++block) {
-      transformFrames(segments, layout, block, cycles);
+      transformFrames(segments, layout, block, cycles, FrameShape::Margined);
       for (int k = 0; k < frameLength_; ++k) {
         first_[k] = scaled(first_[k], rootWeight[k]);
         second_[k] = complexProduct(scaled(second_[k], rootWeight[k]),
@@ -61,11 +61,16 @@ class HostPrecisePrimitives final : public PrecisePrimitives {
 
   // Both frames of one block, transformed.
   void transformFrames(const PreciseSegments& segments, const PreciseLayout& layout, int block,
-                       double cycles) {
+                       double cycles, FrameShape shape) {
     for (int p = 0; p < frameLength_; ++p) {
       first_[p] = firstFrameValue(segments.first, layout, block, p);
       second_[p] = secondFrameValue(segments.second, segments.secondBefore, segments.secondAfter,
                                     layout, block, p, cycles);
+      if (shape == FrameShape::Windowed) {
+        const double w = blockWindow(layout, p);
+        first_[p] = scaled(first_[p], w);
+        second_[p] = scaled(second_[p], w);
+      }
     }
     transformInPlace(forward_, first_.get());
     transformInPlace(forward_, second_.get());

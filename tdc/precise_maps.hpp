@@ -67,6 +67,14 @@ KESTRAV_HD double2 secondFrameValue(const short2* second, int before, int after,
   return complexProduct(sample, unitPhasor(-cycles * (static_cast<double>(i) - layout.centre)));
 }
 
+// Hann window over the block's positions of a frame, 0 elsewhere.
+KESTRAV_HD double blockWindow(const PreciseLayout& layout, int position) {
+  const int inBlock = position - layout.margin;
+  if (inBlock < 0 || inBlock >= layout.blockLength) return 0.0;
+  const double s = ::sin(3.141592653589793 * (inBlock + 0.5) / layout.blockLength);
+  return s * s;
+}
+
 // e^{j 2 pi f_k d}: moves a spectrum's signal d samples earlier, bin k at frequency f_k.
 KESTRAV_HD double2 advancePhasor(int k, int frameLength, double delaySamples) {
   return unitPhasor(signedBinFrequency(k, frameLength) * delaySamples);

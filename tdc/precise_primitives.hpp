@@ -20,15 +20,26 @@ struct PreciseSegments {
   int secondAfter = 0;
 };
 
+// The frames a cross-spectrum is formed from.
+enum class FrameShape {
+  // The first segment's block between zeros, the second segment's whole frame: at small delays
+  // the correlation sees real neighbouring samples only.
+  Margined,
+  // Both segments' blocks alone, under one Hann window (blockWindow): no leakage from the
+  // frames' edges, so that the spectrum shows where the signal's band is.
+  Windowed,
+};
+
 class PrecisePrimitives {
  public:
   virtual ~PrecisePrimitives() = default;
 
   // spectrum[k] = sum over blocks b of conj(X1_b[k]) X2_b[k], k = 0 .. frameLength - 1, where
   // X1_b is the transform of block b's first-segment frame (firstFrameValue) and X2_b that of its
-  // second-segment frame shifted down by `cycles` per sample (secondFrameValue).
+  // second-segment frame shifted down by `cycles` per sample (secondFrameValue); with
+  // FrameShape::Windowed both frames are multiplied by blockWindow first.
   virtual void crossSpectrum(const PreciseSegments& segments, const PreciseLayout& layout,
-                             double cycles, std::span<double2> spectrum) = 0;
+                             double cycles, FrameShape shape, std::span<double2> spectrum) = 0;
 
   // runs[j] = sum of the product over the frame positions that runIndex maps to j, all blocks
   // together, where the product at position p of block b is
