@@ -90,12 +90,15 @@ PhasorPeak maximizePhasorSum(std::span<const double2> terms, std::span<const dou
     if (!std::isfinite(step)) break;
     step = std::fmax(-maxStep, std::fmin(maxStep, step));
     ++peak.steps;
+    // Steps this short lie where the power is a parabola to rounding: the slope, not the power,
+    // still tells which way the maximum is, so they are taken as they come.
+    const bool fine = std::fabs(step) < 1e-6 * maxStep;
     PhasorSum there = evaluate(terms, rates, peak.position + step);
-    for (int h = 0; h < MostHalvings && there.power() < here.power(); ++h) {
+    for (int h = 0; h < MostHalvings && !fine && there.power() < here.power(); ++h) {
       step *= 0.5;
       there = evaluate(terms, rates, peak.position + step);
     }
-    if (there.power() < here.power()) {
+    if (!fine && there.power() < here.power()) {
       peak.converged = true;  // no step raises the power: at the maximum to rounding
       break;
     }

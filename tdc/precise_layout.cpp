@@ -5,17 +5,16 @@
 
 namespace kestrav {
 
-PreciseLayout planPreciseLayout(int sampleCount) {
+PreciseLayout planPreciseLayout(int sampleCount, int longestFrame) {
   constexpr int Margin = 64;
   constexpr int RunLength = 16;
-  constexpr int LongestFrame = 65536;
   constexpr int LongestTaper = 256;
   PreciseLayout layout;
   layout.sampleCount = std::max(1, sampleCount);
   layout.margin = Margin;
   layout.runLength = RunLength;
   const int n = layout.sampleCount;
-  const auto wanted = static_cast<unsigned>(std::min<long long>(LongestFrame, 2LL * Margin + n));
+  const auto wanted = static_cast<unsigned>(std::min<long long>(longestFrame, 2LL * Margin + n));
   layout.frameLength = static_cast<int>(std::max(256u, std::bit_ceil(wanted)));
   const int longestBlock = layout.frameLength - 2 * Margin;
   layout.blockCount = (n + longestBlock - 1) / longestBlock;

@@ -20,8 +20,10 @@ struct PreciseLayout {
   double centre = 0.0;   // (n - 1) / 2: the time origin of every phase, in samples
 };
 
-// The layout for n >= 1 samples: frames of at most 65536 points.
-PreciseLayout planPreciseLayout(int sampleCount);
+// The layout for n >= 1 samples, with frames of at most `longestFrame` points (a power of two of
+// at least 256; shorter frames only serve tests).
+inline constexpr int LongestPreciseFrame = 65536;
+PreciseLayout planPreciseLayout(int sampleCount, int longestFrame = LongestPreciseFrame);
 
 // Sample index (of either segment, 0 = first[0]) that frame position p of block b holds.
 inline std::int64_t frameSampleIndex(const PreciseLayout& layout, int block, int position) {
