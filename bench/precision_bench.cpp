@@ -5,6 +5,7 @@
 // the reported deviation against the measured RMSE, and the count of wrong peaks, as Markdown.
 //
 //   precision_bench [--trials N] [--cells SNR/FRACTION,...] [--threads N] [--samples N] [--seed S]
+//                   [--each]   (--each lists every trial's errors on standard error)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -42,6 +43,7 @@ struct Options {
   int threads = 2;
   int samples = 262144;
   std::uint64_t seed = 2024;
+  bool each = false;
   std::vector<Cell> cells;
 };
 
@@ -185,9 +187,18 @@ std::vector<Trial> runCell(const Options& options, std::size_t cellIndex) {
       trials[static_cast<std::size_t>(i)] = runTrial(options, cell, seed, *backend, *primitives);
     }
   };
-  std::vector<std::jthread> workers;
-  for (int t = 1; t < options.threads; ++t) workers.emplace_back(work);
-  work();
+  {
+    std::vector<std::jthread> workers;
+    for (int t = 1; t < options.threads; ++t) workers.emplace_back(work);
+    work();
+  }  // every worker joined: the trials are complete
+  for (std::size_t i = 0; options.each && i < trials.size(); ++i) {
+    const Trial& t = trials[i];
+    std::fprintf(stderr,
+                 "  trial %3zu: delay %+.4g ns (sigma %.4g), frequency %+.4g mHz (sigma %.4g)%s\n",
+                 i, t.preciseDelay * 1e9, t.sigmaDelay * 1e9, t.preciseFrequency * 1e3,
+                 t.sigmaFrequency * 1e3, t.found ? "" : " no candidate");
+  }
   return trials;
 }
 
@@ -267,6 +278,8 @@ Options parse(int argc, char** argv) {
       options.samples = std::stoi(value());
     } else if (!std::strcmp(argv[i], "--seed")) {
       options.seed = std::stoull(value());
+    } else if (!std::strcmp(argv[i], "--each")) {
+      options.each = true;
     } else if (!std::strcmp(argv[i], "--cells")) {
       const std::string list = value();
       for (std::size_t at = 0; at < list.size();) {
