@@ -35,13 +35,18 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
   }
   BandProfile profile;
   std::vector<double> root(static_cast<std::size_t>(bandCount), 0.0);
+  for (int b = 0; b < bandCount; ++b) signal[b] /= perBand;
+  const double strongest = *std::max_element(signal.begin(), signal.end());
   for (int b = 0; b < bandCount; ++b) {
-    signal[b] /= perBand;
     // A floor keeps the weight finite for noiseless recordings.
     noise[b] = std::max(noise[b] / perBand, 1e-24 * signal[b] * signal[b] + 1e-300);
-    // Kept when the in-phase mean stands three of its standard deviations above zero; a windowed
-    // spectrum's neighbouring bins share their noise, so half the bins count as independent.
-    if (signal[b] > 3.0 * std::sqrt(noise[b] / (0.5 * perBand))) {
+    // Kept when the in-phase mean stands two of its standard deviations above zero (a windowed
+    // spectrum's neighbouring bins share their noise: two of three bins count as independent),
+    // a level that seldom drops the partly filled bands at the band's edges, which carry much of
+    // the delay's information; and, so that a band of noise alone next to a strong signal cannot
+    // pass, when it holds at least a thousandth of the strongest band's power.
+    const double deviation = std::sqrt(noise[b] / (perBand / 1.5));
+    if (signal[b] > 2.0 * deviation && signal[b] > 1e-3 * strongest) {
       root[b] = std::sqrt(signal[b] / (2.0 * noise[b]));
       ++profile.bandsKept;
     }
