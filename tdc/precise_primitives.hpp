@@ -3,6 +3,13 @@
 // can supply them: the block-summed cross-spectrum of the two segments at a frequency offset, and
 // the run sums of their band-weighted product at a fractional delay. The estimation logic that
 // calls them (fits, band weights, iteration, uncertainty) is written once.
+//
+// A device version fills the frames with the element maps of tdc/precise_maps.hpp (compiled for
+// host and device), transforms them with double-precision transforms of frameLength points,
+// batched over blocks, and reduces across blocks on the device: the spectrum bin by bin, the
+// runs by run index (neighbouring frames overlap by 2 margin / runLength runs). Per call it
+// returns frameLength or runCount values, and may keep the segments on the device between calls
+// of one estimate. Its results match the host's to rounding (tests/precise_primitives_test.cpp).
 #include <memory>
 #include <span>
 
