@@ -49,7 +49,7 @@ struct Options {
 
 struct Trial {
   bool found = false;
-  double specifiedDelay = 0.0, specifiedFrequency = 0.0;  // errors: seconds, hertz
+  double refinedDelay = 0.0, refinedFrequency = 0.0;  // errors: seconds, hertz
   double preciseDelay = 0.0, preciseFrequency = 0.0;
   double sigmaDelay = 0.0, sigmaFrequency = 0.0;
   bool converged = false;
@@ -110,8 +110,8 @@ Trial runTrial(const Options& options, const Cell& cell, std::uint64_t seed,
   const PreciseEstimate precise = estimatePrecisely(request, primitives);
 
   trial.found = true;
-  trial.specifiedDelay = request.delay - delay;
-  trial.specifiedFrequency = request.frequencyOffset - offsetHz;
+  trial.refinedDelay = request.delay - delay;
+  trial.refinedFrequency = request.frequencyOffset - offsetHz;
   trial.preciseDelay = precise.delay - delay;
   trial.preciseFrequency = precise.frequencyOffset - offsetHz;
   trial.sigmaDelay = precise.sigmaDelay;
@@ -143,7 +143,7 @@ struct CellSummary {
   int outliers = 0;
   int unconverged = 0;
   SteinBound bound{};
-  Moments specifiedDelay, preciseDelay, specifiedFrequency, preciseFrequency;
+  Moments refinedDelay, preciseDelay, refinedFrequency, preciseFrequency;
   double sigmaDelay = 0.0, sigmaFrequency = 0.0;  // rms of the reported deviations
 };
 
@@ -165,9 +165,9 @@ CellSummary summarise(const Options& options, const Cell& cell, const std::vecto
     kept.push_back(&t);
     s.unconverged += t.converged ? 0 : 1;
   }
-  s.specifiedDelay = moments(kept, [](const Trial& t) { return t.specifiedDelay; });
+  s.refinedDelay = moments(kept, [](const Trial& t) { return t.refinedDelay; });
   s.preciseDelay = moments(kept, [](const Trial& t) { return t.preciseDelay; });
-  s.specifiedFrequency = moments(kept, [](const Trial& t) { return t.specifiedFrequency; });
+  s.refinedFrequency = moments(kept, [](const Trial& t) { return t.refinedFrequency; });
   s.preciseFrequency = moments(kept, [](const Trial& t) { return t.preciseFrequency; });
   s.sigmaDelay = moments(kept, [](const Trial& t) { return t.sigmaDelay; }).rmse;
   s.sigmaFrequency = moments(kept, [](const Trial& t) { return t.sigmaFrequency; }).rmse;
@@ -205,21 +205,21 @@ std::vector<Trial> runCell(const Options& options, std::size_t cellIndex) {
 void printTables(const std::vector<CellSummary>& cells) {
   const auto ratio = [](double a, double b) { return b > 0.0 ? a / b : 0.0; };
   std::printf("\n### Delay (ns)\n\n");
-  std::printf("| SNR (dB) | fraction | bound | specified bias | specified RMSE | specified / bound "
+  std::printf("| SNR (dB) | fraction | bound | refined bias | refined RMSE | refined / bound "
               "| precise bias | precise RMSE | precise / bound | reported sigma | sigma / RMSE "
               "| outliers |\n");
   std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const CellSummary& s : cells) {
     std::printf("| %+.0f | %.2f | %.4g | %+.4g | %.4g | %.2f | %+.4g | %.4g | %.2f | %.4g | %.2f "
                 "| %d |\n",
-                s.cell.snrDb, s.cell.fraction, s.bound.delay * 1e9, s.specifiedDelay.bias * 1e9,
-                s.specifiedDelay.rmse * 1e9, ratio(s.specifiedDelay.rmse, s.bound.delay),
+                s.cell.snrDb, s.cell.fraction, s.bound.delay * 1e9, s.refinedDelay.bias * 1e9,
+                s.refinedDelay.rmse * 1e9, ratio(s.refinedDelay.rmse, s.bound.delay),
                 s.preciseDelay.bias * 1e9, s.preciseDelay.rmse * 1e9,
                 ratio(s.preciseDelay.rmse, s.bound.delay), s.sigmaDelay * 1e9,
                 ratio(s.sigmaDelay, s.preciseDelay.rmse), s.outliers);
   }
   std::printf("\n### Frequency offset (mHz)\n\n");
-  std::printf("| SNR (dB) | fraction | bound | specified bias | specified RMSE | specified / bound "
+  std::printf("| SNR (dB) | fraction | bound | refined bias | refined RMSE | refined / bound "
               "| precise bias | precise RMSE | precise / bound | reported sigma | sigma / RMSE "
               "| outliers |\n");
   std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
@@ -227,8 +227,8 @@ void printTables(const std::vector<CellSummary>& cells) {
     std::printf("| %+.0f | %.2f | %.4g | %+.4g | %.4g | %.2f | %+.4g | %.4g | %.2f | %.4g | %.2f "
                 "| %d |\n",
                 s.cell.snrDb, s.cell.fraction, s.bound.frequency * 1e3,
-                s.specifiedFrequency.bias * 1e3, s.specifiedFrequency.rmse * 1e3,
-                ratio(s.specifiedFrequency.rmse, s.bound.frequency),
+                s.refinedFrequency.bias * 1e3, s.refinedFrequency.rmse * 1e3,
+                ratio(s.refinedFrequency.rmse, s.bound.frequency),
                 s.preciseFrequency.bias * 1e3, s.preciseFrequency.rmse * 1e3,
                 ratio(s.preciseFrequency.rmse, s.bound.frequency), s.sigmaFrequency * 1e3,
                 ratio(s.sigmaFrequency, s.preciseFrequency.rmse), s.outliers);
