@@ -8,19 +8,26 @@
 #include <random>
 #include <stdexcept>
 
+#include "engine/fftw_plans.hpp"
+
 namespace kestrav {
 namespace {
 
 using Complex = std::complex<double>;
 
-// In-place unnormalised inverse DFT of any length.
+// In-place unnormalised inverse DFT of any length. Planned under the one planner lock, so that
+// pairs may be generated on several threads.
 void inverseTransform(std::vector<Complex>& data) {
   auto* buffer = reinterpret_cast<fftw_complex*>(data.data());
-  const fftw_plan plan = fftw_plan_dft_1d(static_cast<int>(data.size()), buffer, buffer,
-                                          FFTW_BACKWARD, FFTW_ESTIMATE);
-  if (plan == nullptr) throw std::runtime_error("cannot plan the synthesis transform");
-  fftw_execute(plan);
-  fftw_destroy_plan(plan);
+  fftw_plan raw = nullptr;
+  {
+    std::lock_guard lock(fftwPlannerLock());
+    raw = fftw_plan_dft_1d(static_cast<int>(data.size()), buffer, buffer, FFTW_BACKWARD,
+                           FFTW_ESTIMATE);
+  }
+  if (raw == nullptr) throw std::runtime_error("cannot plan the synthesis transform");
+  const FftwPlan plan(raw);
+  fftw_execute(plan.get());
 }
 
 double binFrequencyHz(std::size_t k, std::size_t n, double sampleRate) {
