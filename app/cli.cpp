@@ -70,6 +70,9 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
   const SearchParameters parameters = searchParametersOf(options);
   SearchOptions search{options.backend, backendOverride, {}};
   search.driver.refineAll = options.refineAll;
+  // JSON always carries the precise estimate of every refined result beside the refinement's.
+  search.driver.precise = options.precise || options.json;
+  search.reportPrecise = options.precise;
   search.driver.keepSurface = !options.surfacePath.empty() || !options.plotPath.empty();
   if (!options.plotPath.empty()) search.driver.traceHalfWidth = PlotTraceHalfWidth;
   std::unique_ptr<ProgressLine> progress;

@@ -14,7 +14,8 @@ namespace kestrav {
 std::string usageText() {
   return R"(usage: kestrav -m FIRST -a SECOND -s SAMPLES -f RATE -c CENTRE -r WIDTH -j J -t THRESHOLD [-p N]
                [--backend=auto|host|cuda|reference] [--json] [--refine-all]
-               [--surface FILE.csv] [--plot FILE.svg] [--quiet]
+               [--surface FILE.csv] [--plot FILE.svg] [--quiet] [--precise]
+               [--format=ci16|cf32|ci8|cu8]
 
 Measures the delay and the frequency offset of the second recording against the first.
 
@@ -37,6 +38,12 @@ Optional:
                        frequency_offset_hz, level_db), one row per lag
   --plot FILE          write an SVG picture of the lag surface and the fine zooms
   --quiet              no progress line on a terminal
+  --precise            refined results carry the precise delay and frequency offset (a
+                       band-weighted fit at the Cramer-Rao bound) instead of the refinement's
+                       grid values; --json always gives both, with their standard deviations
+  --format=TYPE        sample type of plain recording files: ci16 (default), cf32, ci8, cu8 (offset
+                       binary); a SigMF recording (NAME.sigmf-meta or .sigmf-data) gives its own
+                       datatype and sample rate, and -f may then be left out
   -h, --help           this text;  --version: version, build and backends
 
 Output (standard output, no newline): COUNT:DELAY_US*OFFSET_HZ*LEVEL_DB+... strongest first, at

@@ -7,10 +7,13 @@ namespace kestrav {
 std::string formatJson(const SearchOutcome& outcome, const SearchParameters& parameters) {
   using nlohmann::json;
   json results = json::array();
-  for (const SearchCandidate& candidate : outcome.candidates) {
-    json result{{"delay_s", candidate.delay},
-                {"delay_us", candidate.delay * 1e6},
-                {"frequency_offset_hz", candidate.frequencyOffset},
+  for (std::size_t r = 0; r < outcome.candidates.size(); ++r) {
+    // The reported values: the refinement's, or the precise ones with --precise.
+    const SearchResult& reported = outcome.results[r];
+    const SearchCandidate& candidate = outcome.candidates[r];
+    json result{{"delay_s", reported.delay},
+                {"delay_us", reported.delay * 1e6},
+                {"frequency_offset_hz", reported.frequencyOffset},
                 {"level_db", candidate.level},
                 {"refined", candidate.refined},
                 {"lag_index", candidate.lagIndex}};
@@ -24,6 +27,19 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
                               {"zoom_points", refinement.delay.zoomPoints},
                               {"zoom_index", refinement.delay.zoomIndex},
                               {"grid_step_s", refinement.delay.gridStep}};
+    }
+    if (candidate.precise) {
+      // Deviations that cannot be measured (no signal in any band) are infinite: null here.
+      const PreciseEstimate& precise = *candidate.precise;
+      result["precise_delay_s"] = precise.delay;
+      result["precise_frequency_offset_hz"] = precise.frequencyOffset;
+      result["sigma_delay_s"] = precise.sigmaDelay;
+      result["sigma_frequency_offset_hz"] = precise.sigmaFrequency;
+      result["precise"] = {{"iterations", precise.iterations},
+                           {"converged", precise.converged},
+                           {"post_integration_snr_db", precise.postIntegrationSnrDb},
+                           {"effective_bandwidth_hz", precise.effectiveBandwidthHz},
+                           {"effective_duration_s", precise.effectiveDurationS}};
     }
     results.push_back(std::move(result));
   }

@@ -208,6 +208,7 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   parser.addOption("", "plot", 0, "", 1);
   parser.addOption("", "quiet", 1, "", 1);
   parser.addOption("", "format", 0, "", 1);
+  parser.addOption("", "precise", 1, "", 1);
   try {
     parser.parse(argc, argv);  // positional arguments are ignored
   } catch (const std::exception& error) {
@@ -221,6 +222,7 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   options.json = parser.exists("json");
   options.refineAll = parser.exists("refine-all");
   options.quiet = parser.exists("quiet");
+  options.precise = parser.exists("precise");
   options.surfacePath = parser.get("surface");
   options.plotPath = parser.get("plot");
   if (parser.exists("surface") && options.surfacePath.empty()) {

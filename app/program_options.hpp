@@ -29,6 +29,7 @@ struct ProgramOptions {
   bool json = false;      // --json: the results as one JSON document
   bool refineAll = false; // --refine-all: refine every reported result
   bool quiet = false;     // --quiet: no progress line
+  bool precise = false;   // --precise: refined results carry the precise delay and offset
   std::string surfacePath;  // --surface FILE: the coarse lag surface as CSV
   std::string plotPath;     // --plot FILE: the lag surface and the zooms as SVG
 

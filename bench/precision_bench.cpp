@@ -86,7 +86,8 @@ Trial runTrial(const Options& options, const Cell& cell, std::uint64_t seed,
   pair.second.assign(secondStart, secondStart + n + window.lagCount);
 
   Trial trial;
-  const std::vector<SearchCandidate> candidates = runSearch(pair, parameters, window, backend);
+  const std::vector<SearchCandidate> candidates =
+      runSearch(pair, parameters, window, backend).candidates;
   if (candidates.empty()) return trial;
   const SearchCandidate& best = candidates.front();
   FineRequest fine{pair.first.data(), pair.second.data() + best.lagIndex, n, SampleRate,

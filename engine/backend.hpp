@@ -59,14 +59,21 @@ struct Refinement {
   FineEstimate delay;
 };
 
+class PrecisePrimitives;
+
 class ComputeBackend {
  public:
-  virtual ~ComputeBackend() = default;
+  virtual ~ComputeBackend();
   virtual std::string_view name() const = 0;
   // Writes cells[k] for every lag k < lagCount; cells.size() == lagCount.
   virtual void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) = 0;
   // Refines one candidate whose offset is request.frequencyOffset (sampleCount >= 2048).
   virtual Refinement refine(const FineRequest& request) = 0;
+  // The transforms the precise estimate is made of; the host's unless a backend has its own.
+  virtual PrecisePrimitives& precisePrimitives();
+
+ private:
+  std::shared_ptr<PrecisePrimitives> hostPrimitives_;  // shared: the type is incomplete here
 };
 
 enum class BackendKind { Automatic, Reference, Host, Cuda };

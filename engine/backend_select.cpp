@@ -1,11 +1,19 @@
 #include "engine/backend.hpp"
 #include "engine/errors.hpp"
+#include "tdc/precise_primitives.hpp"
 
 #if KESTRAV_HAVE_CUDA
 #include "gpu/cuda_backend.hpp"
 #endif
 
 namespace kestrav {
+
+ComputeBackend::~ComputeBackend() = default;
+
+PrecisePrimitives& ComputeBackend::precisePrimitives() {
+  if (!hostPrimitives_) hostPrimitives_ = makeHostPrecisePrimitives();
+  return *hostPrimitives_;
+}
 
 #if KESTRAV_HAVE_CUDA
 std::string compiledBackends() { return "reference, host, cuda"; }

@@ -54,7 +54,11 @@ SearchOutcome searchSources(std::unique_ptr<SampleSource> first,
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   SearchRun run = runSearch(pair, parameters, window, *backend, options.driver);
   for (const SearchCandidate& candidate : run.candidates) {
-    outcome.results.push_back({candidate.delay, candidate.frequencyOffset, candidate.level});
+    const bool precise = options.reportPrecise && candidate.precise.has_value();
+    outcome.results.push_back({precise ? candidate.precise->delay : candidate.delay,
+                               precise ? candidate.precise->frequencyOffset
+                                       : candidate.frequencyOffset,
+                               candidate.level});
   }
   outcome.candidates = std::move(run.candidates);
   outcome.surface = std::move(run.surface);

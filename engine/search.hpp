@@ -16,6 +16,8 @@ struct SearchOptions {
   // A backend supplied by the caller (tests, fuzzing) in place of the one `backend` names.
   ComputeBackend* backendOverride = nullptr;
   DriverOptions driver;
+  // The results carry the precise delay and frequency offset where there is one (driver.precise).
+  bool reportPrecise = false;
 };
 
 struct SearchOutcome {

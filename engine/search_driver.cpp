@@ -47,6 +47,25 @@ void refineCandidate(SearchCandidate& candidate, const short2* first, const shor
   candidate.refined = true;
 }
 
+PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate, const short2* first,
+                                           const short2* second, int n, int lagCount,
+                                           int firstLag, double sampleRate,
+                                           ComputeBackend& backend) {
+  PreciseRequest request;
+  request.first = first;
+  request.sampleCount = n;
+  // Beyond the candidate's lag the second segment offers its neighbours as margin.
+  request.second = second + candidate.lagIndex;
+  request.secondBefore = candidate.lagIndex;
+  request.secondAfter = lagCount - candidate.lagIndex;
+  request.sampleRate = sampleRate;
+  request.delay = candidate.delay;
+  request.lagDelay = static_cast<double>(firstLag + candidate.lagIndex) / sampleRate;
+  request.frequencyOffset = candidate.frequencyOffset;
+  request.refinement = candidate.refinement;
+  return estimatePrecisely(request, backend.precisePrimitives());
+}
+
 SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
                     const LagWindow& window, ComputeBackend& backend,
                     const DriverOptions& options) {
@@ -82,7 +101,7 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
     // Comparisons with a value that is not a number are false: such a peak passes.
     if (parameters.minAbsDelay > std::fabs(delay)) continue;
     if (parameters.minAbsFrequency > std::fabs(cell.frequencyOffset)) continue;
-    candidates.push_back({k, delay, cell.frequencyOffset, cell.level, false, {}});
+    candidates.push_back({k, delay, cell.frequencyOffset, cell.level, false, {}, std::nullopt});
   }
   // Stable, so that equal levels keep their lag order on every backend.
   std::stable_sort(candidates.begin(), candidates.end(), strongerThan);
@@ -90,11 +109,21 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
   run.times.peakPicking = stopwatch.lap();
 
   if (parameters.refine && n >= MinRefineSamples) {
+    // The precise estimate fits each zoom's maximum and its neighbours.
+    const int traceHalfWidth = std::max(options.traceHalfWidth, options.precise ? 3 : 0);
     // Each refinement is independent; the order stays that of the coarse levels.
-    const std::size_t refined = options.refineAll ? candidates.size() : std::min<std::size_t>(1, candidates.size());
+    const std::size_t refined =
+        options.refineAll ? candidates.size() : std::min<std::size_t>(1, candidates.size());
     for (std::size_t c = 0; c < refined; ++c) {
-      refineCandidate(candidates[c], pair.first.data(), pair.second.data(), n,
-                      parameters.sampleRate, options.traceHalfWidth, backend);
+      SearchCandidate& candidate = candidates[c];
+      refineCandidate(candidate, pair.first.data(), pair.second.data(), n, parameters.sampleRate,
+                      traceHalfWidth, backend);
+      if (options.precise) {
+        candidate.precise = estimateCandidatePrecisely(candidate, pair.first.data(),
+                                                       pair.second.data(), n, window.lagCount,
+                                                       window.firstLag, parameters.sampleRate,
+                                                       backend);
+      }
     }
   }
   run.times.refinement = stopwatch.lap();

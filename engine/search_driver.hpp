@@ -2,6 +2,7 @@
 // The body of one search: the coarse surface, its peaks, gated and ranked candidates, and the
 // refinement of the best one (or of every one reported, on request).
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "engine/sample_loader.hpp"
 #include "engine/search_parameters.hpp"
 #include "tdc/coarse_search.hpp"
+#include "tdc/precise_estimate.hpp"
 
 namespace kestrav {
 
@@ -19,6 +21,9 @@ struct SearchCandidate {
   double level = 0.0;            // decibels; never changed by refinement
   bool refined = false;
   Refinement refinement;  // the corrections applied, when refined
+  // Beyond the refinement's grids, when asked for: the delay and frequency offset at the bound,
+  // with their deviations. delay and frequencyOffset keep the refinement's values.
+  std::optional<PreciseEstimate> precise;
 };
 
 // Refinement needs whole blocks of 2048 samples; below that the coarse values stand.
@@ -28,6 +33,7 @@ struct DriverOptions {
   bool refineAll = false;   // refine every reported candidate, not only the best
   int traceHalfWidth = 0;   // zoom points kept each side of each refined maximum
   bool keepSurface = false;  // return the coarse lag cells
+  bool precise = false;      // a precise estimate of every refined candidate
   CoarseProgress progress;  // told of the coarse search's progress, when set
 };
 
@@ -49,6 +55,13 @@ struct SearchRun {
 // `first` holds n samples, `second` the second segment from lag index 0 on.
 void refineCandidate(SearchCandidate& candidate, const short2* first, const short2* second, int n,
                      double sampleRate, int traceHalfWidth, ComputeBackend& backend);
+
+// The precise estimate of a refined candidate; `second` is the whole second segment (n + lagCount
+// samples), `firstLag` the window's first lag.
+PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate, const short2* first,
+                                           const short2* second, int n, int lagCount,
+                                           int firstLag, double sampleRate,
+                                           ComputeBackend& backend);
 
 // Runs the search on the loaded pair (parameters.sampleCount already lowered).
 SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,

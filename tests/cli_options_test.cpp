@@ -119,7 +119,17 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
     EXPECT_NEAR(result["level_db"].get<double>(), results[r].level, 0.0005);
     EXPECT_EQ(result["refined"].get<bool>(), r == 0);
     EXPECT_TRUE(result["lag_index"].is_number_integer());
+    // Every refined result carries the precise estimate beside the refinement's values.
+    for (const char* field : {"precise_delay_s", "precise_frequency_offset_hz", "sigma_delay_s",
+                              "sigma_frequency_offset_hz"}) {
+      EXPECT_EQ(result.contains(field), r == 0) << field;
+    }
   }
+  const nlohmann::json& best = document["results"][0];
+  EXPECT_NEAR(best["precise_delay_s"].get<double>(), 123.4567e-6, 5 * best["sigma_delay_s"].get<double>());
+  EXPECT_NEAR(best["precise_frequency_offset_hz"].get<double>(), -1234.5678,
+              5 * best["sigma_frequency_offset_hz"].get<double>());
+  EXPECT_GT(best["sigma_delay_s"].get<double>(), 0.0);
   EXPECT_EQ(document["sample_count"].get<int>(), 261832);
   EXPECT_EQ(document["lag_window"]["lag_count"].get<int>(), 312);
   EXPECT_EQ(document["lag_window"]["first_lag"].get<int>(), -156);
@@ -132,6 +142,23 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
   // A search that finds nothing is still one document.
   const nlohmann::json empty = nlohmann::json::parse(run(replaced(search({"--json"}), "-t", "99")).out);
   EXPECT_TRUE(empty["results"].empty());
+}
+
+// --precise puts the precise values in place of the refinement's, in the text and in JSON.
+TEST_F(LongOptions, PreciseReplacesTheRefinedValues) {
+  const nlohmann::json plain = nlohmann::json::parse(run(search({"--json"})).out)["results"];
+  const nlohmann::json precise =
+      nlohmann::json::parse(run(search({"--json", "--precise"})).out)["results"];
+  ASSERT_EQ(precise.size(), plain.size());
+  EXPECT_EQ(precise[0]["delay_s"], plain[0]["precise_delay_s"]);
+  EXPECT_EQ(precise[0]["frequency_offset_hz"], plain[0]["precise_frequency_offset_hz"]);
+  EXPECT_EQ(precise[0]["precise_delay_s"], plain[0]["precise_delay_s"]);
+  for (std::size_t r = 1; r < precise.size(); ++r) EXPECT_EQ(precise[r], plain[r]);
+
+  const std::vector<SearchResult> text = testing::parseResults(run(search({"--precise"})).out);
+  ASSERT_EQ(text.size(), plain.size());
+  EXPECT_NEAR(text[0].delay, plain[0]["precise_delay_s"].get<double>(), 0.5e-9);
+  EXPECT_NEAR(text[0].frequencyOffset, plain[0]["precise_frequency_offset_hz"].get<double>(), 0.5e-3);
 }
 
 TEST_F(LongOptions, RefineAllRefinesEveryResultInTheSameOrder) {
