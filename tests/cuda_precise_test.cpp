@@ -146,8 +146,9 @@ TEST(CudaPreciseEstimate, TheBackendsPrimitivesAreTheDevices) {
   const auto cuda = makeBackend(BackendKind::Cuda);
   const auto host = makeBackend(BackendKind::Host);
   PrecisePrimitives& device = cuda->precisePrimitives();
+  PrecisePrimitives& onHost = host->precisePrimitives();
   EXPECT_EQ(&device, &cuda->precisePrimitives()) << "one object for the backend's lifetime";
-  EXPECT_NE(typeid(device), typeid(host->precisePrimitives()));
+  EXPECT_NE(typeid(device), typeid(onHost));
 }
 
 // The refinement and both precise estimates of a generated pair, the segments with the margins
