@@ -9,7 +9,7 @@
 // batched over blocks, and reduces across blocks on the device: the spectrum bin by bin, the
 // runs by run index (neighbouring frames overlap by 2 margin / runLength runs). Per call it
 // returns frameLength or runCount values, and may keep the segments on the device while they are
-// held (SegmentHold). Its results match the host's to rounding (tests/precise_primitives_test.cpp).
+// held (SegmentHold). Its results match the host's to rounding (tests/cuda_precise_test.cpp).
 #include <memory>
 #include <span>
 
