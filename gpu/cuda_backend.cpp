@@ -1,5 +1,5 @@
-// The CUDA backend: the coarse search and the refinement on the GPU, behind the backend
-// interface.
+// The CUDA backend: the coarse search, the refinement and the precise estimate's transforms on
+// the GPU, behind the backend interface.
 #include "gpu/cuda_backend.hpp"
 
 #include <cublas_v2.h>
@@ -15,6 +15,7 @@
 #include "tdc/coarse_cuda.hpp"
 #include "tdc/coarse_kernels.hpp"
 #include "tdc/fine_cuda.hpp"
+#include "tdc/precise_cuda.hpp"
 
 namespace kestrav {
 namespace {
@@ -37,6 +38,10 @@ class CudaBackend final : public ComputeBackend {
   Refinement refine(const FineRequest& request) override {
     return refineCuda(request, blasHandle());
   }
+  PrecisePrimitives& precisePrimitives() override {
+    if (!precise_) precise_ = makeCudaPrecisePrimitives();
+    return *precise_;
+  }
 
  private:
   // Made on the first refinement: a search without one needs no cuBLAS.
@@ -49,6 +54,7 @@ class CudaBackend final : public ComputeBackend {
   }
 
   cublasHandle_t blas_ = nullptr;
+  std::unique_ptr<PrecisePrimitives> precise_;
 };
 
 }  // namespace

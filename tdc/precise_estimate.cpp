@@ -81,6 +81,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   const PreciseLayout layout = planPreciseLayout(request.sampleCount);
   const PreciseSegments segments{request.first, request.second, request.secondBefore,
                                  request.secondAfter};
+  const SegmentHold hold(primitives);
   const auto bins = static_cast<std::size_t>(layout.frameLength);
   const auto runCount = static_cast<std::size_t>(layout.runCount);
   std::vector<double2> spectrum(bins), weighted(bins), runs(runCount);

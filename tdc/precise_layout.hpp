@@ -6,6 +6,8 @@
 // grid shared by all frames.
 #include <cstdint>
 
+#include "gpu/host_device.hpp"
+
 namespace kestrav {
 
 struct PreciseLayout {
@@ -26,7 +28,7 @@ inline constexpr int LongestPreciseFrame = 65536;
 PreciseLayout planPreciseLayout(int sampleCount, int longestFrame = LongestPreciseFrame);
 
 // Sample index (of either segment, 0 = first[0]) that frame position p of block b holds.
-inline std::int64_t frameSampleIndex(const PreciseLayout& layout, int block, int position) {
+KESTRAV_HD std::int64_t frameSampleIndex(const PreciseLayout& layout, int block, int position) {
   return std::int64_t{block} * layout.blockLength - layout.margin + position;
 }
 

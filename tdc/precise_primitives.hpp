@@ -8,8 +8,8 @@
 // host and device), transforms them with double-precision transforms of frameLength points,
 // batched over blocks, and reduces across blocks on the device: the spectrum bin by bin, the
 // runs by run index (neighbouring frames overlap by 2 margin / runLength runs). Per call it
-// returns frameLength or runCount values, and may keep the segments on the device between calls
-// of one estimate. Its results match the host's to rounding (tests/precise_primitives_test.cpp).
+// returns frameLength or runCount values, and may keep the segments on the device while they are
+// held (SegmentHold). Its results match the host's to rounding (tests/cuda_precise_test.cpp).
 #include <memory>
 #include <span>
 
@@ -58,6 +58,27 @@ class PrecisePrimitives {
   virtual void delayedProductRuns(const PreciseSegments& segments, const PreciseLayout& layout,
                                   double cycles, double delaySamples,
                                   std::span<const double> rootWeight, std::span<double2> runs) = 0;
+
+  // Between holdSegments and releaseSegments the segments that the calls name do not change, so
+  // an implementation may keep its own copy of them from one call to the next; releaseSegments
+  // frees it. Outside a hold every call reads the segments afresh: a caller may refill a buffer
+  // in place, or free one and get its address back for another recording.
+  virtual void holdSegments() {}
+  virtual void releaseSegments() {}
+};
+
+// Holds the segments for one scope, one estimate, and releases them on every way out.
+class SegmentHold {
+ public:
+  explicit SegmentHold(PrecisePrimitives& primitives) : primitives_(primitives) {
+    primitives_.holdSegments();
+  }
+  ~SegmentHold() { primitives_.releaseSegments(); }
+  SegmentHold(const SegmentHold&) = delete;
+  SegmentHold& operator=(const SegmentHold&) = delete;
+
+ private:
+  PrecisePrimitives& primitives_;
 };
 
 // The host implementation on FFTW, double precision, one frame at a time.
