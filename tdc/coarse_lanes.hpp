@@ -1,0 +1,56 @@
+#pragma once
+// The lag product and decimation of the coarse search with lags in the vector lanes: a group of
+// consecutive lags is formed together, lane l holding lag firstLag + l. Every lane runs the same
+// decimation tree on its own lag, so the exact summation order costs nothing, and the product for
+// one sample of the first recording is a broadcast of it against consecutive samples of the
+// second. The rows are bit-identical to formDecimatedRowReference.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/backend.hpp"
+#include "gpu/vector_types.hpp"
+#include "tdc/coarse_search.hpp"
+
+namespace kestrav {
+
+enum class InstructionSet { Avx2, Avx512 };
+
+// Whether this processor (and its operating system) can run the set.
+bool instructionSetAvailable(InstructionSet set);
+// AVX-512 where available, AVX2 (the build's baseline) otherwise.
+InstructionSet widestInstructionSet();
+// Lags formed together: two vectors of lanes, 32 with AVX-512 and 16 with AVX2.
+int lagsPerLaneGroup(InstructionSet set);
+
+// The recordings as the lane kernels read them: the decimated range of the first recording as
+// floats, and the second split into real and imaginary floats, followed by one lane group of
+// zeros so that the lanes past the last lag read defined values.
+struct LaneRecordings {
+  std::vector<float2> first;       // D * M samples
+  std::vector<float> secondReal;   // N + lagCount samples, then zeros
+  std::vector<float> secondImag;
+};
+LaneRecordings prepareLaneRecordings(const CoarseRequest& request, const CoarseSizes& sizes);
+
+// Rows of lags firstLag .. firstLag + rowCount - 1 (rowCount <= lagsPerLaneGroup(set)), row r at
+// rows + r * rowStride: the M decimated values, then zeros up to L. The set must be available.
+void formLaneGroupRows(InstructionSet set, const LaneRecordings& recordings,
+                       const CoarseSizes& sizes, int firstLag, int rowCount, float2* rows,
+                       std::size_t rowStride);
+
+// What one instruction set's kernel is given: plain pointers and counts.
+struct LaneGroupJob {
+  const float2* first = nullptr;       // sample 0 of the first recording
+  const float* secondReal = nullptr;   // sample firstLag of the second recording
+  const float* secondImag = nullptr;
+  int decimation = 1;                  // D
+  int decimatedLength = 0;             // M
+  int rowCount = 0;                    // rows written; the other lanes are formed and dropped
+  float2* rows = nullptr;
+  std::size_t rowStride = 0;
+};
+void formLaneGroupAvx2(const LaneGroupJob& job);
+void formLaneGroupAvx512(const LaneGroupJob& job);
+
+}  // namespace kestrav
