@@ -65,30 +65,38 @@ void coarseSearchHost(const CoarseRequest& request, std::span<LagCell> cells) {
   const int taskCount = (request.lagCount + rowsPerTask - 1) / rowsPerTask;
   const int workers = workerCountFor(taskCount);
 
-  const LaneRecordings recordings = inLanes ? prepareLaneRecordings(request, sizes)
-                                            : LaneRecordings{};
-  std::vector<FftwArray<float2>> rows(static_cast<std::size_t>(workers));
-  std::vector<std::vector<float2>> scratch(static_cast<std::size_t>(workers));
-  for (int w = 0; w < workers; ++w) {
-    rows[w] = makeFftwArray<float2>(static_cast<std::size_t>(rowsPerTask) * rowStride,
-                                    "the host spectrum rows");
-    if (!inLanes) scratch[w].resize(static_cast<std::size_t>(sizes.decimation));
+  struct WorkerBuffers {
+    FftwArray<float2> rows;
+    std::vector<float> laneScratch;  // the lane kernel's converted samples
+    std::vector<float2> rowScratch;  // one decimation group of the row path
+  };
+  std::vector<WorkerBuffers> buffers(static_cast<std::size_t>(workers));
+  for (WorkerBuffers& worker : buffers) {
+    worker.rows = makeFftwArray<float2>(static_cast<std::size_t>(rowsPerTask) * rowStride,
+                                        "the host spectrum rows");
+    if (inLanes) {
+      worker.laneScratch.resize(laneScratchFloats(sizes.decimation));
+    } else {
+      worker.rowScratch.resize(static_cast<std::size_t>(sizes.decimation));
+    }
   }
   // FFTW arrays share one alignment and every row starts on a 64-byte boundary, so the plan of
   // one row serves every row of every worker.
-  const FftwfPlan plan = planRowTransforms(fftLength, 1, rows[0].get());
+  const FftwfPlan plan = planRowTransforms(fftLength, 1, buffers.front().rows.get());
 
   std::atomic<int> nextTask{0};
   runOnWorkers(workers, [&](int w) {
-    float2* buffer = rows[w].get();
+    WorkerBuffers& worker = buffers[w];
+    float2* buffer = worker.rows.get();
     for (int task = nextTask++; task < taskCount; task = nextTask++) {
       const int firstLag = task * rowsPerTask;
       const int rowCount = std::min(rowsPerTask, request.lagCount - firstLag);
       if (inLanes) {
-        formLaneGroupRows(set, recordings, sizes, firstLag, rowCount, buffer, rowStride);
+        formLaneGroupRows(set, request, sizes, firstLag, rowCount, buffer, rowStride,
+                          worker.laneScratch);
       } else {
         formDecimatedRows(request, sizes, firstLag, 1, std::span<float2>(buffer, fftLength),
-                          scratch[w]);
+                          worker.rowScratch);
       }
       // Only the rows of existing lags are transformed, each reduced while still in cache.
       for (int r = 0; r < rowCount; ++r) {

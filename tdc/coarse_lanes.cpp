@@ -2,9 +2,16 @@
 
 #include <algorithm>
 
-#include "tdc/signal_maps.hpp"
-
 namespace kestrav {
+namespace {
+
+// Samples converted at a time: the floats of a chunk stay in the first levels of cache.
+constexpr int ChunkSamples = 2048;
+constexpr int WidestGroup = 32;
+
+int chunkOutputsFor(int decimation) { return std::max(1, ChunkSamples / decimation); }
+
+}  // namespace
 
 bool instructionSetAvailable(InstructionSet set) {
   switch (set) {
@@ -27,36 +34,29 @@ InstructionSet widestInstructionSet() {
 
 int lagsPerLaneGroup(InstructionSet set) { return set == InstructionSet::Avx512 ? 32 : 16; }
 
-LaneRecordings prepareLaneRecordings(const CoarseRequest& request, const CoarseSizes& sizes) {
-  const std::size_t used =
-      static_cast<std::size_t>(sizes.decimation) * static_cast<std::size_t>(sizes.decimatedLength);
-  const std::size_t secondCount =
-      static_cast<std::size_t>(request.sampleCount) + static_cast<std::size_t>(request.lagCount);
-  const std::size_t padding = static_cast<std::size_t>(lagsPerLaneGroup(InstructionSet::Avx512));
-  LaneRecordings recordings;
-  recordings.first.resize(used);
-  recordings.secondReal.assign(secondCount + padding, 0.0f);
-  recordings.secondImag.assign(secondCount + padding, 0.0f);
-  for (std::size_t i = 0; i < used; ++i) recordings.first[i] = toFloat2(request.first[i]);
-  for (std::size_t i = 0; i < secondCount; ++i) {
-    recordings.secondReal[i] = static_cast<float>(request.second[i].x);
-    recordings.secondImag[i] = static_cast<float>(request.second[i].y);
-  }
-  return recordings;
+std::size_t laneScratchFloats(int decimation) {
+  // The first recording interleaved, then the second's real and imaginary parts with the
+  // lanes' reach beyond the chunk.
+  const std::size_t samples = static_cast<std::size_t>(chunkOutputsFor(decimation)) *
+                              static_cast<std::size_t>(decimation);
+  return 2 * samples + 2 * (samples + WidestGroup);
 }
 
-void formLaneGroupRows(InstructionSet set, const LaneRecordings& recordings,
-                       const CoarseSizes& sizes, int firstLag, int rowCount, float2* rows,
-                       std::size_t rowStride) {
+void formLaneGroupRows(InstructionSet set, const CoarseRequest& request, const CoarseSizes& sizes,
+                       int firstLag, int rowCount, float2* rows, std::size_t rowStride,
+                       std::span<float> scratch) {
   LaneGroupJob job;
-  job.first = recordings.first.data();
-  job.secondReal = recordings.secondReal.data() + firstLag;
-  job.secondImag = recordings.secondImag.data() + firstLag;
+  job.first = request.first.data();
+  job.second = request.second.data() + firstLag;
+  job.secondAvailable =
+      std::int64_t{request.sampleCount} + request.lagCount - std::int64_t{firstLag};
   job.decimation = sizes.decimation;
   job.decimatedLength = sizes.decimatedLength;
   job.rowCount = rowCount;
   job.rows = rows;
   job.rowStride = rowStride;
+  job.chunkOutputs = chunkOutputsFor(sizes.decimation);
+  job.scratch = scratch.data();
   if (set == InstructionSet::Avx512) {
     formLaneGroupAvx512(job);
   } else {

@@ -29,8 +29,9 @@ template <class Vec>
   return sum;
 }
 
+// One chunk of samples as floats: the first recording interleaved, the second split.
 struct Inputs {
-  const float2* first;
+  const float* first;
   const float* secondReal;
   const float* secondImag;
   int decimation;      // D
@@ -42,8 +43,8 @@ struct Inputs {
 // rounded products.
 template <class Vec>
 [[gnu::always_inline]] inline Node<Vec> product(const Inputs& in, std::ptrdiff_t i) {
-  const typename Vec::Type ax = Vec::broadcast(&in.first[i].x);
-  const typename Vec::Type ay = Vec::broadcast(&in.first[i].y);
+  const typename Vec::Type ax = Vec::broadcast(&in.first[2 * i]);
+  const typename Vec::Type ay = Vec::broadcast(&in.first[2 * i + 1]);
   Node<Vec> node;
   for (int v = 0; v < 2; ++v) {
     const typename Vec::Type bx = Vec::load(in.secondReal + i + v * Vec::Lanes);
@@ -83,41 +84,82 @@ inline int reverseBits(int value, int bits) {
 // Outputs gathered in lane order before they are written out row by row.
 inline constexpr int TileOutputs = 8;
 
-// Every decimated output of the group: the tree's top levels (above the register subtrees) run
-// over the subtree roots in bit-reversed order, where the device's pairs are neighbours, with a
-// binary-counter stack.
+// The decimation tree's value for every lane at `count` consecutive outputs, the first at
+// sample `base` of the chunk, into tile rows 0 .. count - 1. The tree's top levels (above the
+// register subtrees) run over the subtree roots in bit-reversed order, where the device's pairs
+// are neighbours, with a binary-counter stack.
 template <class Vec, int Depth>
-void formRows(const LaneGroupJob& job, const Inputs& in, int upperLevels) {
-  constexpr int Lanes = 2 * Vec::Lanes;
+[[gnu::always_inline]] inline void formTile(const Inputs& in, std::ptrdiff_t base, int count,
+                                            int upperLevels, float (*tileRe)[2 * Vec::Lanes],
+                                            float (*tileIm)[2 * Vec::Lanes]) {
   const int roots = 1 << upperLevels;
+  Node<Vec> stack[32];
+  for (int o = 0; o < count; ++o, base += in.decimation) {
+    Node<Vec> sum;
+    if (upperLevels == 0) {
+      sum = subtree<Vec, Depth>(in, base, 0, 1);
+    } else {
+      int top = 0;
+      for (int r = 0; r < roots; ++r) {
+        Node<Vec> node = subtree<Vec, Depth>(in, base, reverseBits(r, upperLevels), roots);
+        for (int pairs = r; pairs & 1; pairs >>= 1) node = add<Vec>(stack[--top], node);
+        stack[top++] = node;
+      }
+      sum = stack[0];
+    }
+    for (int v = 0; v < 2; ++v) {
+      Vec::store(&tileRe[o][v * Vec::Lanes], sum.re[v]);
+      Vec::store(&tileIm[o][v * Vec::Lanes], sum.im[v]);
+    }
+  }
+}
+
+// The samples of outputs first .. first + count - 1 as floats, and of the second recording the
+// lanes' reach beyond them, zero past its end.
+template <class Vec>
+Inputs convertChunk(const LaneGroupJob& job, int reductionBlock, int firstOutput, int count) {
+  const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(firstOutput) * job.decimation;
+  const std::ptrdiff_t samples = static_cast<std::ptrdiff_t>(count) * job.decimation;
+  const std::ptrdiff_t reach = samples + 2 * Vec::Lanes;
+  const std::ptrdiff_t chunkCapacity =
+      static_cast<std::ptrdiff_t>(job.chunkOutputs) * job.decimation;
+  float* first = job.scratch;
+  float* secondReal = first + 2 * chunkCapacity;
+  float* secondImag = secondReal + chunkCapacity + 2 * Vec::Lanes;
+  for (std::ptrdiff_t i = 0; i < samples; ++i) {
+    first[2 * i] = static_cast<float>(job.first[start + i].x);
+    first[2 * i + 1] = static_cast<float>(job.first[start + i].y);
+  }
+  const std::ptrdiff_t left = job.secondAvailable - start;
+  const std::ptrdiff_t available = left < reach ? left : reach;
+  for (std::ptrdiff_t i = 0; i < available; ++i) {
+    secondReal[i] = static_cast<float>(job.second[start + i].x);
+    secondImag[i] = static_cast<float>(job.second[start + i].y);
+  }
+  for (std::ptrdiff_t i = available; i < reach; ++i) {
+    secondReal[i] = 0.0f;
+    secondImag[i] = 0.0f;
+  }
+  return Inputs{first, secondReal, secondImag, job.decimation, reductionBlock};
+}
+
+template <class Vec, int Depth>
+void formRows(const LaneGroupJob& job, int reductionBlock, int upperLevels) {
+  constexpr int Lanes = 2 * Vec::Lanes;
   alignas(64) float tileRe[TileOutputs][Lanes];
   alignas(64) float tileIm[TileOutputs][Lanes];
-  Node<Vec> stack[32];
-  for (int b0 = 0; b0 < job.decimatedLength; b0 += TileOutputs) {
-    const int count =
-        job.decimatedLength - b0 < TileOutputs ? job.decimatedLength - b0 : TileOutputs;
-    for (int o = 0; o < count; ++o) {
-      const std::ptrdiff_t base = static_cast<std::ptrdiff_t>(b0 + o) * job.decimation;
-      Node<Vec> sum;
-      if (upperLevels == 0) {
-        sum = subtree<Vec, Depth>(in, base, 0, 1);
-      } else {
-        int top = 0;
-        for (int r = 0; r < roots; ++r) {
-          Node<Vec> node = subtree<Vec, Depth>(in, base, reverseBits(r, upperLevels), roots);
-          for (int pairs = r; pairs & 1; pairs >>= 1) node = add<Vec>(stack[--top], node);
-          stack[top++] = node;
-        }
-        sum = stack[0];
+  for (int c0 = 0; c0 < job.decimatedLength; c0 += job.chunkOutputs) {
+    const int chunk =
+        job.decimatedLength - c0 < job.chunkOutputs ? job.decimatedLength - c0 : job.chunkOutputs;
+    const Inputs in = convertChunk<Vec>(job, reductionBlock, c0, chunk);
+    for (int t0 = 0; t0 < chunk; t0 += TileOutputs) {
+      const int count = chunk - t0 < TileOutputs ? chunk - t0 : TileOutputs;
+      formTile<Vec, Depth>(in, static_cast<std::ptrdiff_t>(t0) * job.decimation, count,
+                           upperLevels, tileRe, tileIm);
+      for (int lane = 0; lane < job.rowCount; ++lane) {
+        float2* row = job.rows + static_cast<std::size_t>(lane) * job.rowStride + c0 + t0;
+        for (int o = 0; o < count; ++o) row[o] = float2{tileRe[o][lane], tileIm[o][lane]};
       }
-      for (int v = 0; v < 2; ++v) {
-        Vec::store(&tileRe[o][v * Vec::Lanes], sum.re[v]);
-        Vec::store(&tileIm[o][v * Vec::Lanes], sum.im[v]);
-      }
-    }
-    for (int lane = 0; lane < job.rowCount; ++lane) {
-      float2* row = job.rows + static_cast<std::size_t>(lane) * job.rowStride + b0;
-      for (int o = 0; o < count; ++o) row[o] = float2{tileRe[o][lane], tileIm[o][lane]};
     }
   }
 }
@@ -126,19 +168,19 @@ template <class Vec>
 void formLaneGroup(const LaneGroupJob& job) {
   int levels = 0;  // log2 P
   while ((2 << levels) <= job.decimation) ++levels;
-  const Inputs in{job.first, job.secondReal, job.secondImag, job.decimation, 1 << levels};
+  const int reductionBlock = 1 << levels;
   constexpr int MaxDepth = Vec::RegisterDepth;
   static_assert(MaxDepth >= 0 && MaxDepth <= 6);
   const int depth = levels < MaxDepth ? levels : MaxDepth;
   const int upperLevels = levels - depth;
   switch (depth) {
-    case 0: formRows<Vec, 0>(job, in, upperLevels); break;
-    case 1: if constexpr (MaxDepth >= 1) formRows<Vec, 1>(job, in, upperLevels); break;
-    case 2: if constexpr (MaxDepth >= 2) formRows<Vec, 2>(job, in, upperLevels); break;
-    case 3: if constexpr (MaxDepth >= 3) formRows<Vec, 3>(job, in, upperLevels); break;
-    case 4: if constexpr (MaxDepth >= 4) formRows<Vec, 4>(job, in, upperLevels); break;
-    case 5: if constexpr (MaxDepth >= 5) formRows<Vec, 5>(job, in, upperLevels); break;
-    default: if constexpr (MaxDepth >= 6) formRows<Vec, 6>(job, in, upperLevels); break;
+    case 0: formRows<Vec, 0>(job, reductionBlock, upperLevels); break;
+    case 1: if constexpr (MaxDepth >= 1) formRows<Vec, 1>(job, reductionBlock, upperLevels); break;
+    case 2: if constexpr (MaxDepth >= 2) formRows<Vec, 2>(job, reductionBlock, upperLevels); break;
+    case 3: if constexpr (MaxDepth >= 3) formRows<Vec, 3>(job, reductionBlock, upperLevels); break;
+    case 4: if constexpr (MaxDepth >= 4) formRows<Vec, 4>(job, reductionBlock, upperLevels); break;
+    case 5: if constexpr (MaxDepth >= 5) formRows<Vec, 5>(job, reductionBlock, upperLevels); break;
+    default: if constexpr (MaxDepth >= 6) formRows<Vec, 6>(job, reductionBlock, upperLevels); break;
   }
 }
 

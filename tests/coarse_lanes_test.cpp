@@ -50,6 +50,7 @@ struct Shape {
 const Shape LaneShapes[] = {
     {"N below 1024, D = 1, fewer lags than a vector", 700, 20000.0, 5, Values::FullRange},
     {"D = 1, N and lags not multiples of the lanes", 1003, 20000.0, 37, Values::Extremes},
+    {"D = 1 over several converted chunks", 6000, 20000.0, 20, Values::FullRange},
     {"D = 2", 5000, 40000.0, 16, Values::FullRange},
     {"D = 3, one lag", 3001, 3 * Span + 5, 1, Values::Extremes},
     {"D = 61", 30001, 61 * Span + 100, 70, Values::FullRange},
@@ -94,7 +95,7 @@ TEST(CoarseLanes, RowsAreBitIdenticalToTheReference) {
       const CoarseSizes sizes =
           deriveCoarseSizes(shape.sampleCount, shape.sampleRate, shape.lagCount, Span);
       ASSERT_GT(sizes.fftLength, 0u);
-      const LaneRecordings prepared = prepareLaneRecordings(request, sizes);
+      std::vector<float> scratch(laneScratchFloats(sizes.decimation));
       const std::size_t fftLength = sizes.fftLength;
       const std::size_t rowStride = fftLength + 3;  // rows need not be contiguous
       std::vector<float2> products(static_cast<std::size_t>(shape.sampleCount));
@@ -103,7 +104,8 @@ TEST(CoarseLanes, RowsAreBitIdenticalToTheReference) {
         const int rowCount = std::min(lanes, shape.lagCount - firstLag);
         // Dirty rows, so that the zero padding is checked too.
         std::vector<float2> rows(static_cast<std::size_t>(lanes) * rowStride, float2{7, 7});
-        formLaneGroupRows(set, prepared, sizes, firstLag, rowCount, rows.data(), rowStride);
+        formLaneGroupRows(set, request, sizes, firstLag, rowCount, rows.data(), rowStride,
+                          scratch);
         for (int r = 0; r < rowCount; ++r) {
           formDecimatedRowReference(request, sizes, firstLag + r, products, expected);
           ASSERT_EQ(std::memcmp(rows.data() + r * rowStride, expected.data(),
