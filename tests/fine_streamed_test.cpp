@@ -113,11 +113,8 @@ TEST(ZoomPeakInBlocks, SamePeakAndTraceAsTheWholeZoom) {
     EXPECT_EQ(whole.index, c.peak);
     EXPECT_EQ(streamed.index, c.peak);
     EXPECT_EQ(streamed.traceFirst, whole.traceFirst) << c.peak;
-    ASSERT_EQ(streamed.trace.size(), whole.trace.size()) << c.peak;
-    EXPECT_EQ(std::memcmp(streamed.trace.data(), whole.trace.data(),
-                          whole.trace.size() * sizeof(double)),
-              0)
-        << c.peak;
+    // Powers are never -0 or NaN: equal values are equal bits.
+    EXPECT_EQ(streamed.trace, whole.trace) << c.peak;
   }
 }
 
