@@ -54,8 +54,4 @@ class CztBlocks {
   FftwPlan inverse_;
 };
 
-// The whole zoom, block by block on every core: the same outputs as cztHost to rounding, with
-// buffers of a few blocks only besides out.
-void cztInBlocks(const double2* x, int N, double2* out, int M, double step, double start);
-
 }  // namespace kestrav

@@ -27,43 +27,47 @@ int zoomLength(double span, double gridStep, const char* zoom) {
   return static_cast<int>(points);
 }
 
+namespace {
+
+// floor(span / fixedStep) points over [low, low + span) of a zoom input sampled at `rate`: the
+// angular step and start in radians per sample of that input.
+std::optional<ZoomGrid> gridOver(double low, double span, double rate, double fixedStep,
+                                 const char* zoom) {
+  ZoomGrid grid;
+  grid.low = low;
+  grid.span = span;
+  grid.points = zoomLength(span, fixedStep, zoom);
+  if (grid.points < 1) return std::nullopt;
+  grid.step = (span * -TwoPi) / (static_cast<double>(grid.points) * rate);
+  grid.start = (low * TwoPi) / rate;
+  grid.fixedStep = fixedStep;
+  return grid;
+}
+
+}  // namespace
+
 std::optional<FrequencyZoom> frequencyZoomOf(const FineRequest& request) {
-  constexpr double GridStep = 0.0001;  // hertz
   const int n = request.sampleCount;
   // Fewer samples than runs: the run sums would reach past the recordings.
   if (n < FrequencyRuns) return std::nullopt;
-  const double fs = request.sampleRate;
-  FrequencyZoom zoom;
-  zoom.runLength = std::max(1, static_cast<int>(std::floor(n * 0.00048828125)));
-  const double T = static_cast<double>(FrequencyRuns * zoom.runLength) / fs;
-  ZoomGrid& grid = zoom.grid;
-  grid.low = -2.0 / T;
-  grid.span = 2.0 / T - grid.low;
-  const double zoomRate = 2048.0 / T;
-  grid.points = zoomLength(grid.span, GridStep, "the fine frequency zoom");
-  if (grid.points < 1) return std::nullopt;
-  grid.step = (grid.span * -TwoPi) / (static_cast<double>(grid.points) * zoomRate);
-  grid.start = (grid.low * TwoPi) / zoomRate;
-  grid.fixedStep = GridStep;
-  return zoom;
+  const int K = std::max(1, static_cast<int>(std::floor(n * 0.00048828125)));
+  const double T = static_cast<double>(FrequencyRuns * K) / request.sampleRate;
+  const double low = -2.0 / T;
+  const std::optional<ZoomGrid> grid =
+      gridOver(low, 2.0 / T - low, 2048.0 / T, 0.0001, "the fine frequency zoom");
+  if (!grid) return std::nullopt;
+  return FrequencyZoom{K, *grid};
 }
 
 std::optional<DelayZoom> delayZoomOf(const FineRequest& request) {
-  constexpr double GridStep = 1e-9;  // seconds
-  DelayZoom zoom;
-  zoom.blocks = static_cast<int>(std::floor(request.sampleCount * 0.00048828125));
-  if (zoom.blocks < 1) return std::nullopt;
+  const int K = static_cast<int>(std::floor(request.sampleCount * 0.00048828125));
+  if (K < 1) return std::nullopt;
   const double fs = request.sampleRate;
-  ZoomGrid& grid = zoom.grid;
-  grid.low = -2.0 / fs;
-  grid.span = 2.0 / fs - grid.low;
-  const double scale = 4096.0 / fs;
-  grid.points = zoomLength(grid.span, GridStep, "the fine delay zoom");
-  if (grid.points < 1) return std::nullopt;
-  grid.step = (grid.span * -TwoPi) / (static_cast<double>(grid.points) * scale);
-  grid.start = (grid.low * TwoPi) / scale;
-  grid.fixedStep = GridStep;
-  return zoom;
+  const double low = -2.0 / fs;
+  const std::optional<ZoomGrid> grid =
+      gridOver(low, 2.0 / fs - low, 4096.0 / fs, 1e-9, "the fine delay zoom");
+  if (!grid) return std::nullopt;
+  return DelayZoom{K, *grid};
 }
 
 double frequencyShiftStep(const FineRequest& request) {
