@@ -75,7 +75,8 @@ template <class Vec, int Depth>
   }
 }
 
-inline int reverseBits(int value, int bits) {
+// Internal to each unit, like the templates over the unit's own vector type.
+static inline int reverseBits(int value, int bits) {
   int reversed = 0;
   for (int b = 0; b < bits; ++b) reversed |= ((value >> b) & 1) << (bits - 1 - b);
   return reversed;
