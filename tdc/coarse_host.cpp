@@ -16,6 +16,8 @@ namespace {
 
 // A worker's rows: a lane group while its rows fit in this, one row otherwise.
 constexpr std::uint64_t WorkerRowBytes = 32u << 20;
+// The rows of all workers together: on a machine of many cores fewer workers take long rows.
+constexpr std::uint64_t AllRowBytes = 128u << 20;
 
 // Every row starts on a 64-byte boundary like the planned row, whatever L is.
 std::size_t rowStrideOf(std::uint64_t fftLength) {
@@ -63,7 +65,9 @@ void coarseSearchHost(const CoarseRequest& request, std::span<LagCell> cells) {
       WorkerRowBytes;
   const int rowsPerTask = inLanes ? lagsPerLaneGroup(set) : 1;
   const int taskCount = (request.lagCount + rowsPerTask - 1) / rowsPerTask;
-  const int workers = workerCountFor(taskCount);
+  const std::uint64_t rowBytes = rowsPerTask * rowStride * sizeof(float2);
+  const int workers = static_cast<int>(std::min<std::uint64_t>(
+      workerCountFor(taskCount), std::max<std::uint64_t>(1, AllRowBytes / rowBytes)));
 
   struct WorkerBuffers {
     FftwArray<float2> rows;
@@ -72,8 +76,7 @@ void coarseSearchHost(const CoarseRequest& request, std::span<LagCell> cells) {
   };
   std::vector<WorkerBuffers> buffers(static_cast<std::size_t>(workers));
   for (WorkerBuffers& worker : buffers) {
-    worker.rows = makeFftwArray<float2>(static_cast<std::size_t>(rowsPerTask) * rowStride,
-                                        "the host spectrum rows");
+    worker.rows = makeFftwArray<float2>(rowBytes / sizeof(float2), "the host spectrum rows");
     if (inLanes) {
       worker.laneScratch.resize(laneScratchFloats(sizes.decimation));
     } else {
