@@ -13,25 +13,6 @@ int chunkOutputsFor(int decimation) { return std::max(1, ChunkSamples / decimati
 
 }  // namespace
 
-bool instructionSetAvailable(InstructionSet set) {
-  switch (set) {
-    case InstructionSet::Avx2:
-      return true;  // the build's baseline
-    case InstructionSet::Avx512:
-      // The run-time check also asks whether the operating system saves the wide registers.
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-             __builtin_cpu_supports("avx512dq");
-  }
-  return false;
-}
-
-InstructionSet widestInstructionSet() {
-  static const InstructionSet widest = instructionSetAvailable(InstructionSet::Avx512)
-                                           ? InstructionSet::Avx512
-                                           : InstructionSet::Avx2;
-  return widest;
-}
-
 int lagsPerLaneGroup(InstructionSet set) { return set == InstructionSet::Avx512 ? 32 : 16; }
 
 std::size_t laneScratchFloats(int decimation) {

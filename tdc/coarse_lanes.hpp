@@ -11,15 +11,10 @@
 #include "engine/backend.hpp"
 #include "gpu/vector_types.hpp"
 #include "tdc/coarse_search.hpp"
+#include "tdc/instruction_sets.hpp"
 
 namespace kestrav {
 
-enum class InstructionSet { Avx2, Avx512 };
-
-// Whether this processor (and its operating system) can run the set.
-bool instructionSetAvailable(InstructionSet set);
-// AVX-512 where available, AVX2 (the build's baseline) otherwise.
-InstructionSet widestInstructionSet();
 // Lags formed together: two vectors of lanes, 32 with AVX-512 and 16 with AVX2.
 int lagsPerLaneGroup(InstructionSet set);
 

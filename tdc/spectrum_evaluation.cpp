@@ -3,23 +3,21 @@
 #include <immintrin.h>
 
 #include <cmath>
-#include <cstdint>
-#include <limits>
 
 #include "tdc/coarse_row.hpp"
 #include "tdc/signal_maps.hpp"
+#include "tdc/spectrum_peak.hpp"
 
 namespace kestrav {
 namespace {
 
-// Powers of four bins as powerOf forms them: both parts widened, x^2 + y^2 rounded once in double
-// (the squares of floats are exact in double, so this is the fused multiply-add) and then to
-// float. The pair sums come in bin order 0, 2, 1, 3.
+// Powers of four bins, both the double sums and their float roundings, in bin order 0, 2, 1, 3
+// (the order in which the pairs of squares are added).
 struct FourBins {
   __m256d wide;
   __m128 narrow;
 };
-inline FourBins powersOfFourBins(const float* values) {
+FourBins powersOfFourBins(const float* values) {
   const __m256 v = _mm256_loadu_ps(values);
   const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(v));
   const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1));
@@ -28,7 +26,7 @@ inline FourBins powersOfFourBins(const float* values) {
 }
 
 struct LanePeaks {
-  __m128 power = _mm_set1_ps(-std::numeric_limits<float>::infinity());
+  __m128 power = _mm_set1_ps(-INFINITY);
   __m128i index = _mm_setzero_si128();
 
   // Strictly greater: within a lane the earliest of equal powers stays.
@@ -40,27 +38,31 @@ struct LanePeaks {
   }
 };
 
-double horizontalSum(__m256d v) {
-  alignas(32) double parts[4];
-  _mm256_store_pd(parts, v);
-  return (parts[0] + parts[1]) + (parts[2] + parts[3]);
-}
-
 }  // namespace
 
-LagCell evaluateSpectrumVectorised(std::span<const float2> spectrum, int lagIndex,
-                                   double decimatedRate) {
-  const std::size_t length = spectrum.size();
-  const float* values = reinterpret_cast<const float*>(spectrum.data());
-  const std::size_t vectorBins = length & ~std::size_t{7};
+void mergeLanePeaks(SpectrumPeak& peak, const float* powers, const std::int32_t* indices,
+                    int lanes) {
+  peak.power = -INFINITY;
+  peak.index = 0;
+  for (int lane = 0; lane < lanes; ++lane) {
+    const auto index = static_cast<std::uint64_t>(indices[lane]);
+    if (powers[lane] > peak.power || (powers[lane] == peak.power && index < peak.index)) {
+      peak.power = powers[lane];
+      peak.index = index;
+    }
+  }
+}
 
+SpectrumPeak spectrumPeakAvx2(const float2* bins, std::size_t count) {
+  const float* values = reinterpret_cast<const float*>(bins);
+  const std::size_t covered = count & ~std::size_t{7};
   __m256d sumLow = _mm256_setzero_pd();
   __m256d sumHigh = _mm256_setzero_pd();
   LanePeaks low, high;
   __m128i index = _mm_setr_epi32(0, 2, 1, 3);
   const __m128i four = _mm_set1_epi32(4);
   const __m128i eight = _mm_set1_epi32(8);
-  for (std::size_t j = 0; j < vectorBins; j += 8) {
+  for (std::size_t j = 0; j < covered; j += 8) {
     const FourBins a = powersOfFourBins(values + 2 * j);
     const FourBins b = powersOfFourBins(values + 2 * j + 8);
     sumLow = _mm256_add_pd(sumLow, a.wide);
@@ -69,37 +71,41 @@ LagCell evaluateSpectrumVectorised(std::span<const float2> spectrum, int lagInde
     high.update(b.narrow, _mm_add_epi32(index, four));
     index = _mm_add_epi32(index, eight);
   }
-  double sumOfSquares = horizontalSum(_mm256_add_pd(sumLow, sumHigh));
-
-  // Of the lanes' peaks the largest power, and of equal ones the lowest bin.
-  float peakPower = -std::numeric_limits<float>::infinity();
-  std::uint64_t peakIndex = 0;
+  SpectrumPeak peak;
+  peak.binsCovered = covered;
+  alignas(32) double sums[4];
+  _mm256_store_pd(sums, _mm256_add_pd(sumLow, sumHigh));
+  peak.sumOfSquares = (sums[0] + sums[1]) + (sums[2] + sums[3]);
   alignas(16) float powers[8];
   alignas(16) std::int32_t indices[8];
   _mm_store_ps(powers, low.power);
   _mm_store_ps(powers + 4, high.power);
   _mm_store_si128(reinterpret_cast<__m128i*>(indices), low.index);
   _mm_store_si128(reinterpret_cast<__m128i*>(indices + 4), high.index);
-  for (int lane = 0; lane < (vectorBins > 0 ? 8 : 0); ++lane) {
-    const auto laneIndex = static_cast<std::uint64_t>(indices[lane]);
-    if (powers[lane] > peakPower || (powers[lane] == peakPower && laneIndex < peakIndex)) {
-      peakPower = powers[lane];
-      peakIndex = laneIndex;
-    }
-  }
-  for (std::size_t j = vectorBins; j < length; ++j) {
+  if (covered > 0) mergeLanePeaks(peak, powers, indices, 8);
+  return peak;
+}
+
+LagCell evaluateSpectrumVectorised(std::span<const float2> spectrum, int lagIndex,
+                                   double decimatedRate, InstructionSet set) {
+  const std::size_t length = spectrum.size();
+  SpectrumPeak peak = set == InstructionSet::Avx512
+                          ? spectrumPeakAvx512(spectrum.data(), length)
+                          : spectrumPeakAvx2(spectrum.data(), length);
+  // The bins past the last whole vector, one by one; they come after all the others.
+  for (std::size_t j = peak.binsCovered; j < length; ++j) {
     const double x = spectrum[j].x;
     const double y = spectrum[j].y;
-    sumOfSquares += x * x + y * y;
+    peak.sumOfSquares += x * x + y * y;
     const float power = powerOf(spectrum[j]).x;
-    if (j == 0 || power > peakPower) {
-      peakPower = power;
-      peakIndex = j;
+    if (j == 0 || power > peak.power) {
+      peak.power = power;
+      peak.index = j;
     }
   }
-  const auto norm = static_cast<float>(std::sqrt(sumOfSquares));
-  return LagCell{lagIndex, binFrequency(peakIndex, length, decimatedRate),
-                 lagLevel(peakPower, norm, length)};
+  const auto norm = static_cast<float>(std::sqrt(peak.sumOfSquares));
+  return LagCell{lagIndex, binFrequency(peak.index, length, decimatedRate),
+                 lagLevel(peak.power, norm, length)};
 }
 
 }  // namespace kestrav

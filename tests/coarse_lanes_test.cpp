@@ -149,13 +149,17 @@ TEST(CoarseLanes, HostCellsMatchTheReference) {
 
 void expectSameCell(const std::vector<float2>& spectrum, const char* what) {
   const LagCell plain = evaluateSpectrum(spectrum, 3, Span);
-  const LagCell vectorised = evaluateSpectrumVectorised(spectrum, 3, Span);
-  EXPECT_EQ(vectorised.lagIndex, 3) << what;
-  EXPECT_EQ(vectorised.frequencyOffset, plain.frequencyOffset) << what;
-  if (std::isnan(plain.level)) {
-    EXPECT_TRUE(std::isnan(vectorised.level)) << what;
-  } else {
-    EXPECT_NEAR(vectorised.level, plain.level, 1e-6) << what;
+  for (const InstructionSet set : {InstructionSet::Avx2, InstructionSet::Avx512}) {
+    if (!instructionSetAvailable(set)) continue;
+    const LagCell vectorised = evaluateSpectrumVectorised(spectrum, 3, Span, set);
+    const int lanes = set == InstructionSet::Avx512 ? 16 : 8;
+    EXPECT_EQ(vectorised.lagIndex, 3) << what << ", " << lanes << " lanes";
+    EXPECT_EQ(vectorised.frequencyOffset, plain.frequencyOffset) << what << ", " << lanes;
+    if (std::isnan(plain.level)) {
+      EXPECT_TRUE(std::isnan(vectorised.level)) << what << ", " << lanes << " lanes";
+    } else {
+      EXPECT_NEAR(vectorised.level, plain.level, 1e-6) << what << ", " << lanes << " lanes";
+    }
   }
 }
 
@@ -177,7 +181,7 @@ TEST(EvaluateSpectrumVectorised, OfEqualPeaksTheLowerBinWins) {
   const struct {
     std::size_t low, high;
   } pairs[] = {{1, 2}, {2, 1}, {5, 2}, {6, 3}, {0, 7}, {4, 12}, {9, 13}, {3, 11}, {14, 15},
-               {30, 17}, {62, 63}};
+               {30, 17}, {62, 63}, {5, 21}, {0, 32}, {40, 8}};
   for (const auto& pair : pairs) {
     std::vector<float2> spectrum(64, float2{0.5f, 0.0f});
     spectrum[pair.low] = float2{3.0f, 4.0f};
