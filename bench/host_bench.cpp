@@ -169,7 +169,7 @@ struct CoarseWorkload {
   double sampleRate;
   int lagCount;
   int trueLag;
-  double boundSeconds;  // the compute (or memory) bound
+  double boundSeconds;  // the workload's compute (or, for (iii), memory) bound
   double targetSeconds;
   int checkedAround;    // lags checked around the true one, besides the first and last two
   int runs;
