@@ -68,7 +68,9 @@ FineEstimate estimateFineDelayStreamed(const FineRequest& request) {
         transformInPlace(framePlan, first);
         transformInPlace(framePlan, second);
         double2* cross = buffers.cross.get() + (block - firstBlock) * FrameLength;
-        for (std::size_t q = 0; q < FrameLength; ++q) cross[q] = conjugateProduct(first[q], second[q]);
+        for (std::size_t q = 0; q < FrameLength; ++q) {
+          cross[q] = conjugateProduct(first[q], second[q]);
+        }
       }
       // Tasks are taken in rising order and none waits for a later one, so this wait ends.
       std::unique_lock lock(sumLock);

@@ -6,6 +6,13 @@
 #include "tdc/spectrum_peak.hpp"
 
 namespace kestrav {
+namespace {
+
+__m256 upperHalf(__m512 v) {
+  return _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1));
+}
+
+}  // namespace
 
 SpectrumPeak spectrumPeakAvx512(const float2* bins, std::size_t count) {
   const float* values = reinterpret_cast<const float*>(bins);
@@ -26,8 +33,8 @@ SpectrumPeak spectrumPeakAvx512(const float2* bins, std::size_t count) {
     const __m512 im = _mm512_permutex2var_ps(first, imaginaryParts, second);
     const __m512d reLow = _mm512_cvtps_pd(_mm512_castps512_ps256(re));
     const __m512d imLow = _mm512_cvtps_pd(_mm512_castps512_ps256(im));
-    const __m512d reHigh = _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(re), 1)));
-    const __m512d imHigh = _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(im), 1)));
+    const __m512d reHigh = _mm512_cvtps_pd(upperHalf(re));
+    const __m512d imHigh = _mm512_cvtps_pd(upperHalf(im));
     const __m512d powerLow = _mm512_fmadd_pd(reLow, reLow, _mm512_mul_pd(imLow, imLow));
     const __m512d powerHigh = _mm512_fmadd_pd(reHigh, reHigh, _mm512_mul_pd(imHigh, imHigh));
     sumLow = _mm512_add_pd(sumLow, powerLow);

@@ -45,7 +45,8 @@ TEST(ZoomPeakInBlocks, SamePeakAndTraceAsTheWholeZoom) {
   } cases[] = {{0, 3}, {M - 1, 3}, {256, 5}, {257, 5}, {1000, 0}, {2570, 600}, {1500, M + 10}};
   for (const auto& c : cases) {
     const std::vector<double2> x = toneAt(N, start - c.peak * step, 3);
-    const ZoomPeak whole = strongestZoomPoint(cztInBlocks, x.data(), N, M, step, start, c.halfWidth);
+    const ZoomPeak whole =
+        strongestZoomPoint(cztInBlocks, x.data(), N, M, step, start, c.halfWidth);
     const ZoomPeak streamed = strongestZoomPointInBlocks(x.data(), N, M, step, start, c.halfWidth);
     EXPECT_EQ(whole.index, c.peak);
     EXPECT_EQ(streamed.index, c.peak);
