@@ -19,5 +19,8 @@ std::int64_t cztFftLength(int N, int M);
 void cztReference(const double2* x, int N, double2* out, int M, double step, double start);
 // Bluestein's method on FFTW in double precision.
 void cztHost(const double2* x, int N, double2* out, int M, double step, double start);
+// Bluestein's method in short blocks (CztBlocks) on every core: the same outputs as cztHost to
+// rounding, with working buffers of a few blocks only.
+void cztInBlocks(const double2* x, int N, double2* out, int M, double step, double start);
 
 }  // namespace kestrav

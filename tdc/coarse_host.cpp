@@ -1,10 +1,12 @@
-// The host path: lags in groups of a few rows, each group formed, transformed by one batched
-// FFT and evaluated by one worker thread, with every worker on its own buffers.
+// The host path: lags in groups formed together in the vector lanes (or, for rows too long to
+// hold a group, one lag at a time), each row transformed and reduced to its cell while it is
+// still in cache. Every worker owns its rows; one plan serves them all.
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <vector>
 
+#include "engine/worker_threads.hpp"
+#include "tdc/coarse_lanes.hpp"
 #include "tdc/coarse_row.hpp"
 #include "tdc/coarse_search.hpp"
 #include "tdc/signal_maps.hpp"
@@ -12,21 +14,15 @@
 namespace kestrav {
 namespace {
 
-// A group batches the transform while its rows stay small; a row longer than this is a group
-// of one.
-constexpr std::uint64_t GroupBytes = 8u << 20;
-constexpr std::uint64_t MaxRowsPerGroup = 8;
+// A worker's rows: a lane group while its rows fit in this, one row otherwise.
+constexpr std::uint64_t WorkerRowBytes = 32u << 20;
+// The rows of all workers together: on a machine of many cores fewer workers take long rows.
+constexpr std::uint64_t AllRowBytes = 128u << 20;
 
-int rowsPerGroup(std::uint64_t fftLength, int lagCount) {
-  const std::uint64_t rowsInBudget = std::max<std::uint64_t>(1, GroupBytes / (8 * fftLength));
-  return static_cast<int>(std::min({rowsInBudget, MaxRowsPerGroup,
-                                    static_cast<std::uint64_t>(lagCount)}));
+// Every row starts on a 64-byte boundary like the planned row, whatever L is.
+std::size_t rowStrideOf(std::uint64_t fftLength) {
+  return static_cast<std::size_t>(std::max<std::uint64_t>(fftLength, 8));
 }
-
-struct WorkerBuffers {
-  FftwArray<float2> rows;       // rowsPerGroup rows of L values
-  std::vector<float2> scratch;  // one decimation group
-};
 
 }  // namespace
 
@@ -39,12 +35,19 @@ void formDecimatedRows(const CoarseRequest& request, const CoarseSizes& sizes, i
   for (int r = 0; r < rowCount; ++r) {
     const short2* second = request.second.data() + firstLag + r;
     const std::span<float2> row = rows.subspan(static_cast<std::size_t>(r) * fftLength, fftLength);
-    for (std::size_t b = 0; b < decimatedLength; ++b) {
-      const std::size_t start = b * groupLength;
-      for (std::size_t t = 0; t < groupLength; ++t) {
-        scratch[t] = conjugateProduct(toFloat2(first[start + t]), toFloat2(second[start + t]));
+    if (groupLength == 1) {
+      // Nothing to sum: the row is the product.
+      for (std::size_t b = 0; b < decimatedLength; ++b) {
+        row[b] = conjugateProduct(toFloat2(first[b]), toFloat2(second[b]));
       }
-      row[b] = decimateGroup(scratch.data(), sizes.decimation);
+    } else {
+      for (std::size_t b = 0; b < decimatedLength; ++b) {
+        const std::size_t start = b * groupLength;
+        for (std::size_t t = 0; t < groupLength; ++t) {
+          scratch[t] = conjugateProduct(toFloat2(first[start + t]), toFloat2(second[start + t]));
+        }
+        row[b] = decimateGroup(scratch.data(), sizes.decimation);
+      }
     }
     std::fill(row.begin() + static_cast<std::ptrdiff_t>(decimatedLength), row.end(), float2{});
   }
@@ -55,46 +58,59 @@ void coarseSearchHost(const CoarseRequest& request, std::span<LagCell> cells) {
   if (sizes.fftLength == 0) return;
 
   const std::size_t fftLength = sizes.fftLength;
-  const int groupRows = rowsPerGroup(fftLength, request.lagCount);
-  const int groupCount = (request.lagCount + groupRows - 1) / groupRows;
-  const int tailRows = request.lagCount - (groupCount - 1) * groupRows;
-  const unsigned hardwareThreads = std::max(1u, std::thread::hardware_concurrency());
-  const unsigned workerCount = std::min(hardwareThreads, static_cast<unsigned>(groupCount));
+  const std::size_t rowStride = rowStrideOf(fftLength);
+  const InstructionSet set = widestInstructionSet();
+  const bool inLanes =
+      static_cast<std::uint64_t>(lagsPerLaneGroup(set)) * rowStride * sizeof(float2) <=
+      WorkerRowBytes;
+  const int rowsPerTask = inLanes ? lagsPerLaneGroup(set) : 1;
+  const int taskCount = (request.lagCount + rowsPerTask - 1) / rowsPerTask;
+  const std::uint64_t rowBytes = rowsPerTask * rowStride * sizeof(float2);
+  const int workers = static_cast<int>(std::min<std::uint64_t>(
+      workerCountFor(taskCount), std::max<std::uint64_t>(1, AllRowBytes / rowBytes)));
 
-  std::vector<WorkerBuffers> buffers(workerCount);
-  const std::size_t groupValues = static_cast<std::size_t>(groupRows) * fftLength;
+  struct WorkerBuffers {
+    FftwArray<float2> rows;
+    std::vector<float> laneScratch;  // the lane kernel's converted samples
+    std::vector<float2> rowScratch;  // one decimation group of the row path
+  };
+  std::vector<WorkerBuffers> buffers(static_cast<std::size_t>(workers));
   for (WorkerBuffers& worker : buffers) {
-    worker.rows = makeFftwArray<float2>(groupValues, "the host spectrum rows");
-    worker.scratch.resize(static_cast<std::size_t>(sizes.decimation));
+    worker.rows = makeFftwArray<float2>(rowBytes / sizeof(float2), "the host spectrum rows");
+    if (inLanes) {
+      worker.laneScratch.resize(laneScratchFloats(sizes.decimation));
+    } else {
+      worker.rowScratch.resize(static_cast<std::size_t>(sizes.decimation));
+    }
   }
-  // One plan per group size; FFTW arrays share one alignment, so every worker may run them.
-  const FftwfPlan fullPlan = planRowTransforms(fftLength, groupRows, buffers[0].rows.get());
-  const FftwfPlan tailPlan = tailRows == groupRows
-                                 ? FftwfPlan()
-                                 : planRowTransforms(fftLength, tailRows, buffers[0].rows.get());
+  // FFTW arrays share one alignment and every row starts on a 64-byte boundary, so the plan of
+  // one row serves every row of every worker.
+  const FftwfPlan plan = planRowTransforms(fftLength, 1, buffers.front().rows.get());
 
-  std::atomic<int> nextGroup{0};
-  const auto work = [&](WorkerBuffers& worker) {
-    const std::span<float2> rows(worker.rows.get(), groupValues);
-    auto* complexRows = reinterpret_cast<fftwf_complex*>(worker.rows.get());
-    for (int group = nextGroup++; group < groupCount; group = nextGroup++) {
-      const int firstLag = group * groupRows;
-      const int rowCount = std::min(groupRows, request.lagCount - firstLag);
-      formDecimatedRows(request, sizes, firstLag, rowCount, rows, worker.scratch);
-      fftwf_execute_dft(rowCount == groupRows ? fullPlan.get() : tailPlan.get(), complexRows,
-                        complexRows);
+  std::atomic<int> nextTask{0};
+  runOnWorkers(workers, [&](int w) {
+    WorkerBuffers& worker = buffers[w];
+    float2* buffer = worker.rows.get();
+    for (int task = nextTask++; task < taskCount; task = nextTask++) {
+      const int firstLag = task * rowsPerTask;
+      const int rowCount = std::min(rowsPerTask, request.lagCount - firstLag);
+      if (inLanes) {
+        formLaneGroupRows(set, request, sizes, firstLag, rowCount, buffer, rowStride,
+                          worker.laneScratch);
+      } else {
+        formDecimatedRows(request, sizes, firstLag, 1, std::span<float2>(buffer, fftLength),
+                          worker.rowScratch);
+      }
+      // Only the rows of existing lags are transformed, each reduced while still in cache.
       for (int r = 0; r < rowCount; ++r) {
-        cells[static_cast<std::size_t>(firstLag + r)] = evaluateSpectrum(
-            rows.subspan(static_cast<std::size_t>(r) * fftLength, fftLength), firstLag + r,
-            sizes.decimatedRate);
+        float2* row = buffer + static_cast<std::size_t>(r) * rowStride;
+        auto* complexRow = reinterpret_cast<fftwf_complex*>(row);
+        fftwf_execute_dft(plan.get(), complexRow, complexRow);
+        cells[static_cast<std::size_t>(firstLag + r)] = evaluateSpectrumVectorised(
+            std::span<const float2>(row, fftLength), firstLag + r, sizes.decimatedRate);
       }
     }
-  };
-  {
-    std::vector<std::jthread> helpers;
-    for (unsigned w = 1; w < workerCount; ++w) helpers.emplace_back(work, std::ref(buffers[w]));
-    work(buffers[0]);
-  }
+  });
 }
 
 }  // namespace kestrav

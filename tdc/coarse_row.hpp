@@ -8,6 +8,7 @@
 #include "engine/fftw_plans.hpp"
 #include "gpu/vector_types.hpp"
 #include "tdc/coarse_search.hpp"
+#include "tdc/instruction_sets.hpp"
 #include "tdc/lag_cell.hpp"
 
 namespace kestrav {
@@ -38,5 +39,11 @@ FftwfPlan planRowTransforms(std::uint64_t fftLength, int rows, float2* data);
 // power, its frequency, and the peak-to-mean power ratio in decibels (not a number for an
 // all-zero row).
 LagCell evaluateSpectrum(std::span<const float2> spectrum, int lagIndex, double decimatedRate);
+// The same cell in one vectorised pass with the given instruction set (which must be
+// available): the same bin, and the same level but for the order in which the powers are summed
+// (within 1e-6 dB).
+LagCell evaluateSpectrumVectorised(std::span<const float2> spectrum, int lagIndex,
+                                   double decimatedRate,
+                                   InstructionSet set = widestInstructionSet());
 
 }  // namespace kestrav

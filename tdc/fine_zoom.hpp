@@ -1,8 +1,11 @@
 #pragma once
-// What the two fine estimates share: the length of a zoom grid and the zoom's strongest point.
+// What the two fine estimates share: their zoom grids, the length of a grid and the zoom's
+// strongest point.
+#include <optional>
 #include <vector>
 
 #include "czt/czt.hpp"
+#include "engine/backend.hpp"
 #include "gpu/vector_types.hpp"
 
 namespace kestrav {
@@ -12,6 +15,39 @@ inline constexpr double TwoPi = 6.283185307179586;
 // floor(span / gridStep), the number of grid points of the band; 0 when not even one fits.
 // Throws InputError naming the zoom when the count exceeds the 32-bit range.
 int zoomLength(double span, double gridStep, const char* zoom);
+
+// A zoom over [low, low + span) in `points` points, evaluated as the chirp-z transform of the
+// estimate's input at start - k step; the correction steps by the fixed `fixedStep`.
+struct ZoomGrid {
+  double low = 0.0;
+  double span = 0.0;
+  int points = 0;
+  double step = 0.0;
+  double start = 0.0;
+  double fixedStep = 0.0;
+};
+
+// The frequency estimate: 2048 runs of `runLength` samples of the product zoomed over four bins
+// of the runs' spectrum, 0.0001 Hz apart. None without 2048 samples or a grid point.
+struct FrequencyZoom {
+  int runLength = 0;
+  ZoomGrid grid;
+};
+inline constexpr int FrequencyRuns = 2048;
+std::optional<FrequencyZoom> frequencyZoomOf(const FineRequest& request);
+
+// The delay estimate: blocks of 2048 samples, their summed cross-spectrum zoomed over delays of
+// -2 to +2 sample periods, 1 ns apart. None without a whole block or a grid point.
+struct DelayZoom {
+  int blocks = 0;
+  ZoomGrid grid;
+};
+inline constexpr int DelayBlockLength = 2048;
+inline constexpr int DelayFrameLength = 2 * DelayBlockLength;
+std::optional<DelayZoom> delayZoomOf(const FineRequest& request);
+
+// The phase step that shifts the second recording down by the request's frequency offset.
+double frequencyShiftStep(const FineRequest& request);
 
 struct ZoomPeak {
   int index = 0;           // the first point of largest power: of two equal maxima the lower wins
@@ -23,5 +59,15 @@ struct ZoomPeak {
 // its strongest point.
 ZoomPeak strongestZoomPoint(CztFunction czt, const double2* x, int N, int M, double step,
                             double start, int traceHalfWidth);
+
+// The same peak and trace from the zoom computed in short blocks (CztBlocks) on every core,
+// keeping only each worker's running maximum. The trace's points are computed again from their
+// blocks afterwards, bit for bit the values the maximum was chosen from.
+ZoomPeak strongestZoomPointInBlocks(const double2* x, int N, int M, double step, double start,
+                                    int traceHalfWidth);
+
+// The estimate of a zoom's peak: the correction low + index * fixedStep (the fixed step, not the
+// grid's own spacing span / points), the grid and the trace.
+FineEstimate estimateAtPeak(const ZoomGrid& grid, ZoomPeak peak);
 
 }  // namespace kestrav

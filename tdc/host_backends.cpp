@@ -1,4 +1,4 @@
-// The two host backends: the plain reference and the FFTW host path.
+// The two host backends: the plain reference and the fast host path.
 #include <memory>
 
 #include "engine/backend.hpp"
@@ -13,6 +13,15 @@ Refinement refineOnHost(const FineRequest& request, CztFunction czt) {
   FineRequest shifted = request;
   shifted.frequencyOffset += refinement.frequency.correction;
   refinement.delay = estimateFineDelay(shifted, czt);
+  return refinement;
+}
+
+Refinement refineOnHostStreamed(const FineRequest& request) {
+  Refinement refinement;
+  refinement.frequency = estimateFineFrequencyStreamed(request);
+  FineRequest shifted = request;
+  shifted.frequencyOffset += refinement.frequency.correction;
+  refinement.delay = estimateFineDelayStreamed(shifted);
   return refinement;
 }
 
@@ -36,7 +45,7 @@ class HostBackend final : public ComputeBackend {
     coarseSearchHost(request, cells);
   }
   Refinement refine(const FineRequest& request) override {
-    return refineOnHost(request, cztHost);
+    return refineOnHostStreamed(request);
   }
 };
 

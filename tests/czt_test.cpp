@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "czt/czt_blocks.hpp"
 #include "czt/czt_maps.hpp"
 
 namespace kestrav {
@@ -177,6 +178,46 @@ TEST(CztMaps, ProductsRoundTheImaginaryPartAsOneFusedMultiplyAdd) {
   multiplyInPlace(turned, double2{0.0, 1.0});  // a quarter turn
   EXPECT_EQ(turned.x, 4.0);
   EXPECT_EQ(turned.y, 2.5);
+}
+
+// The zoom in short blocks: one block is cztHost exactly, many agree with the direct sum.
+TEST(CztBlocks, OneBlockIsCztHostBitForBit) {
+  struct Case {
+    int N, M;
+  };
+  // The largest zooms of one block: 2N + 1 - N outputs for a power-of-two N.
+  for (const Case c : {Case{2048, 1}, Case{2048, 2049}, Case{4096, 1953}, Case{4096, 4097},
+                       Case{7, 5}, Case{1, 2}}) {
+    const std::vector<double2> x = randomPoints(c.N, 1);
+    const double step = -2.0 * Pi / (1024.0 * c.M);
+    EXPECT_EQ(CztBlocks(x.data(), c.N, c.M, step, 0.3).blockCount(), 1);
+    const std::vector<double2> blocks = run(cztInBlocks, x, c.M, step, 0.3);
+    const std::vector<double2> host = run(cztHost, x, c.M, step, 0.3);
+    EXPECT_EQ(std::memcmp(blocks.data(), host.data(), host.size() * sizeof(double2)), 0)
+        << "N " << c.N << " M " << c.M;
+  }
+}
+
+TEST(CztBlocks, ManyBlocksAgreeWithTheDirectSum) {
+  struct Case {
+    const char* name;
+    int N, M;
+    double step, start;
+    int blocks;
+  };
+  const Case cases[] = {
+      {"a second block of one output", 2048, 2050, -2.0 * Pi / (2048 * 1000.0), -0.004, 2},
+      {"N not a power of two, last block short", 100, 1000, -0.003, 0.2, 7},
+      {"one input", 1, 50, -0.1, 0.2, 25},
+      {"step zero", 64, 500, 0.0, 0.5, 8},
+      {"coarse and fine turns", 256, 8000, -2.0 * Pi * 4 / (256.0 * 8000), -Pi * 2 / 256, 32},
+  };
+  for (const Case& c : cases) {
+    const std::vector<double2> x = randomPoints(c.N, 2);
+    EXPECT_EQ(CztBlocks(x.data(), c.N, c.M, c.step, c.start).blockCount(), c.blocks) << c.name;
+    const std::vector<double2> want = run(cztReference, x, c.M, c.step, c.start);
+    EXPECT_LT(relativeError(run(cztInBlocks, x, c.M, c.step, c.start), want, x), 1e-13) << c.name;
+  }
 }
 
 }  // namespace
