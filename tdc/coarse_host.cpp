@@ -88,6 +88,7 @@ void coarseSearchHost(const CoarseRequest& request, std::span<LagCell> cells) {
   const FftwfPlan plan = planRowTransforms(fftLength, 1, buffers.front().rows.get());
 
   std::atomic<int> nextTask{0};
+  std::atomic<int> lagsDone{0};
   runOnWorkers(workers, [&](int w) {
     WorkerBuffers& worker = buffers[w];
     float2* buffer = worker.rows.get();
@@ -109,6 +110,8 @@ void coarseSearchHost(const CoarseRequest& request, std::span<LagCell> cells) {
         cells[static_cast<std::size_t>(firstLag + r)] = evaluateSpectrumVectorised(
             std::span<const float2>(row, fftLength), firstLag + r, sizes.decimatedRate);
       }
+      const int done = lagsDone += rowCount;
+      if (request.progress) request.progress(done);
     }
   });
 }
