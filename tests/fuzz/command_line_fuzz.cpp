@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/cli.hpp"
+#include "app/help_text.hpp"
 #include "fuzz_input.hpp"
 #include "support/surface_backend.hpp"
 
@@ -69,6 +72,12 @@ bool wellFormedResults(const std::string& text) {
   return *cursor == '\0';
 }
 
+bool wellFormedOutput(const std::string& text) {
+  if (text.empty() || text == kestrav::usageText() || text == kestrav::versionText()) return true;
+  if (text.front() == '{') return nlohmann::json::accept(text);
+  return wellFormedResults(text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -107,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (status != 0 && status != 1 && status != 2) std::abort();
   if (!wellFormedDiagnostics(errText, status != 0)) std::abort();
   if (status == 0) {
-    if (!outText.empty() && !wellFormedResults(outText)) std::abort();
+    if (!wellFormedOutput(outText)) std::abort();
   } else if (!outText.empty()) {
     std::abort();
   }
