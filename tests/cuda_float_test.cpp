@@ -22,17 +22,7 @@ using testing::inFormat;
 
 TEST(CudaFloatSamples, IntegerValuesGiveBitIdenticalSearches) {
   SKIP_WITHOUT_CUDA_DEVICE();
-  PairConfig config;
-  config.emitters = {Emitter{45.678e-6, -2222.2, 0.0}, Emitter{-20.25e-6, 3000.0, -3.0}};
-  config.seed = 4;
-  const SamplePairInt16 pair = quantizePair(generatePair(config));
-  SearchParameters parameters;
-  parameters.sampleCount = config.sampleCount;
-  parameters.sampleRate = config.sampleRate;
-  parameters.delayWindow = 156e-6;
-  parameters.frequencySpan = 16384.0;
-  parameters.peakThreshold = 25.0;  // the two emitters and a sidelobe
-  parameters.refine = true;
+  const auto [pair, parameters] = testing::twoEmitterSearch();
   const auto backend = makeBackend(BackendKind::Cuda);
   const SearchOutcome ints =
       testing::searchInMemory(inFormat(pair.first, SampleFormat::Ci16),

@@ -38,18 +38,7 @@ class ReferenceReading final : public ComputeBackend {
 };
 
 TEST(FloatSamples, IntegerValuesGiveBitIdenticalSearches) {
-  PairConfig config;
-  config.emitters = {Emitter{45.678e-6, -2222.2, 0.0}, Emitter{-20.25e-6, 3000.0, -3.0}};
-  config.seed = 4;
-  const SamplePairInt16 pair = quantizePair(generatePair(config));
-  SearchParameters parameters;
-  parameters.sampleCount = config.sampleCount;
-  parameters.sampleRate = config.sampleRate;
-  parameters.delayWindow = 156e-6;
-  parameters.frequencySpan = 16384.0;
-  parameters.peakThreshold = 25.0;  // the two emitters and a sidelobe
-  parameters.refine = true;
-
+  const auto [pair, parameters] = testing::twoEmitterSearch();
   ReferenceReading reference;
   const std::unique_ptr<ComputeBackend> host = makeHostBackend();
   for (ComputeBackend* backend : {static_cast<ComputeBackend*>(&reference), host.get()}) {

@@ -8,6 +8,7 @@
 #include "engine/backend.hpp"
 #include "engine/sample_format.hpp"
 #include "engine/search.hpp"
+#include "tools/synthetic_pair.hpp"
 
 namespace kestrav::testing {
 
@@ -22,6 +23,27 @@ struct MemoryRecording {
   SampleFormat format = SampleFormat::Ci16;
 };
 MemoryRecording inFormat(const std::vector<short2>& samples, SampleFormat format);
+
+// Two emitters, at 45.678 us and -2222.2 Hz and at -20.25 us and 3000 Hz 3 dB weaker, in the
+// default generated pair (262144 samples at 1 MHz), and a search that reports both and a
+// sidelobe. Inline: the tests that use it link the generator.
+struct TwoEmitterSearch {
+  SamplePairInt16 pair;
+  SearchParameters parameters;
+};
+inline TwoEmitterSearch twoEmitterSearch() {
+  PairConfig config;
+  config.emitters = {Emitter{45.678e-6, -2222.2, 0.0}, Emitter{-20.25e-6, 3000.0, -3.0}};
+  config.seed = 4;
+  TwoEmitterSearch search{quantizePair(generatePair(config)), {}};
+  search.parameters.sampleCount = config.sampleCount;
+  search.parameters.sampleRate = config.sampleRate;
+  search.parameters.delayWindow = 156e-6;
+  search.parameters.frequencySpan = 16384.0;
+  search.parameters.peakThreshold = 25.0;
+  search.parameters.refine = true;
+  return search;
+}
 
 // The whole search of the two recordings on `backend`, every reported candidate refined with
 // traces and estimated precisely, the surface kept.
