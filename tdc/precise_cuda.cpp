@@ -202,9 +202,8 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
     const auto lead = static_cast<std::size_t>(std::max(0, before));
     const std::size_t secondCount = lead + static_cast<std::size_t>(n) +
                                     static_cast<std::size_t>(std::max(0, after));
-    const SegmentKey key{segments.first,      segments.second, segments.firstFloat,
-                         segments.secondFloat, n,               before,
-                         after};
+    const SegmentKey key{segments.first, segments.second, segments.firstFloat,
+                         segments.secondFloat, n, before, after};
     const bool floats = segments.holdsFloats();
     if (holds_ == 0 || !(key == key_)) {
       key_ = {};

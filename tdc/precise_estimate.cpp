@@ -79,7 +79,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   estimate.frequencyOffset = frequencyHz;
 
   const PreciseLayout layout = planPreciseLayout(request.sampleCount);
-  const PreciseSegments segments{request.first,       request.second,
+  const PreciseSegments segments{request.first,        request.second,
                                  request.secondBefore, request.secondAfter,
                                  request.firstFloat,   request.secondFloat};
   const SegmentHold hold(primitives);
