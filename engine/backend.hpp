@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/sample_segments.hpp"
 #include "gpu/vector_types.hpp"
 #include "tdc/lag_cell.hpp"
 
@@ -19,6 +20,8 @@ namespace kestrav {
 using CoarseProgress = std::function<void(int lagsDone)>;
 
 // The coarse search's input: the two loaded segments and the search's physical parameters.
+// The segments are int16 pairs (first, second) or, from float recordings, float pairs
+// (firstFloat, secondFloat, which then take the place of the others).
 struct CoarseRequest {
   std::span<const short2> first;   // sampleCount samples
   std::span<const short2> second;  // sampleCount + lagCount samples
@@ -27,10 +30,17 @@ struct CoarseRequest {
   double sampleRate = 0.0;     // hertz
   double frequencySpan = 0.0;  // hertz; fixes the decimation
   CoarseProgress progress;     // optional; called now and then with the lags done so far
+  std::span<const float2> firstFloat{};  // initialised, so that a request may leave them out
+  std::span<const float2> secondFloat{};
+
+  bool holdsFloats() const {
+    return firstFloat.data() != nullptr || secondFloat.data() != nullptr;
+  }
 };
 
 // One fine estimate's input: the first segment and the second segment's samples from the
-// candidate's lag on, sampleCount samples each.
+// candidate's lag on, sampleCount samples each: int16 pairs, or float pairs in firstFloat and
+// secondFloat.
 struct FineRequest {
   const short2* first = nullptr;
   const short2* second = nullptr;
@@ -38,6 +48,10 @@ struct FineRequest {
   double sampleRate = 0.0;       // hertz
   double frequencyOffset = 0.0;  // hertz: the candidate's offset, removed from the second segment
   int traceHalfWidth = 0;        // zoom points kept on each side of the maximum (0: none)
+  const float2* firstFloat = nullptr;
+  const float2* secondFloat = nullptr;
+
+  bool holdsFloats() const { return firstFloat != nullptr || secondFloat != nullptr; }
 };
 
 struct FineEstimate {

@@ -30,13 +30,24 @@ class Stopwatch {
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
+// Points the request at the pair's segments in their own sample type, the second from `lag` on.
+template <class Request>
+void pointAtSegments(Request& request, const SamplePair& pair, int lag) {
+  if (pair.floatSamples) {
+    request.firstFloat = pair.firstFloat.data();
+    request.secondFloat = pair.secondFloat.data() + lag;
+  } else {
+    request.first = pair.first.data();
+    request.second = pair.second.data() + lag;
+  }
+}
+
 }  // namespace
 
-void refineCandidate(SearchCandidate& candidate, const short2* first, const short2* second, int n,
-                     double sampleRate, int traceHalfWidth, ComputeBackend& backend) {
+void refineCandidate(SearchCandidate& candidate, const SamplePair& pair, int n, double sampleRate,
+                     int traceHalfWidth, ComputeBackend& backend) {
   FineRequest request;
-  request.first = first;
-  request.second = second + candidate.lagIndex;
+  pointAtSegments(request, pair, candidate.lagIndex);
   request.sampleCount = n;
   request.sampleRate = sampleRate;
   request.frequencyOffset = candidate.frequencyOffset;
@@ -47,15 +58,14 @@ void refineCandidate(SearchCandidate& candidate, const short2* first, const shor
   candidate.refined = true;
 }
 
-PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate, const short2* first,
-                                           const short2* second, int n, int lagCount,
+PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate,
+                                           const SamplePair& pair, int n, int lagCount,
                                            int firstLag, double sampleRate,
                                            ComputeBackend& backend) {
   PreciseRequest request;
-  request.first = first;
-  request.sampleCount = n;
   // Beyond the candidate's lag the second segment offers its neighbours as margin.
-  request.second = second + candidate.lagIndex;
+  pointAtSegments(request, pair, candidate.lagIndex);
+  request.sampleCount = n;
   request.secondBefore = candidate.lagIndex;
   request.secondAfter = lagCount - candidate.lagIndex;
   request.sampleRate = sampleRate;
@@ -70,9 +80,6 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
                     const LagWindow& window, ComputeBackend& backend,
                     const DriverOptions& options) {
   const int n = parameters.sampleCount;
-  if (pair.floatSamples) {
-    throw InputError("float32 (cf32) recordings are not searched by this build yet");
-  }
   SearchRun run;
   run.sizes =
       deriveCoarseSizes(n, parameters.sampleRate, window.lagCount, parameters.frequencySpan);
@@ -82,8 +89,13 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
   Stopwatch stopwatch;
   std::vector<LagCell> cells(static_cast<std::size_t>(window.lagCount));
   CoarseRequest request;
-  request.first = pair.first;
-  request.second = pair.second;
+  if (pair.floatSamples) {
+    request.firstFloat = pair.firstFloat;
+    request.secondFloat = pair.secondFloat;
+  } else {
+    request.first = pair.first;
+    request.second = pair.second;
+  }
   request.sampleCount = n;
   request.lagCount = window.lagCount;
   request.sampleRate = parameters.sampleRate;
@@ -116,11 +128,9 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
         options.refineAll ? candidates.size() : std::min<std::size_t>(1, candidates.size());
     for (std::size_t c = 0; c < refined; ++c) {
       SearchCandidate& candidate = candidates[c];
-      refineCandidate(candidate, pair.first.data(), pair.second.data(), n, parameters.sampleRate,
-                      traceHalfWidth, backend);
+      refineCandidate(candidate, pair, n, parameters.sampleRate, traceHalfWidth, backend);
       if (options.precise) {
-        candidate.precise = estimateCandidatePrecisely(candidate, pair.first.data(),
-                                                       pair.second.data(), n, window.lagCount,
+        candidate.precise = estimateCandidatePrecisely(candidate, pair, n, window.lagCount,
                                                        window.firstLag, parameters.sampleRate,
                                                        backend);
       }

@@ -51,15 +51,15 @@ struct SearchRun {
   StageTimes times;
 };
 
-// Corrects the candidate's frequency offset and then, at the corrected frequency, its delay.
-// `first` holds n samples, `second` the second segment from lag index 0 on.
-void refineCandidate(SearchCandidate& candidate, const short2* first, const short2* second, int n,
-                     double sampleRate, int traceHalfWidth, ComputeBackend& backend);
+// Corrects the candidate's frequency offset and then, at the corrected frequency, its delay, on
+// the pair's segments (n samples of the first, the second from lag index 0 on).
+void refineCandidate(SearchCandidate& candidate, const SamplePair& pair, int n, double sampleRate,
+                     int traceHalfWidth, ComputeBackend& backend);
 
-// The precise estimate of a refined candidate; `second` is the whole second segment (n + lagCount
-// samples), `firstLag` the window's first lag.
-PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate, const short2* first,
-                                           const short2* second, int n, int lagCount,
+// The precise estimate of a refined candidate; the pair's second segment holds n + lagCount
+// samples, `firstLag` is the window's first lag.
+PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate,
+                                           const SamplePair& pair, int n, int lagCount,
                                            int firstLag, double sampleRate,
                                            ComputeBackend& backend);
 

@@ -11,24 +11,23 @@
 #include "tdc/coarse_search.hpp"
 
 namespace kestrav {
+namespace {
 
-void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
-  const CoarseSizes sizes = startCoarseSearch(request, cells);
-  if (sizes.fftLength == 0) return;
-  if (sizes.fftLength > static_cast<std::uint64_t>(INT_MAX)) {
-    throw ResourceError("a coarse spectrum of " + std::to_string(sizes.fftLength) +
-                        " points is beyond the FFT's 32-bit lengths");
-  }
+// The search on the device with the segments uploaded in their own sample type.
+template <class Sample>
+void searchOnDevice(std::span<const Sample> firstSegment, std::span<const Sample> secondSegment,
+                    const CoarseRequest& request, const CoarseSizes& sizes,
+                    std::span<LagCell> cells) {
   const int fftLength = static_cast<int>(sizes.fftLength);
   const int lagsPerBatch = sizes.lagsPerBatch;
   const auto sampleCount = static_cast<std::size_t>(request.sampleCount);
   const std::size_t secondCount = sampleCount + static_cast<std::size_t>(request.lagCount);
 
-  DeviceBuffer<short2> first(sampleCount, TdcLabel, 118);
-  DeviceBuffer<short2> second(secondCount, TdcLabel, 120);
-  GpuCheck(cudaMemcpy(first.get(), request.first.data(), first.bytes(), cudaMemcpyHostToDevice),
+  DeviceBuffer<Sample> first(sampleCount, TdcLabel, 118);
+  DeviceBuffer<Sample> second(secondCount, TdcLabel, 120);
+  GpuCheck(cudaMemcpy(first.get(), firstSegment.data(), first.bytes(), cudaMemcpyHostToDevice),
            TdcLabel, 122);
-  GpuCheck(cudaMemcpy(second.get(), request.second.data(), second.bytes(), cudaMemcpyHostToDevice),
+  GpuCheck(cudaMemcpy(second.get(), secondSegment.data(), second.bytes(), cudaMemcpyHostToDevice),
            TdcLabel, 123);
   // The products never leave the rows' pass; in their buffer's place the batch's row peaks.
   DeviceBuffer<RowPeak> peaks(static_cast<std::size_t>(lagsPerBatch), TdcLabel, 125);
@@ -75,6 +74,20 @@ void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
   second.release(TdcLabel, 230);
   peaks.release(TdcLabel, 231);
   spectra.release(TdcLabel, 232);
+}
+
+}  // namespace
+
+void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
+  const CoarseSizes sizes = startCoarseSearch(request, cells);
+  if (sizes.fftLength == 0) return;
+  if (sizes.fftLength > static_cast<std::uint64_t>(INT_MAX)) {
+    throw ResourceError("a coarse spectrum of " + std::to_string(sizes.fftLength) +
+                        " points is beyond the FFT's 32-bit lengths");
+  }
+  withSegments(request, [&](auto first, auto second) {
+    searchOnDevice(first, second, request, sizes, cells);
+  });
 }
 
 }  // namespace kestrav

@@ -28,29 +28,33 @@ std::size_t rowStrideOf(std::uint64_t fftLength) {
 
 void formDecimatedRows(const CoarseRequest& request, const CoarseSizes& sizes, int firstLag,
                        int rowCount, std::span<float2> rows, std::span<float2> scratch) {
-  const std::size_t groupLength = static_cast<std::size_t>(sizes.decimation);
-  const std::size_t decimatedLength = static_cast<std::size_t>(sizes.decimatedLength);
-  const std::size_t fftLength = sizes.fftLength;
-  const short2* first = request.first.data();
-  for (int r = 0; r < rowCount; ++r) {
-    const short2* second = request.second.data() + firstLag + r;
-    const std::span<float2> row = rows.subspan(static_cast<std::size_t>(r) * fftLength, fftLength);
-    if (groupLength == 1) {
-      // Nothing to sum: the row is the product.
-      for (std::size_t b = 0; b < decimatedLength; ++b) {
-        row[b] = conjugateProduct(toFloat2(first[b]), toFloat2(second[b]));
-      }
-    } else {
-      for (std::size_t b = 0; b < decimatedLength; ++b) {
-        const std::size_t start = b * groupLength;
-        for (std::size_t t = 0; t < groupLength; ++t) {
-          scratch[t] = conjugateProduct(toFloat2(first[start + t]), toFloat2(second[start + t]));
+  withSegments(request, [&](auto firstSegment, auto secondSegment) {
+    const std::size_t groupLength = static_cast<std::size_t>(sizes.decimation);
+    const std::size_t decimatedLength = static_cast<std::size_t>(sizes.decimatedLength);
+    const std::size_t fftLength = sizes.fftLength;
+    const auto* first = firstSegment.data();
+    for (int r = 0; r < rowCount; ++r) {
+      const auto* second = secondSegment.data() + firstLag + r;
+      const std::span<float2> row =
+          rows.subspan(static_cast<std::size_t>(r) * fftLength, fftLength);
+      if (groupLength == 1) {
+        // Nothing to sum: the row is the product.
+        for (std::size_t b = 0; b < decimatedLength; ++b) {
+          row[b] = conjugateProduct(toFloat2(first[b]), toFloat2(second[b]));
         }
-        row[b] = decimateGroup(scratch.data(), sizes.decimation);
+      } else {
+        for (std::size_t b = 0; b < decimatedLength; ++b) {
+          const std::size_t start = b * groupLength;
+          for (std::size_t t = 0; t < groupLength; ++t) {
+            scratch[t] =
+                conjugateProduct(toFloat2(first[start + t]), toFloat2(second[start + t]));
+          }
+          row[b] = decimateGroup(scratch.data(), sizes.decimation);
+        }
       }
+      std::fill(row.begin() + static_cast<std::ptrdiff_t>(decimatedLength), row.end(), float2{});
     }
-    std::fill(row.begin() + static_cast<std::ptrdiff_t>(decimatedLength), row.end(), float2{});
-  }
+  });
 }
 
 void coarseSearchHost(const CoarseRequest& request, std::span<LagCell> cells) {

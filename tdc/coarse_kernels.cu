@@ -156,9 +156,11 @@ void Sig_Abs_inout(float2* data, int n) {
   }
 }
 
-void Sig_Conj_Comp_batch(const short2* first, const short2* second, int firstLag, int lagCount,
-                         int decimation, int decimatedLength, float2* rows,
-                         std::int64_t rowLength) {
+namespace {
+
+template <class Sample>
+void launchLagRows(const Sample* first, const Sample* second, int firstLag, int lagCount,
+                   int decimation, int decimatedLength, float2* rows, std::int64_t rowLength) {
   if (decimation < 1) return;
   const LagRowShape shape = lagRowShape(decimation);
   const dim3 block(static_cast<unsigned>(shape.threadsPerGroup),
@@ -166,11 +168,25 @@ void Sig_Conj_Comp_batch(const short2* first, const short2* second, int firstLag
   for (const GridSlice& lags : gridSlices(lagCount, 1)) {
     for (const GridSlice& groups : gridSlices(decimatedLength, shape.groupsPerBlock)) {
       const dim3 grid(static_cast<unsigned>(groups.blocks), static_cast<unsigned>(lags.blocks));
-      Sig_Conj_Comp_batch_dev<short2>
+      Sig_Conj_Comp_batch_dev<Sample>
           <<<grid, block>>>(first, second, firstLag, static_cast<int>(lags.first), decimation,
                             decimatedLength, groups.first, rows, rowLength);
     }
   }
+}
+
+}  // namespace
+
+void Sig_Conj_Comp_batch(const short2* first, const short2* second, int firstLag, int lagCount,
+                         int decimation, int decimatedLength, float2* rows,
+                         std::int64_t rowLength) {
+  launchLagRows(first, second, firstLag, lagCount, decimation, decimatedLength, rows, rowLength);
+}
+
+void Sig_Conj_Comp_batch(const float2* first, const float2* second, int firstLag, int lagCount,
+                         int decimation, int decimatedLength, float2* rows,
+                         std::int64_t rowLength) {
+  launchLagRows(first, second, firstLag, lagCount, decimation, decimatedLength, rows, rowLength);
 }
 
 void Spectrum_Peak_batch(const float2* rows, std::int64_t rowLength, int rowCount, RowPeak* peaks) {

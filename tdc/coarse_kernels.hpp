@@ -34,6 +34,9 @@ inline LagRowShape lagRowShape(int decimation) {
 // single-lag decimation. Values decimatedLength .. rowLength - 1 of each row are not written.
 void Sig_Conj_Comp_batch(const short2* first, const short2* second, int firstLag, int lagCount,
                          int decimation, int decimatedLength, float2* rows, std::int64_t rowLength);
+// The same rows from float recordings.
+void Sig_Conj_Comp_batch(const float2* first, const float2* second, int firstLag, int lagCount,
+                         int decimation, int decimatedLength, float2* rows, std::int64_t rowLength);
 
 // The strongest bin of one spectrum row and the row's Euclidean norm.
 struct RowPeak {

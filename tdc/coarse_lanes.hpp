@@ -18,8 +18,8 @@ namespace kestrav {
 // Lags formed together: two vectors of lanes, 32 with AVX-512 and 16 with AVX2.
 int lagsPerLaneGroup(InstructionSet set);
 
-// The kernels convert the samples to float a few thousand at a time, into a worker's scratch of
-// this many floats: the recordings are never held converted.
+// The kernels convert the samples to float (or copy float samples) a few thousand at a time,
+// into a worker's scratch of this many floats: the recordings are never held converted.
 std::size_t laneScratchFloats(int decimation);
 
 // Rows of lags firstLag .. firstLag + rowCount - 1 (rowCount <= lagsPerLaneGroup(set)), row r at
@@ -28,10 +28,13 @@ void formLaneGroupRows(InstructionSet set, const CoarseRequest& request, const C
                        int firstLag, int rowCount, float2* rows, std::size_t rowStride,
                        std::span<float> scratch);
 
-// What one instruction set's kernel is given: plain pointers and counts.
+// What one instruction set's kernel is given: plain pointers and counts. The samples are int16
+// pairs (first, second) or float pairs (firstFloat, secondFloat, when not null).
 struct LaneGroupJob {
   const short2* first = nullptr;   // sample 0 of the first recording
   const short2* second = nullptr;  // sample firstLag of the second recording
+  const float2* firstFloat = nullptr;
+  const float2* secondFloat = nullptr;
   std::int64_t secondAvailable = 0;  // samples from there on; the lanes past them read zeros
   int decimation = 1;              // D
   int decimatedLength = 0;         // M

@@ -115,6 +115,29 @@ template <class Vec, int Depth>
   }
 }
 
+// Samples start .. start + samples - 1 of the first recording interleaved, and of the second
+// `reach` samples split into real and imaginary parts, zero past its `secondAvailable`. Float
+// samples are copied as they are. Internal to each unit, like reverseBits.
+template <class Sample>
+static void convertSamples(const Sample* firstSamples, const Sample* secondSamples,
+                    std::ptrdiff_t secondAvailable, std::ptrdiff_t start, std::ptrdiff_t samples,
+                    std::ptrdiff_t reach, float* first, float* secondReal, float* secondImag) {
+  for (std::ptrdiff_t i = 0; i < samples; ++i) {
+    first[2 * i] = static_cast<float>(firstSamples[start + i].x);
+    first[2 * i + 1] = static_cast<float>(firstSamples[start + i].y);
+  }
+  const std::ptrdiff_t left = secondAvailable - start;
+  const std::ptrdiff_t available = left < reach ? left : reach;
+  for (std::ptrdiff_t i = 0; i < available; ++i) {
+    secondReal[i] = static_cast<float>(secondSamples[start + i].x);
+    secondImag[i] = static_cast<float>(secondSamples[start + i].y);
+  }
+  for (std::ptrdiff_t i = available; i < reach; ++i) {
+    secondReal[i] = 0.0f;
+    secondImag[i] = 0.0f;
+  }
+}
+
 // The samples of outputs first .. first + count - 1 as floats, and of the second recording the
 // lanes' reach beyond them, zero past its end.
 template <class Vec>
@@ -127,19 +150,12 @@ Inputs convertChunk(const LaneGroupJob& job, int reductionBlock, int firstOutput
   float* first = job.scratch;
   float* secondReal = first + 2 * chunkCapacity;
   float* secondImag = secondReal + chunkCapacity + 2 * Vec::Lanes;
-  for (std::ptrdiff_t i = 0; i < samples; ++i) {
-    first[2 * i] = static_cast<float>(job.first[start + i].x);
-    first[2 * i + 1] = static_cast<float>(job.first[start + i].y);
-  }
-  const std::ptrdiff_t left = job.secondAvailable - start;
-  const std::ptrdiff_t available = left < reach ? left : reach;
-  for (std::ptrdiff_t i = 0; i < available; ++i) {
-    secondReal[i] = static_cast<float>(job.second[start + i].x);
-    secondImag[i] = static_cast<float>(job.second[start + i].y);
-  }
-  for (std::ptrdiff_t i = available; i < reach; ++i) {
-    secondReal[i] = 0.0f;
-    secondImag[i] = 0.0f;
+  if (job.firstFloat != nullptr) {
+    convertSamples(job.firstFloat, job.secondFloat, job.secondAvailable, start, samples, reach,
+                   first, secondReal, secondImag);
+  } else {
+    convertSamples(job.first, job.second, job.secondAvailable, start, samples, reach, first,
+                   secondReal, secondImag);
   }
   return Inputs{first, secondReal, secondImag, job.decimation, reductionBlock};
 }

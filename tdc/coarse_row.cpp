@@ -19,8 +19,11 @@ CoarseSizes startCoarseSearch(const CoarseRequest& request, std::span<LagCell> c
                      std::to_string(request.lagCount) + " lags");
   }
   const auto sampleCount = static_cast<std::size_t>(request.sampleCount);
-  if (request.first.size() < sampleCount ||
-      request.second.size() < sampleCount + static_cast<std::size_t>(request.lagCount)) {
+  const bool shortSegments = withSegments(request, [&](auto first, auto second) {
+    return first.size() < sampleCount ||
+           second.size() < sampleCount + static_cast<std::size_t>(request.lagCount);
+  });
+  if (shortSegments) {
     throw InputError("the segments are shorter than the sample count and lag window need");
   }
   if (!std::isfinite(request.sampleRate) || !(request.sampleRate > 0.0) ||

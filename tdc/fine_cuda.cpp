@@ -62,12 +62,11 @@ FineEstimate estimateAt(const ZoomPeak& peak, double fixedStep, double gridStart
 
 cufftDoubleComplex* fftData(double2* data) { return reinterpret_cast<cufftDoubleComplex*>(data); }
 
-}  // namespace
-
 // The product conj(first) second, the second recording shifted down by the candidate's offset,
 // summed in 2048 runs of K samples, zoomed over four bins of the runs' 2048-point spectrum.
-FineEstimate estimateFineFrequencyCuda(const short2* first, const short2* second,
-                                       const FineRequest& request, cublasHandle_t handle) {
+template <class Sample>
+FineEstimate fineFrequencyOnDevice(const Sample* first, const Sample* second,
+                                   const FineRequest& request, cublasHandle_t handle) {
   constexpr double GridStep = 0.0001;  // hertz
   const int n = request.sampleCount;
   if (n < BlockLength) return {};
@@ -105,8 +104,9 @@ FineEstimate estimateFineFrequencyCuda(const short2* first, const short2* second
 // Blocks of 2048 samples of both recordings, the second shifted down by the candidate's offset,
 // zero-padded to frames of 4096 and transformed; the summed cross-spectrum, reversed and
 // centred, zoomed over delays of -2 to +2 sample periods.
-FineEstimate estimateFineDelayCuda(const short2* first, const short2* second,
-                                   const FineRequest& request, cublasHandle_t handle) {
+template <class Sample>
+FineEstimate fineDelayOnDevice(const Sample* first, const Sample* second,
+                               const FineRequest& request, cublasHandle_t handle) {
   constexpr double GridStep = 1e-9;  // seconds
   const int n = request.sampleCount;
   const int K = static_cast<int>(std::floor(n * 0.00048828125));
@@ -169,25 +169,45 @@ FineEstimate estimateFineDelayCuda(const short2* first, const short2* second,
   return estimateAt(peak, GridStep, tLow, span, M);
 }
 
-Refinement refineCuda(const FineRequest& request, cublasHandle_t handle) {
-  const int n = request.sampleCount;
-  // Fewer samples than one block: neither estimate has anything to zoom.
-  if (n < BlockLength) return {};
-  const auto count = static_cast<std::size_t>(n);
-  DeviceBuffer<short2> first(count, TdcLabel, 398);
-  DeviceBuffer<short2> second(count, TdcLabel, 400);
-  GpuCheck(cudaMemcpy(first.get(), request.first, first.bytes(), cudaMemcpyHostToDevice), TdcLabel,
+// Both estimates with the request's segments uploaded in their own sample type.
+template <class Sample>
+Refinement refineOnDevice(const Sample* firstSamples, const Sample* secondSamples,
+                          const FineRequest& request, cublasHandle_t handle) {
+  const auto count = static_cast<std::size_t>(request.sampleCount);
+  DeviceBuffer<Sample> first(count, TdcLabel, 398);
+  DeviceBuffer<Sample> second(count, TdcLabel, 400);
+  GpuCheck(cudaMemcpy(first.get(), firstSamples, first.bytes(), cudaMemcpyHostToDevice), TdcLabel,
            403);
-  GpuCheck(cudaMemcpy(second.get(), request.second, second.bytes(), cudaMemcpyHostToDevice),
+  GpuCheck(cudaMemcpy(second.get(), secondSamples, second.bytes(), cudaMemcpyHostToDevice),
            TdcLabel, 407);
   Refinement refinement;
-  refinement.frequency = estimateFineFrequencyCuda(first.get(), second.get(), request, handle);
+  refinement.frequency = fineFrequencyOnDevice(first.get(), second.get(), request, handle);
   FineRequest shifted = request;
   shifted.frequencyOffset += refinement.frequency.correction;
-  refinement.delay = estimateFineDelayCuda(first.get(), second.get(), shifted, handle);
+  refinement.delay = fineDelayOnDevice(first.get(), second.get(), shifted, handle);
   first.release(TdcLabel, 417);
   second.release(TdcLabel, 418);
   return refinement;
+}
+
+}  // namespace
+
+FineEstimate estimateFineFrequencyCuda(const short2* first, const short2* second,
+                                       const FineRequest& request, cublasHandle_t handle) {
+  return fineFrequencyOnDevice(first, second, request, handle);
+}
+
+FineEstimate estimateFineDelayCuda(const short2* first, const short2* second,
+                                   const FineRequest& request, cublasHandle_t handle) {
+  return fineDelayOnDevice(first, second, request, handle);
+}
+
+Refinement refineCuda(const FineRequest& request, cublasHandle_t handle) {
+  // Fewer samples than one block: neither estimate has anything to zoom.
+  if (request.sampleCount < BlockLength) return {};
+  return withSegments(request, [&](const auto* first, const auto* second) {
+    return refineOnDevice(first, second, request, handle);
+  });
 }
 
 }  // namespace kestrav

@@ -10,13 +10,14 @@
 
 namespace kestrav {
 
-// first and second are device arrays of request.sampleCount samples.
+// first and second are device arrays of request.sampleCount int16 samples (refineCuda also takes
+// float recordings).
 FineEstimate estimateFineFrequencyCuda(const short2* first, const short2* second,
                                        const FineRequest& request, cublasHandle_t handle);
 FineEstimate estimateFineDelayCuda(const short2* first, const short2* second,
                                    const FineRequest& request, cublasHandle_t handle);
 
-// Uploads the request's two segments and runs both estimates.
+// Uploads the request's two segments, int16 or float pairs, and runs both estimates.
 Refinement refineCuda(const FineRequest& request, cublasHandle_t handle);
 
 }  // namespace kestrav

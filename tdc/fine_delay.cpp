@@ -25,11 +25,13 @@ FineEstimate estimateFineDelay(const FineRequest& request, CztFunction czt) {
   auto secondFrames = makeFftwArray<double2>(frameElements, "the second recording's frames");
   std::fill(firstFrames.get(), firstFrames.get() + frameElements, double2{0.0, 0.0});
   std::fill(secondFrames.get(), secondFrames.get() + frameElements, double2{0.0, 0.0});
-  for (std::int64_t i = 0; i < samples; ++i) {
-    const std::int64_t at = frameIndex(i, DelayBlockLength);
-    firstFrames[at] = toDouble2(request.first[i]);
-    secondFrames[at] = shiftFrequency(request.second[i], static_cast<int>(i), w);
-  }
+  withSegments(request, [&](const auto* first, const auto* second) {
+    for (std::int64_t i = 0; i < samples; ++i) {
+      const std::int64_t at = frameIndex(i, DelayBlockLength);
+      firstFrames[at] = toDouble2(first[i]);
+      secondFrames[at] = shiftFrequency(second[i], static_cast<int>(i), w);
+    }
+  });
 
   const FftwPlan framePlan =
       planInPlaceTransforms(firstFrames.get(), DelayFrameLength, K, FFTW_FORWARD);

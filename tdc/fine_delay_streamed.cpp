@@ -59,10 +59,12 @@ FineEstimate estimateFineDelayStreamed(const FineRequest& request) {
       for (int block = firstBlock; block < endBlock; ++block) {
         // Frame layout: the block's samples, then zeros.
         const int base = block * DelayBlockLength;
-        for (int i = 0; i < DelayBlockLength; ++i) {
-          first[i] = toDouble2(request.first[base + i]);
-          second[i] = shiftFrequency(request.second[base + i], base + i, w);
-        }
+        withSegments(request, [&](const auto* firstSamples, const auto* secondSamples) {
+          for (int i = 0; i < DelayBlockLength; ++i) {
+            first[i] = toDouble2(firstSamples[base + i]);
+            second[i] = shiftFrequency(secondSamples[base + i], base + i, w);
+          }
+        });
         std::fill(first + DelayBlockLength, first + FrameLength, double2{0.0, 0.0});
         std::fill(second + DelayBlockLength, second + FrameLength, double2{0.0, 0.0});
         transformInPlace(framePlan, first);

@@ -20,9 +20,11 @@ FineEstimate estimateFineFrequency(const FineRequest& request, CztFunction czt) 
   const int used = FrequencyRuns * K;
   auto product =
       makeFftwArray<double2>(static_cast<std::size_t>(used), "the fine frequency product");
-  for (int i = 0; i < used; ++i) {
-    product[i] = conjugateProduct(request.first[i], shiftFrequency(request.second[i], i, w));
-  }
+  withSegments(request, [&](const auto* first, const auto* second) {
+    for (int i = 0; i < used; ++i) {
+      product[i] = conjugateProduct(first[i], shiftFrequency(second[i], i, w));
+    }
+  });
   std::vector<double2> runSums(FrequencyRuns, double2{0.0, 0.0});
   for (int j = 0; j < FrequencyRuns; ++j) accumulateRun(product.get(), runSums.data(), j, K);
   product.reset();

@@ -21,20 +21,21 @@ FineEstimate estimateFineFrequencyStreamed(const FineRequest& request) {
   constexpr int TaskCount = FrequencyRuns / RunsPerTask;
   std::vector<double2> runSums(FrequencyRuns);
   std::atomic<int> nextTask{0};
-  runOnWorkers(workerCountFor(std::min<long long>(TaskCount, K)), [&](int) {
-    for (int task = nextTask++; task < TaskCount; task = nextTask++) {
-      for (int j = task * RunsPerTask; j < (task + 1) * RunsPerTask; ++j) {
-        // Onto zero, term by term, as the run sum of the whole product array adds them.
-        double2 sum{0.0, 0.0};
-        for (int i = j * K; i < (j + 1) * K; ++i) {
-          const double2 term =
-              conjugateProduct(request.first[i], shiftFrequency(request.second[i], i, w));
-          sum.x = sum.x + term.x;
-          sum.y = sum.y + term.y;
+  withSegments(request, [&](const auto* first, const auto* second) {
+    runOnWorkers(workerCountFor(std::min<long long>(TaskCount, K)), [&](int) {
+      for (int task = nextTask++; task < TaskCount; task = nextTask++) {
+        for (int j = task * RunsPerTask; j < (task + 1) * RunsPerTask; ++j) {
+          // Onto zero, term by term, as the run sum of the whole product array adds them.
+          double2 sum{0.0, 0.0};
+          for (int i = j * K; i < (j + 1) * K; ++i) {
+            const double2 term = conjugateProduct(first[i], shiftFrequency(second[i], i, w));
+            sum.x = sum.x + term.x;
+            sum.y = sum.y + term.y;
+          }
+          runSums[j] = sum;
         }
-        runSums[j] = sum;
       }
-    }
+    });
   });
 
   const ZoomGrid& grid = zoom->grid;

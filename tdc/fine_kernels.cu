@@ -16,20 +16,23 @@ __device__ int threadIndex() { return static_cast<int>(blockDim.x * blockIdx.x +
 
 }  // namespace
 
+template <class Sample>
 __global__ void __launch_bounds__(LaunchBlockThreads)
-    BuildSignal_df_dev(const short2* in, double2* out, int offset, double w) {
+    BuildSignal_df_dev(const Sample* in, double2* out, int offset, double w) {
   const int i = threadIndex() + offset;
   out[i] = shiftFrequency(in[i], i, w);
 }
 
+template <class Sample>
 __global__ void __launch_bounds__(LaunchBlockThreads)
-    BuildZeroDfSig_d_dev(const short2* in, double2* out, int offset, int half, double w) {
+    BuildZeroDfSig_d_dev(const Sample* in, double2* out, int offset, int half, double w) {
   const int i = threadIndex() + offset;
   out[frameIndex(i, half)] = shiftFrequency(in[i], i, w);
 }
 
+template <class Sample>
 __global__ void __launch_bounds__(LaunchBlockThreads)
-    SegmentCopy_d_dev(const short2* in, double2* out, int offset, int half) {
+    SegmentCopy_d_dev(const Sample* in, double2* out, int offset, int half) {
   const int i = threadIndex() + offset;
   out[frameIndex(i, half)] = toDouble2(in[i]);
 }
@@ -40,8 +43,9 @@ __global__ void __launch_bounds__(LaunchBlockThreads)
   a[i] = conjugateProduct(a[i], b[i]);
 }
 
+template <class Sample>
 __global__ void __launch_bounds__(LaunchBlockThreads)
-    Sig_Conj_Mul_SDD_dev(const short2* a, double2* b) {
+    Sig_Conj_Mul_SDD_dev(const Sample* a, double2* b) {
   const int i = threadIndex();
   b[i] = conjugateProduct(a[i], b[i]);
 }
@@ -74,33 +78,66 @@ __global__ void __launch_bounds__(LaunchBlockThreads)
   out[m] = divide(in[(std::int64_t{half} - m + n) % n], d);  // half + n may pass 32 bits
 }
 
-void BuildSignal_df(const short2* in, double2* out, int n, double w) {
+namespace {
+
+// The launchers that read the recordings, for either sample type.
+template <class Sample>
+void launchBuildSignal(const Sample* in, double2* out, int n, double w) {
   for (const Launch& launch : chunkedLaunches(n)) {
     BuildSignal_df_dev<<<launch.blocks, launch.threads>>>(in, out, launch.base, w);
   }
 }
 
-void BuildZeroDfSig_d(const short2* in, double2* out, int n, int half, double w) {
+template <class Sample>
+void launchBuildZeroSignal(const Sample* in, double2* out, int n, int half, double w) {
   for (const Launch& launch : chunkedLaunches(n)) {
     BuildZeroDfSig_d_dev<<<launch.blocks, launch.threads>>>(in, out, launch.base, half, w);
   }
 }
 
-void SegmentCopy_d(const short2* in, double2* out, int n, int half) {
+template <class Sample>
+void launchSegmentCopy(const Sample* in, double2* out, int n, int half) {
   for (const Launch& launch : chunkedLaunches(n)) {
     SegmentCopy_d_dev<<<launch.blocks, launch.threads>>>(in, out, launch.base, half);
   }
 }
 
-void Sig_Conj_Mul_inout_d(double2* a, const double2* b, int n) {
+template <class Sample>
+void launchConjugateMultiply(const Sample* a, double2* b, int n) {
   for (const Launch& launch : chunkedLaunches(n)) {
-    Sig_Conj_Mul_inout_d_dev<<<launch.blocks, launch.threads>>>(a + launch.base, b + launch.base);
+    Sig_Conj_Mul_SDD_dev<<<launch.blocks, launch.threads>>>(a + launch.base, b + launch.base);
   }
 }
 
-void Sig_Conj_Mul_SDD(const short2* a, double2* b, int n) {
+}  // namespace
+
+void BuildSignal_df(const short2* in, double2* out, int n, double w) {
+  launchBuildSignal(in, out, n, w);
+}
+void BuildSignal_df(const float2* in, double2* out, int n, double w) {
+  launchBuildSignal(in, out, n, w);
+}
+
+void BuildZeroDfSig_d(const short2* in, double2* out, int n, int half, double w) {
+  launchBuildZeroSignal(in, out, n, half, w);
+}
+void BuildZeroDfSig_d(const float2* in, double2* out, int n, int half, double w) {
+  launchBuildZeroSignal(in, out, n, half, w);
+}
+
+void SegmentCopy_d(const short2* in, double2* out, int n, int half) {
+  launchSegmentCopy(in, out, n, half);
+}
+void SegmentCopy_d(const float2* in, double2* out, int n, int half) {
+  launchSegmentCopy(in, out, n, half);
+}
+
+void Sig_Conj_Mul_SDD(const short2* a, double2* b, int n) { launchConjugateMultiply(a, b, n); }
+void Sig_Conj_Mul_SDD(const float2* a, double2* b, int n) { launchConjugateMultiply(a, b, n); }
+
+void Sig_Conj_Mul_inout_d(double2* a, const double2* b, int n) {
   for (const Launch& launch : chunkedLaunches(n)) {
-    Sig_Conj_Mul_SDD_dev<<<launch.blocks, launch.threads>>>(a + launch.base, b + launch.base);
+    Sig_Conj_Mul_inout_d_dev<<<launch.blocks, launch.threads>>>(a + launch.base, b + launch.base);
   }
 }
 

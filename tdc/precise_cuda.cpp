@@ -40,6 +40,8 @@ int blocksPerBatch(const PreciseLayout& layout, std::int64_t batchPoints) {
 struct SegmentKey {
   const short2* first = nullptr;
   const short2* second = nullptr;
+  const float2* firstFloat = nullptr;
+  const float2* secondFloat = nullptr;
   int sampleCount = 0;
   int before = 0;
   int after = 0;
@@ -58,6 +60,34 @@ template <class T>
 void releaseBuffer(DeviceBuffer<T>& buffer, int line) {
   if (buffer.get() != nullptr) buffer.release(TdcLabel, line);
 }
+
+// The segments on the device in their recordings' sample type.
+template <class Sample>
+struct SegmentCopy {
+  DeviceBuffer<Sample> first;
+  DeviceBuffer<Sample> second;
+
+  // Copies n samples from `first` and secondCount from `second`, reusing buffers of those sizes.
+  void load(const Sample* firstSamples, const Sample* secondSamples, std::size_t n,
+            std::size_t secondCount) {
+    if (first.size() != n) {
+      releaseBuffer(first, 623);
+      first = DeviceBuffer<Sample>(n, TdcLabel, 605);
+    }
+    if (second.size() != secondCount) {
+      releaseBuffer(second, 624);
+      second = DeviceBuffer<Sample>(secondCount, TdcLabel, 606);
+    }
+    GpuCheck(cudaMemcpy(first.get(), firstSamples, first.bytes(), cudaMemcpyHostToDevice),
+             TdcLabel, 607);
+    GpuCheck(cudaMemcpy(second.get(), secondSamples, second.bytes(), cudaMemcpyHostToDevice),
+             TdcLabel, 608);
+  }
+  void release() {
+    releaseBuffer(first, 616);
+    releaseBuffer(second, 617);
+  }
+};
 
 class CudaPrecisePrimitives final : public PrecisePrimitives {
  public:
@@ -172,25 +202,32 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
     const auto lead = static_cast<std::size_t>(std::max(0, before));
     const std::size_t secondCount = lead + static_cast<std::size_t>(n) +
                                     static_cast<std::size_t>(std::max(0, after));
-    const SegmentKey key{segments.first, segments.second, n, before, after};
+    const SegmentKey key{segments.first, segments.second, segments.firstFloat,
+                         segments.secondFloat, n, before, after};
+    const bool floats = segments.holdsFloats();
     if (holds_ == 0 || !(key == key_)) {
       key_ = {};
-      if (first_.size() != static_cast<std::size_t>(n)) {
-        releaseBuffer(first_, 623);
-        first_ = DeviceBuffer<short2>(static_cast<std::size_t>(n), TdcLabel, 605);
+      // Only one sample type's copy is held at a time.
+      if (floats) {
+        ints_.release();
+        floats_.load(segments.firstFloat, segments.secondFloat - lead,
+                     static_cast<std::size_t>(n), secondCount);
+      } else {
+        floats_.release();
+        ints_.load(segments.first, segments.second - lead, static_cast<std::size_t>(n),
+                   secondCount);
       }
-      if (second_.size() != secondCount) {
-        releaseBuffer(second_, 624);
-        second_ = DeviceBuffer<short2>(secondCount, TdcLabel, 606);
-      }
-      GpuCheck(cudaMemcpy(first_.get(), segments.first, first_.bytes(), cudaMemcpyHostToDevice),
-               TdcLabel, 607);
-      GpuCheck(cudaMemcpy(second_.get(), segments.second - lead, second_.bytes(),
-                          cudaMemcpyHostToDevice),
-               TdcLabel, 608);
       key_ = key;
     }
-    return {first_.get(), second_.get() + lead, before, after};
+    DeviceSegments device{nullptr, nullptr, before, after};
+    if (floats) {
+      device.firstFloat = floats_.first.get();
+      device.secondFloat = floats_.second.get() + lead;
+    } else {
+      device.first = ints_.first.get();
+      device.second = ints_.second.get() + lead;
+    }
+    return device;
   }
 
   template <class Step>
@@ -223,8 +260,8 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
 
   void releaseAll() {
     releaseWorkspace();
-    releaseBuffer(first_, 616);
-    releaseBuffer(second_, 617);
+    ints_.release();
+    floats_.release();
     key_ = {};
   }
 
@@ -235,8 +272,8 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
     secondFrames_ = {};
     results_ = {};
     rootWeight_ = {};
-    first_ = {};
-    second_ = {};
+    ints_ = {};
+    floats_ = {};
     shape_ = {};
     key_ = {};
   }
@@ -245,8 +282,8 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
   int holds_ = 0;
   SegmentKey key_;
   WorkspaceShape shape_;
-  DeviceBuffer<short2> first_;
-  DeviceBuffer<short2> second_;
+  SegmentCopy<short2> ints_;
+  SegmentCopy<float2> floats_;
   DeviceBuffer<double2> firstFrames_;
   DeviceBuffer<double2> secondFrames_;
   DeviceBuffer<double2> results_;

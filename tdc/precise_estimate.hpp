@@ -26,6 +26,9 @@ struct PreciseRequest {
   // The refinement that gave delay and frequencyOffset, with traces (traceHalfWidth >= 3) when
   // its zooms are to be fitted; without them the refined values are the starting point.
   Refinement refinement;
+  // From float recordings: the segments as float pairs, in place of first and second.
+  const float2* firstFloat = nullptr;
+  const float2* secondFloat = nullptr;
 };
 
 struct PreciseEstimate {

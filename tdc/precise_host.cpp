@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "czt/inplace_transform.hpp"
+#include "engine/sample_segments.hpp"
 #include "tdc/precise_maps.hpp"
 #include "tdc/precise_primitives.hpp"
 #include "tdc/signal_maps_double.hpp"
@@ -62,16 +63,18 @@ class HostPrecisePrimitives final : public PrecisePrimitives {
   // Both frames of one block, transformed.
   void transformFrames(const PreciseSegments& segments, const PreciseLayout& layout, int block,
                        double cycles, FrameShape shape) {
-    for (int p = 0; p < frameLength_; ++p) {
-      first_[p] = firstFrameValue(segments.first, layout, block, p);
-      second_[p] = secondFrameValue(segments.second, segments.secondBefore, segments.secondAfter,
-                                    layout, block, p, cycles);
-      if (shape == FrameShape::Windowed) {
-        const double w = blockWindow(layout, p);
-        first_[p] = scaled(first_[p], w);
-        second_[p] = scaled(second_[p], w);
+    withSegments(segments, [&](const auto* first, const auto* second) {
+      for (int p = 0; p < frameLength_; ++p) {
+        first_[p] = firstFrameValue(first, layout, block, p);
+        second_[p] = secondFrameValue(second, segments.secondBefore, segments.secondAfter, layout,
+                                      block, p, cycles);
+        if (shape == FrameShape::Windowed) {
+          const double w = blockWindow(layout, p);
+          first_[p] = scaled(first_[p], w);
+          second_[p] = scaled(second_[p], w);
+        }
       }
-    }
+    });
     transformInPlace(forward_, first_.get());
     transformInPlace(forward_, second_.get());
   }

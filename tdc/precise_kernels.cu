@@ -18,17 +18,19 @@ __device__ int threadIndex() { return static_cast<int>(blockDim.x * blockIdx.x +
 
 }  // namespace
 
+template <class Sample>
 __global__ void __launch_bounds__(LaunchBlockThreads)
-    fillPreciseFrames_dev(DeviceSegments segments, PreciseLayout layout, int firstBlock,
+    fillPreciseFrames_dev(const Sample* firstSamples, const Sample* secondSamples,
+                          int secondBefore, int secondAfter, PreciseLayout layout, int firstBlock,
                           int offset, double cycles, bool windowed, double2* firstFrames,
                           double2* secondFrames) {
   const int point = threadIndex() + offset;
   const int frame = point / layout.frameLength;
   const int position = point - frame * layout.frameLength;
   const int block = firstBlock + frame;
-  double2 first = firstFrameValue(segments.first, layout, block, position);
-  double2 second = secondFrameValue(segments.second, segments.secondBefore, segments.secondAfter,
-                                    layout, block, position, cycles);
+  double2 first = firstFrameValue(firstSamples, layout, block, position);
+  double2 second = secondFrameValue(secondSamples, secondBefore, secondAfter, layout, block,
+                                    position, cycles);
   if (windowed) {
     const double w = blockWindow(layout, position);
     first = scaled(first, w);
@@ -94,12 +96,30 @@ __global__ void __launch_bounds__(LaunchBlockThreads)
   runs[run] = sum;
 }
 
+namespace {
+
+template <class Sample>
+void launchFillFrames(const Sample* first, const Sample* second, const DeviceSegments& segments,
+                      const PreciseLayout& layout, int firstBlock, int blocks, double cycles,
+                      bool windowed, double2* firstFrames, double2* secondFrames) {
+  for (const Launch& launch : chunkedLaunches(blocks * layout.frameLength)) {
+    fillPreciseFrames_dev<<<launch.blocks, launch.threads>>>(
+        first, second, segments.secondBefore, segments.secondAfter, layout, firstBlock,
+        launch.base, cycles, windowed, firstFrames, secondFrames);
+  }
+}
+
+}  // namespace
+
 void fillPreciseFrames(const DeviceSegments& segments, const PreciseLayout& layout, int firstBlock,
                        int blocks, double cycles, bool windowed, double2* firstFrames,
                        double2* secondFrames) {
-  for (const Launch& launch : chunkedLaunches(blocks * layout.frameLength)) {
-    fillPreciseFrames_dev<<<launch.blocks, launch.threads>>>(
-        segments, layout, firstBlock, launch.base, cycles, windowed, firstFrames, secondFrames);
+  if (segments.firstFloat != nullptr) {
+    launchFillFrames(segments.firstFloat, segments.secondFloat, segments, layout, firstBlock,
+                     blocks, cycles, windowed, firstFrames, secondFrames);
+  } else {
+    launchFillFrames(segments.first, segments.second, segments, layout, firstBlock, blocks,
+                     cycles, windowed, firstFrames, secondFrames);
   }
 }
 

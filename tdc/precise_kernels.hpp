@@ -8,12 +8,15 @@
 
 namespace kestrav {
 
-// The segments as the frames read them: second[-secondBefore .. n - 1 + secondAfter].
+// The segments as the frames read them: second[-secondBefore .. n - 1 + secondAfter], int16
+// pairs, or float pairs in firstFloat and secondFloat when those are set.
 struct DeviceSegments {
   const short2* first = nullptr;
   const short2* second = nullptr;
   int secondBefore = 0;
   int secondAfter = 0;
+  const float2* firstFloat = nullptr;
+  const float2* secondFloat = nullptr;
 };
 
 // Both segments' frames of the batch, the second shifted down by `cycles` per sample, both under

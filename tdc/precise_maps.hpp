@@ -40,9 +40,10 @@ KESTRAV_HD double firstTaper(std::int64_t i, const PreciseLayout& layout) {
   return s * s;
 }
 
-// Frame position p of block b of the first segment: the block's samples, tapered, between
-// zeros.
-KESTRAV_HD double2 firstFrameValue(const short2* first, const PreciseLayout& layout, int block,
+// Frame position p of block b of the first segment (short2 or float2 samples): the block's
+// samples, tapered, between zeros.
+template <class Sample>
+KESTRAV_HD double2 firstFrameValue(const Sample* first, const PreciseLayout& layout, int block,
                                    int position) {
   const int inBlock = position - layout.margin;
   const std::int64_t i = frameSampleIndex(layout, block, position);
@@ -55,7 +56,8 @@ KESTRAV_HD double2 firstFrameValue(const short2* first, const PreciseLayout& lay
 
 // Frame position p of block b of the second segment, shifted down by `cycles` per sample about
 // the centre; zero where the segment cannot be read (readable: -before .. n - 1 + after).
-KESTRAV_HD double2 secondFrameValue(const short2* second, int before, int after,
+template <class Sample>
+KESTRAV_HD double2 secondFrameValue(const Sample* second, int before, int after,
                                     const PreciseLayout& layout, int block, int position,
                                     double cycles) {
   const std::int64_t i = frameSampleIndex(layout, block, position);

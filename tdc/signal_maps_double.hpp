@@ -10,20 +10,25 @@
 
 namespace kestrav {
 
-// A stored sample as a complex double, without scaling: 1000 becomes 1000.0.
+// A stored sample as a complex double, without scaling: 1000 becomes 1000.0. Every int16 and
+// every float value is a double exactly.
 KESTRAV_HD double2 toDouble2(short2 sample) {
   return double2{static_cast<double>(sample.x), static_cast<double>(sample.y)};
 }
+KESTRAV_HD double2 toDouble2(float2 sample) {
+  return double2{static_cast<double>(sample.x), static_cast<double>(sample.y)};
+}
 
-// Sample i rotated by e^{j theta}, theta = (i + 1) w: the phase uses i + 1 so that element 0
-// already carries one step. With w = -2 pi f / fs this shifts a recording down by f hertz.
-KESTRAV_HD double2 shiftFrequency(short2 sample, int i, double w) {
+// Sample i (short2 or float2) rotated by e^{j theta}, theta = (i + 1) w: the phase uses i + 1 so
+// that element 0 already carries one step. With w = -2 pi f / fs this shifts a recording down by
+// f hertz.
+template <class Sample>
+KESTRAV_HD double2 shiftFrequency(Sample sample, int i, double w) {
   const double theta = static_cast<double>(i + 1) * w;
   const double c = ::cos(theta);
   const double s = ::sin(theta);
-  const double x = sample.x;
-  const double y = sample.y;
-  return double2{c * x - s * y, ::fma(s, x, c * y)};
+  const double2 v = toDouble2(sample);
+  return double2{c * v.x - s * v.y, ::fma(s, v.x, c * v.y)};
 }
 
 // Where input index i lands in frame layout: each run of `half` inputs fills the first half of
@@ -37,7 +42,9 @@ KESTRAV_HD std::int64_t frameIndex(std::int64_t i, int half) {
 KESTRAV_HD double2 conjugateProduct(double2 a, double2 b) {
   return double2{::fma(a.x, b.x, a.y * b.y), a.x * b.y - a.y * b.x};
 }
-KESTRAV_HD double2 conjugateProduct(short2 a, double2 b) {
+// With a stored sample (short2 or float2) as the first factor.
+template <class Sample>
+KESTRAV_HD double2 conjugateProduct(Sample a, double2 b) {
   return conjugateProduct(toDouble2(a), b);
 }
 

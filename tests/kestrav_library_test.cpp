@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <sstream>
 #include <string>
 
 #include "engine/kestrav.h"
+#include "support/float_pairs.hpp"
 #include "support/test_files.hpp"
+#include "tools/synthetic_pair.hpp"
 
 namespace kestrav {
 namespace {
@@ -94,6 +97,43 @@ TEST_F(KestravEntry, RefusesUnusableArgumentsWithoutTouchingTheOutputs) {
     EXPECT_EQ(result.frequencyOffset, 2.0);
     EXPECT_EQ(result.level, 3.0);
   }
+}
+
+// Float32 buffers of the int16 buffers' values give their results bit for bit; unrounded float32
+// values give them within a grid step of the refinement.
+TEST_F(KestravEntry, SearchesFloat32Buffers) {
+  const auto search = reinterpret_cast<decltype(&::KestravSearchSamples)>(
+      ::dlsym(library_, "KestravSearchSamples"));
+  ASSERT_NE(search, nullptr);
+  PairConfig config;
+  config.emitters = {Emitter{-87.654e-6, 2345.678, 0.0}};
+  config.seed = 5;
+  const ComplexPair generated = generatePair(config);
+  const SamplePairInt16 ints = quantizePair(generated);
+  const std::vector<float2> floats[] = {testing::asFloats(ints.first),
+                                        testing::asFloats(ints.second)};
+  const double scale = fullScale(generated, 32767.0);
+  const std::vector<float2> unrounded[] = {testing::scaledFloats(generated.first, scale),
+                                           testing::scaledFloats(generated.second, scale)};
+  const long long n = config.sampleCount;
+  const auto run = [&](const void* first, const void* second, int type, SearchResult* results) {
+    int count = -1;
+    char message[256];
+    EXPECT_EQ(search(results, &count, first, n, second, n, type, config.sampleCount, 1e6, 0.0,
+                     311e-6, 16384.0, 0.0, 0.0, 15.0, true, message, sizeof message),
+              KestravOk)
+        << message;
+    return count;
+  };
+  SearchResult fromInts[MaxResults], fromFloats[MaxResults], fromUnrounded[MaxResults];
+  const int count = run(ints.first.data(), ints.second.data(), KestravInt16, fromInts);
+  ASSERT_GE(count, 1);
+  EXPECT_NEAR(fromInts[0].delay, -87.654e-6, 1e-8);
+  ASSERT_EQ(run(floats[0].data(), floats[1].data(), KestravFloat32, fromFloats), count);
+  EXPECT_EQ(std::memcmp(fromFloats, fromInts, sizeof(SearchResult) * count), 0);
+  ASSERT_GE(run(unrounded[0].data(), unrounded[1].data(), KestravFloat32, fromUnrounded), 1);
+  EXPECT_NEAR(fromUnrounded[0].delay, fromInts[0].delay, 1.0001e-9);
+  EXPECT_NEAR(fromUnrounded[0].frequencyOffset, fromInts[0].frequencyOffset, 1.0001e-4);
 }
 
 }  // namespace

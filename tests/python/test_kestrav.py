@@ -66,6 +66,38 @@ class Binding(unittest.TestCase):
                                     delay_window=WINDOW_US * 1e-6)
         self.assertEqual(from_arrays, from_files)
 
+    def test_complex64_arrays(self):
+        first = np.fromfile(self.first, dtype="<i2").reshape(-1, 2)
+        second = np.fromfile(self.second, dtype="<i2").reshape(-1, 2)
+        window = WINDOW_US * 1e-6
+        from_ints = kestrav.search(first, second, sample_rate=RATE, delay_window=window)
+        # The same values as complex64: the same results, bit for bit.
+        as_complex = [(pair[:, 0] + 1j * pair[:, 1]).astype(np.complex64) for pair in (first, second)]
+        self.assertEqual(kestrav.search(*as_complex, sample_rate=RATE, delay_window=window),
+                         from_ints)
+        # The generated pair unrounded, as kestrav-synth writes cf32: as the program finds it, and
+        # within a grid step of the int16 pair's refined result.
+        paths = [os.path.join(self.directory, name + ".cf32") for name in ("first", "second")]
+        subprocess.run([SYNTH, "--first=" + paths[0], "--second=" + paths[1], "--format=cf32",
+                        "--samples=262144", "--rate=1000000", "--delay-us=-87.654",
+                        "--offset-hz=2345.678", "--snr-db=20", "--seed=5"],
+                       check=True, stdout=subprocess.DEVNULL)
+        unrounded = [kestrav.load(path, "cf32")[0] for path in paths]
+        self.assertEqual(unrounded[0].dtype, np.complex64)
+        results = kestrav.search(*unrounded, sample_rate=RATE, delay_window=window)
+        run = subprocess.run([PROGRAM, "-m", paths[0], "-a", paths[1], "-s", "262144",
+                              "-f", "1000000", "-c", "0", "-r", str(WINDOW_US), "-j", "0",
+                              "-t", "15", "--format=cf32"], check=True, capture_output=True,
+                             text=True)
+        printed = parse(run.stdout)
+        self.assertEqual(len(results), len(printed))
+        for got, want in zip(results, printed):
+            self.assertAlmostEqual(got.delay * 1e6, want[0] * 1e6, delta=0.0005)
+            self.assertAlmostEqual(got.frequency_offset, want[1], delta=0.0005)
+        self.assertAlmostEqual(results[0].delay, from_ints[0].delay, delta=1.0001e-9)
+        self.assertAlmostEqual(results[0].frequency_offset, from_ints[0].frequency_offset,
+                               delta=1.0001e-4)
+
     def test_sigmf_gives_its_sample_rate(self):
         for path, name in ((self.first, "a"), (self.second, "b")):
             base = os.path.join(self.directory, name)
