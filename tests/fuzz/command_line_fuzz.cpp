@@ -22,6 +22,8 @@
 
 namespace {
 
+std::string scratchDirectory;
+std::string startDirectory;
 std::string firstPath;
 std::string secondPath;
 
@@ -83,6 +85,11 @@ bool wellFormedOutput(const std::string& text) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char directory[] = "/tmp/kestrav-fuzz-XXXXXX";
   if (::mkdtemp(directory) == nullptr) std::abort();
+  scratchDirectory = directory;
+  char* current = ::getcwd(nullptr, 0);
+  if (current == nullptr) std::abort();
+  startDirectory = current;
+  std::free(current);
   firstPath = std::string(directory) + "/first.iq";
   secondPath = std::string(directory) + "/second.iq";
   writeRecording(firstPath, 5000, 1);
@@ -104,8 +111,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* out = ::open_memstream(&outBuffer, &outSize);
   std::FILE* err = ::open_memstream(&errBuffer, &errSize);
   kestrav::testing::SurfaceBackend surface;
+  // Output files the fuzzer names (--surface, --plot) land in the scratch directory; the
+  // fuzzer's own relative paths still need the directory it started in.
+  if (::chdir(scratchDirectory.c_str()) != 0) std::abort();
   const int status =
       kestrav::runCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, &surface);
+  if (::chdir(startDirectory.c_str()) != 0) std::abort();
   std::fclose(out);
   std::fclose(err);
   const std::string outText = captured(outBuffer, outSize);
