@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/errors.hpp"
+#include "support/float_pairs.hpp"
 #include "tdc/fine_zoom.hpp"
 #include "tools/synthetic_pair.hpp"
 
@@ -34,8 +35,14 @@ constexpr Estimator Delay{"delay", estimateFineDelay, estimateFineDelayStreamed}
 
 struct Recordings {
   std::vector<short2> first, second;
+  std::vector<float2> firstFloat, secondFloat;  // or fractional values in these
   FineRequest request(int n, double fs, double candidateHz) const {
-    return FineRequest{first.data(), second.data(), n, fs, candidateHz};
+    FineRequest request{first.data(), second.data(), n, fs, candidateHz};
+    if (!firstFloat.empty()) {
+      request = FineRequest{nullptr, nullptr, n, fs, candidateHz, 0, firstFloat.data(),
+                            secondFloat.data()};
+    }
+    return request;
   }
 };
 
@@ -58,20 +65,26 @@ Recordings tonePair(int n, double fs, double offsetHz, int lead, unsigned seed) 
   return pair;
 }
 
-// A generated pair of one emitter, quantised to int16.
-Recordings generated(int n, double fs, double delay, double offsetHz, std::uint64_t seed) {
+// A generated pair of one emitter, quantised to int16 or scaled to full range as floats.
+Recordings generated(int n, double fs, double delay, double offsetHz, std::uint64_t seed,
+                     bool floats = false) {
   PairConfig config;
   config.sampleCount = n;
   config.sampleRate = fs;
   config.emitters = {Emitter{delay, offsetHz, 0.0}};
   config.seed = seed;
-  SamplePairInt16 pair = quantizePair(generatePair(config));
-  return Recordings{std::move(pair.first), std::move(pair.second)};
+  const ComplexPair pair = generatePair(config);
+  if (floats) {
+    const double scale = fullScale(pair, 32767.0);
+    return {{}, {}, testing::scaledFloats(pair.first, scale), testing::scaledFloats(pair.second, scale)};
+  }
+  SamplePairInt16 quantized = quantizePair(pair);
+  return {std::move(quantized.first), std::move(quantized.second), {}, {}};
 }
 
 TEST(FineFrequency, IdenticalSegmentsPeakAtTheGridPointOfZeroHertz) {
   const Recordings pair = tonePair(1048576, 1e6, 0.0, 0, 1);
-  const Recordings same{pair.first, pair.first};
+  const Recordings same{pair.first, pair.first, {}, {}};
   const FineEstimate estimate = estimateFineFrequency(same.request(1048576, 1e6, 0.0), cztHost);
   EXPECT_EQ(estimate.zoomPoints, 38146);
   EXPECT_EQ(estimate.zoomIndex, 19073);
@@ -217,6 +230,14 @@ struct PairCase {
   double fs, delay, offsetHz, candidateHz;
 };
 
+void expectNearTruth(const PairCase& c, const FineEstimate& estimate) {
+  if (c.e.plain == estimateFineFrequency) {
+    EXPECT_NEAR(c.candidateHz + estimate.correction, c.offsetHz, 3e-4);
+  } else {
+    EXPECT_NEAR(estimate.correction, c.delay, 3e-9);
+  }
+}
+
 // The grid point of the direct-sum zoom, found by Bluestein's zoom and by the streamed path, and
 // within a grid step or so of the generated truth.
 TEST(FineEstimates, BluesteinAndStreamedFindTheDirectSumsPoint) {
@@ -238,28 +259,29 @@ TEST(FineEstimates, BluesteinAndStreamedFindTheDirectSumsPoint) {
     EXPECT_EQ(streamed.zoomPoints, direct.zoomPoints);
     EXPECT_EQ(streamed.zoomIndex, direct.zoomIndex);
     EXPECT_EQ(streamed.correction, direct.correction);
-    if (c.e.plain == estimateFineFrequency) {
-      EXPECT_NEAR(c.candidateHz + direct.correction, c.offsetHz, 2e-4);
-    } else {
-      EXPECT_NEAR(direct.correction, c.delay, 3e-9);
-    }
+    expectNearTruth(c, direct);
   }
 }
 
+// The streamed zoom's peak, grid and trace against the plain host path's, on int16 samples and on
+// fractional float samples; both within a grid step or so of the generated truth.
 TEST(FineEstimates, StreamedZoomAsThePlainHostPath) {
   const int halfWidth = 4;
   const struct {
     PairCase c;
     bool oneBlock;  // then the zoom is cztHost's bit for bit
+    bool floats;
   } cases[] = {
-      {{"at 2.048 MHz", Delay, 262144, 2.048e6, 2.1e-7, -3000.0, -2999.5}, true},
-      {{"one block", Frequency, 4096, 100.0, 0.0, 0.011, 0.0}, true},
-      {{"75 blocks", Frequency, 262144, 1e6, 0.0, 1234.5, 1234.0}, false},
+      {{"at 2.048 MHz", Delay, 262144, 2.048e6, 2.1e-7, -3000.0, -2999.5}, true, false},
+      {{"one block", Frequency, 4096, 100.0, 0.0, 0.011, 0.0}, true, false},
+      {{"75 blocks", Frequency, 262144, 1e6, 0.0, 1234.5, 1234.0}, false, false},
+      {{"at 2.048 MHz, floats", Delay, 262144, 2.048e6, 2.1e-7, -3000.0, -2999.5}, true, true},
+      {{"one block, floats", Frequency, 4096, 100.0, 0.0, 0.011, 0.0}, true, true},
   };
   std::uint64_t seed = 30;
-  for (const auto& [c, oneBlock] : cases) {
+  for (const auto& [c, oneBlock, floats] : cases) {
     SCOPED_TRACE(::testing::Message() << c.e.name << ", " << c.name);
-    const Recordings pair = generated(c.n, c.fs, c.delay, c.offsetHz, ++seed);
+    const Recordings pair = generated(c.n, c.fs, c.delay, c.offsetHz, ++seed, floats);
     FineRequest request = pair.request(c.n, c.fs, c.candidateHz);
     request.traceHalfWidth = halfWidth;
     const FineEstimate plain = c.e.plain(request, cztHost);
@@ -275,6 +297,7 @@ TEST(FineEstimates, StreamedZoomAsThePlainHostPath) {
       EXPECT_NEAR(streamed.trace[i], plain.trace[i], oneBlock ? 0.0 : 1e-11 * plain.trace[halfWidth])
           << "point " << i;
     }
+    expectNearTruth(c, plain);
   }
 }
 
