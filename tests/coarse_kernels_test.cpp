@@ -1,5 +1,7 @@
 // The single-precision element arithmetic: where each value is rounded, and the summation order
 // of the decimation, against independent long double evaluations of the stated formulas.
+#include "tdc/coarse_kernels.hpp"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -9,7 +11,6 @@
 #include <random>
 #include <vector>
 
-#include "tdc/coarse_kernels.hpp"
 #include "tdc/signal_maps.hpp"
 
 namespace kestrav {
@@ -32,18 +33,18 @@ TEST(SignalMaps, LagProductRoundsWhereStatedOnFullRangeSamples) {
   const auto sample = [&] {
     return short2{static_cast<short>(component(random)), static_cast<short>(component(random))};
   };
-  std::vector<std::pair<short2, short2>> cases = {
-      {{-32768, -32768}, {-32768, -32768}}, {{32767, -32768}, {-32768, 32767}},
-      {{32767, 32767}, {32767, 32767}},     {{-32768, 32767}, {32767, -32768}}};
+  std::vector<std::pair<short2, short2>> cases = {{{-32768, -32768}, {-32768, -32768}},
+                                                  {{32767, -32768}, {-32768, 32767}},
+                                                  {{32767, 32767}, {32767, 32767}},
+                                                  {{-32768, 32767}, {32767, -32768}}};
   for (int i = 0; i < 200000; ++i) cases.emplace_back(sample(), sample());
   int fusedMatters = 0;     // a plain float sum of the two rounded products differs
   int roundingMatters = 0;  // rounding the exact real part once differs
   for (const auto& [a, b] : cases) {
     const long double ax = a.x, ay = a.y, bx = b.x, by = b.y;
-    const float2 expected{
-        static_cast<float>(ax * bx + static_cast<float>(ay * by)),
-        static_cast<float>(static_cast<long double>(static_cast<float>(ax * by)) -
-                           static_cast<float>(ay * bx))};
+    const float2 expected{static_cast<float>(ax * bx + static_cast<float>(ay * by)),
+                          static_cast<float>(static_cast<long double>(static_cast<float>(ax * by)) -
+                                             static_cast<float>(ay * bx))};
     ASSERT_TRUE(bitsEqual(conjugateProduct(toFloat2(a), toFloat2(b)), expected))
         << "a = (" << a.x << ", " << a.y << "), b = (" << b.x << ", " << b.y << ")";
     fusedMatters += float(a.x) * float(b.x) + float(a.y) * float(b.y) != expected.x;
@@ -62,8 +63,8 @@ TEST(SignalMaps, PowerRoundsThroughDouble) {
   std::bernoulli_distribution negative(0.5);
   std::vector<float2> values;
   for (int i = 0; i < 50000; ++i) {
-    values.push_back(toFloat2(short2{static_cast<short>(component(random)),
-                                     static_cast<short>(component(random))}));
+    values.push_back(toFloat2(
+        short2{static_cast<short>(component(random)), static_cast<short>(component(random))}));
   }
   // Spectrum-like floats with full 24-bit mantissas; exponents within 7 of each other keep the
   // long double sum of the squares exact.
@@ -78,7 +79,8 @@ TEST(SignalMaps, PowerRoundsThroughDouble) {
   }
   int doubleMatters = 0;  // squares summed in float differ
   for (const float2 v : values) {
-    const long double exactSum = static_cast<long double>(v.x) * v.x + static_cast<long double>(v.y) * v.y;
+    const long double exactSum =
+        static_cast<long double>(v.x) * v.x + static_cast<long double>(v.y) * v.y;
     const float2 expected{static_cast<float>(static_cast<double>(exactSum)), 0.0f};
     ASSERT_TRUE(bitsEqual(powerOf(v), expected)) << "v = (" << v.x << ", " << v.y << ")";
     doubleMatters += v.x * v.x + v.y * v.y != expected.x;
@@ -118,11 +120,14 @@ TEST(DecimateGroup, SumsInTheReductionOrder) {
       {3, [](const Group& d) { return add(add(d[0], d[2]), d[1]); }},
       {4, [](const Group& d) { return add(add(d[0], d[2]), add(d[1], d[3])); }},
       {5, [](const Group& d) { return add(add(add(d[0], d[4]), d[2]), add(d[1], d[3])); }},
-      {6, [](const Group& d) { return add(add(add(d[0], d[4]), d[2]), add(add(d[1], d[5]), d[3])); }},
-      {7, [](const Group& d) {
+      {6,
+       [](const Group& d) { return add(add(add(d[0], d[4]), d[2]), add(add(d[1], d[5]), d[3])); }},
+      {7,
+       [](const Group& d) {
          return add(add(add(d[0], d[4]), add(d[2], d[6])), add(add(d[1], d[5]), d[3]));
        }},
-      {8, [](const Group& d) {
+      {8,
+       [](const Group& d) {
          return add(add(add(d[0], d[4]), add(d[2], d[6])), add(add(d[1], d[5]), add(d[3], d[7])));
        }},
   };
@@ -167,7 +172,8 @@ TEST(DecimateGroup, ThreadPartsAndTheBlockTreeKeepTheReductionOrder) {
 TEST(LagRowShape, AGroupOfThreadsPerValueAndAbout256ThreadsABlock) {
   const struct {
     int decimation, threads, groups;
-  } cases[] = {{1, 1, 256}, {3, 2, 128}, {125, 64, 4}, {256, 256, 1}, {1500, 1024, 1}, {100000, 1024, 1}};
+  } cases[] = {{1, 1, 256},   {3, 2, 128},     {125, 64, 4},
+               {256, 256, 1}, {1500, 1024, 1}, {100000, 1024, 1}};
   for (const auto& c : cases) {
     EXPECT_EQ(lagRowShape(c.decimation).threadsPerGroup, c.threads) << c.decimation;
     EXPECT_EQ(lagRowShape(c.decimation).groupsPerBlock, c.groups) << c.decimation;

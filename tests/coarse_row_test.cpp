@@ -1,6 +1,8 @@
 // The sizes derived from a coarse request, the frequency of a spectrum bin, and reducing one lag's
 // spectrum to its cell (the strongest bin, its frequency and the peak-to-mean level) on hand-made
 // spectra, the vectorised reduction against the plain one.
+#include "tdc/coarse_row.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "tdc/coarse_lanes.hpp"
-#include "tdc/coarse_row.hpp"
 #include "tdc/coarse_search.hpp"
 
 namespace kestrav {
@@ -79,28 +80,26 @@ TEST(BinFrequency, BinsAboveHalfAreNegative) {
 TEST(EvaluateSpectrum, FirstStrongestBinAndPeakOverMeanLevel) {
   // (3, 4), (4, -3) and (0, 5) all have power 25: of equal peaks the lower bin wins.
   const struct {
+    int signedBin;
+    double peakOverMean;
     std::vector<float2> spectrum;
-    double frequency, level;
   } cases[] = {
-      {{{0, 0}, {1, 1}, {3, 4}, {0, 0}, {0, 0}, {0, 0}, {4, -3}, {0, 0}}, 2.0 / 8 * Rate,
-       10 * std::log10(8 * 25.0 / 52.0)},
-      {{{0, 0}, {0, 0}, {0, 0}, {0, 5}, {1, 0}, {3, 4}, {0, 0}, {0, 0}}, 3.0 / 8 * Rate,
-       10 * std::log10(8 * 25.0 / 51.0)},
-      {{{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {3, 4}, {0, 0}, {0, 5}}, -3.0 / 8 * Rate,
-       10 * std::log10(8 * 25.0 / 50.0)},
-      {{{3, 4}, {0, 5}, {5, 0}, {-5, 0}}, 0.0, 0.0},
+      {2, 8 * 25.0 / 52, {{0, 0}, {1, 1}, {3, 4}, {0, 0}, {0, 0}, {0, 0}, {4, -3}, {0, 0}}},
+      {3, 8 * 25.0 / 51, {{0, 0}, {0, 0}, {0, 0}, {0, 5}, {1, 0}, {3, 4}, {0, 0}, {0, 0}}},
+      {-3, 8 * 25.0 / 50, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {3, 4}, {0, 0}, {0, 5}}},
+      {0, 1.0, {{3, 4}, {0, 5}, {5, 0}, {-5, 0}}},
       // All power in one bin: the largest level an L-point spectrum can show.
-      {{{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {3, 4}, {0, 0}, {0, 0}}, -3.0 / 8 * Rate,
-       10 * std::log10(8.0)},
-      {{{0, 0}, {0, 0}, {-1, 1}, {0, 0}}, 2.0 / 4 * Rate, 10 * std::log10(4.0)},
-      {{{1, 0}}, 0.0, 0.0},
-      {{{3, 4}, {0, 0}, {1, 0}, {0, 2}}, 0.0, 10 * std::log10(4 * 25.0 / 30.0)},
+      {-3, 8.0, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {3, 4}, {0, 0}, {0, 0}}},
+      {2, 4.0, {{0, 0}, {0, 0}, {-1, 1}, {0, 0}}},  // bin L / 2 is positive
+      {0, 1.0, {{1, 0}}},
+      {0, 4 * 25.0 / 30, {{3, 4}, {0, 0}, {1, 0}, {0, 2}}},
   };
   for (const auto& c : cases) {
     const LagCell cell = evaluateSpectrum(c.spectrum, 7, Rate);
+    const double L = static_cast<double>(c.spectrum.size());
     EXPECT_EQ(cell.lagIndex, 7);
-    EXPECT_EQ(cell.frequencyOffset, c.frequency) << "L = " << c.spectrum.size();
-    EXPECT_NEAR(cell.level, c.level, 1e-5) << "L = " << c.spectrum.size();
+    EXPECT_EQ(cell.frequencyOffset, c.signedBin / L * Rate) << "L = " << L;
+    EXPECT_NEAR(cell.level, 10 * std::log10(c.peakOverMean), 1e-5) << "L = " << L;
   }
   const LagCell zero = evaluateSpectrum(std::vector<float2>(16, float2{0, 0}), 3, Rate);
   EXPECT_TRUE(std::isnan(zero.level));  // an all-zero row has no level
@@ -134,7 +133,7 @@ TEST(EvaluateSpectrumVectorised, SameCellAsThePlainReduction) {
   }
   // Equal peaks in every combination of vector lanes and halves: the lower bin wins.
   const std::pair<std::size_t, std::size_t> pairs[] = {
-      {1, 2}, {2, 1},  {5, 2},  {6, 3},   {0, 7},   {4, 12}, {9, 13},
+      {1, 2},  {2, 1},   {5, 2},   {6, 3},   {0, 7},  {4, 12}, {9, 13},
       {3, 11}, {14, 15}, {30, 17}, {62, 63}, {5, 21}, {0, 32}, {40, 8}};
   for (const auto& [low, high] : pairs) {
     std::vector<float2> spectrum(64, float2{0.5f, 0.0f});

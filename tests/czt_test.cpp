@@ -49,8 +49,12 @@ TEST(CztFftLength, IsTheSmallestPowerOfTwoNotBelowTheConvolution) {
   const struct {
     int N, M;
     std::int64_t L;
-  } cases[] = {{1, 1, 1},          {2, 1, 2},         {4096, 4097, 8192},
-               {4096, 4098, 16384}, {4096, 499, 8192}, {2048, 19531250, 33554432},
+  } cases[] = {{1, 1, 1},
+               {2, 1, 2},
+               {4096, 4097, 8192},
+               {4096, 4098, 16384},
+               {4096, 499, 8192},
+               {2048, 19531250, 33554432},
                {INT_MAX, INT_MAX, 4294967296}};
   for (const auto& c : cases) EXPECT_EQ(cztFftLength(c.N, c.M), c.L) << c.N << " " << c.M;
 }
@@ -194,9 +198,11 @@ TEST(CztBlocks, OneBlockIsCztHostAndManyAgreeWithTheDirectSum) {
     const std::vector<double2> blocks = run(cztInBlocks, x, c.M, c.step, c.start);
     if (c.blocks == 1) {
       const std::vector<double2> host = run(cztHost, x, c.M, c.step, c.start);
-      EXPECT_EQ(std::memcmp(blocks.data(), host.data(), host.size() * sizeof(double2)), 0) << c.name;
+      EXPECT_EQ(std::memcmp(blocks.data(), host.data(), host.size() * sizeof(double2)), 0)
+          << c.name;
     } else {
-      EXPECT_LT(relativeError(blocks, run(cztReference, x, c.M, c.step, c.start), x), 1e-13) << c.name;
+      EXPECT_LT(relativeError(blocks, run(cztReference, x, c.M, c.step, c.start), x), 1e-13)
+          << c.name;
     }
   }
 }

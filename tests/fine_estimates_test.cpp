@@ -38,8 +38,14 @@ struct Recordings {
   std::vector<float2> firstFloat, secondFloat;  // or fractional values in these
   FineRequest request(int n, double fs, double candidateHz) const {
     const bool floats = !firstFloat.empty();
-    return {first.data(), second.data(), n, fs, candidateHz, 0,
-            floats ? firstFloat.data() : nullptr, floats ? secondFloat.data() : nullptr};
+    return {first.data(),
+            second.data(),
+            n,
+            fs,
+            candidateHz,
+            0,
+            floats ? firstFloat.data() : nullptr,
+            floats ? secondFloat.data() : nullptr};
   }
 };
 
@@ -57,7 +63,8 @@ Recordings tonePair(int n, double fs, double offsetHz, int lead, unsigned seed) 
   Recordings pair;
   for (int i = 0; i < n; ++i) {
     pair.first.push_back(rounded(s[i + lead]));
-    pair.second.push_back(rounded(s[i] * std::polar(1.0, 2.0 * std::numbers::pi * offsetHz * i / fs)));
+    pair.second.push_back(
+        rounded(s[i] * std::polar(1.0, 2.0 * std::numbers::pi * offsetHz * i / fs)));
   }
   return pair;
 }
@@ -73,7 +80,10 @@ Recordings generated(int n, double fs, double delay, double offsetHz, std::uint6
   const ComplexPair pair = generatePair(config);
   if (floats) {
     const double scale = fullScale(pair, 32767.0);
-    return {{}, {}, testing::scaledFloats(pair.first, scale), testing::scaledFloats(pair.second, scale)};
+    return {{},
+            {},
+            testing::scaledFloats(pair.first, scale),
+            testing::scaledFloats(pair.second, scale)};
   }
   SamplePairInt16 quantized = quantizePair(pair);
   return {std::move(quantized.first), std::move(quantized.second), {}, {}};
@@ -112,19 +122,17 @@ TEST(FineFrequency, MeasuresWhatRemainsOfTheOffset) {
   }
 }
 
-TEST(FineDelay, GridOfAboutOneNanosecondOverFourSamplePeriods) {
+TEST(FineDelay, SecondRecordingOneSampleLaterOnAGridOfAboutOneNanosecond) {
+  // Four sample periods in 1 ns steps: 4e-6 / 1e-9 is 3999.9999999999995 in double precision.
   const Recordings pair = tonePair(2048, 1.0, 0.0, 0, 3);
-  // 4e-6 / 1e-9 is 3999.9999999999995 in double precision.
-  for (const auto& [fs, points] : {std::pair{1e6, 3999}, std::pair{1.6e6, 2500}, std::pair{8e6, 499}}) {
+  for (const auto& [fs, points] : {std::pair{1.6e6, 2500}, std::pair{8e6, 499}}) {
     EXPECT_EQ(estimateFineDelay(pair.request(2048, fs, 0.0), cztHost).zoomPoints, points);
   }
-}
-
-TEST(FineDelay, SecondRecordingOneSampleLater) {
   // Without a frequency offset, and with one of 1 kHz that the candidate's offset removes.
   for (const double offsetHz : {0.0, 1000.0}) {
-    const Recordings pair = tonePair(4096, 1e6, offsetHz, 1, 4);
-    const FineEstimate estimate = estimateFineDelay(pair.request(4096, 1e6, offsetHz), cztHost);
+    const Recordings later = tonePair(4096, 1e6, offsetHz, 1, 4);
+    const FineEstimate estimate = estimateFineDelay(later.request(4096, 1e6, offsetHz), cztHost);
+    EXPECT_EQ(estimate.zoomPoints, 3999) << offsetHz;
     EXPECT_EQ(estimate.zoomIndex, 2999) << offsetHz;
     EXPECT_EQ(estimate.correction, 2999 * 1e-9 - 2e-6) << offsetHz;
     EXPECT_NEAR(estimate.correction, 9.99e-7, 1e-15) << offsetHz;
@@ -141,8 +149,8 @@ TEST(FineEstimates, SamplesAfterTheLastWholeBlockTakeNoPart) {
       changed.second[i] = short2{-2222, 3333};
     }
     const FineEstimate original = e.plain(pair.request(n, fs, 0.1), cztHost);
-    for (const FineEstimate& altered : {e.plain(changed.request(n, fs, 0.1), cztHost),
-                                        e.streamed(changed.request(n, fs, 0.1))}) {
+    for (const FineEstimate& altered :
+         {e.plain(changed.request(n, fs, 0.1), cztHost), e.streamed(changed.request(n, fs, 0.1))}) {
       EXPECT_EQ(altered.zoomIndex, original.zoomIndex) << e.name;
       EXPECT_EQ(altered.correction, original.correction) << e.name;
     }
@@ -184,8 +192,9 @@ TEST(FineEstimates, ZoomBeyondThe32BitRangeIsAnInputError) {
       e.plain(request, cztHost);
       ADD_FAILURE() << e.name << ": no error";
     } catch (const InputError& error) {
-      EXPECT_NE(std::string(error.what()).find(std::string("the fine ") + e.name + " zoom would need"),
-                std::string::npos)
+      EXPECT_NE(
+          std::string(error.what()).find(std::string("the fine ") + e.name + " zoom would need"),
+          std::string::npos)
           << error.what();
     }
   }
@@ -197,7 +206,8 @@ std::vector<double2> toneAt(int N, double frequency, unsigned seed) {
   std::normal_distribution<double> noise(0.0, 0.01);
   std::vector<double2> x(static_cast<std::size_t>(N));
   for (int n = 0; n < N; ++n) {
-    x[n] = double2{std::cos(n * frequency) + noise(random), std::sin(n * frequency) + noise(random)};
+    x[n] =
+        double2{std::cos(n * frequency) + noise(random), std::sin(n * frequency) + noise(random)};
   }
   return x;
 }
@@ -206,7 +216,7 @@ TEST(ZoomPeakInBlocks, SamePeakAndTraceAsTheWholeZoom) {
   const int N = 256, M = 5000;  // blocks of 257 outputs
   const double step = -2.0 * std::numbers::pi / (256.0 * 800), start = -0.01;
   // Peaks at either end and either side of a block boundary; traces cut by either end.
-  const std::pair<int, int> cases[] = {{0, 3},    {M - 1, 3}, {256, 5},       {257, 5},
+  const std::pair<int, int> cases[] = {{0, 3},    {M - 1, 3},  {256, 5},      {257, 5},
                                        {1000, 0}, {2570, 600}, {1500, M + 10}};
   for (const auto& [peak, halfWidth] : cases) {
     const std::vector<double2> x = toneAt(N, start - peak * step, 3);
@@ -243,7 +253,9 @@ TEST(FineEstimates, PathsAgreeWithTheDirectSumEachOtherAndTheTruth) {
       {{"at 2.048 MHz", Delay, 262144, 2.048e6, 2.1e-7, -3000.0, -2999.5}, false, true, false},
       {{"one block", Frequency, 4096, 100.0, 0.0, 0.011, 0.0}, false, true, false},
       {{"75 blocks", Frequency, 262144, 1e6, 0.0, 1234.5, 1234.0}, false, false, false},
-      {{"at 2.048 MHz, floats", Delay, 262144, 2.048e6, 2.1e-7, -3000.0, -2999.5}, false, true,
+      {{"at 2.048 MHz, floats", Delay, 262144, 2.048e6, 2.1e-7, -3000.0, -2999.5},
+       false,
+       true,
        true},
       {{"one block, floats", Frequency, 4096, 100.0, 0.0, 0.011, 0.0}, false, true, true},
   };
@@ -271,7 +283,8 @@ TEST(FineEstimates, PathsAgreeWithTheDirectSumEachOtherAndTheTruth) {
     ASSERT_EQ(streamed.trace.size(), 2u * halfWidth + 1);
     ASSERT_EQ(plain.trace.size(), streamed.trace.size());
     for (std::size_t i = 0; i < plain.trace.size(); ++i) {
-      EXPECT_NEAR(streamed.trace[i], plain.trace[i], oneBlock ? 0.0 : 1e-11 * plain.trace[halfWidth])
+      EXPECT_NEAR(streamed.trace[i], plain.trace[i],
+                  oneBlock ? 0.0 : 1e-11 * plain.trace[halfWidth])
           << "point " << i;
     }
     if (c.e.plain == estimateFineFrequency) {

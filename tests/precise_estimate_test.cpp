@@ -104,7 +104,9 @@ TEST(MeasureBand, KeepsTheSignalsBandAndItsWidth) {
     double signal;  // per-bin cross power over the noise
     double delay;   // samples
     double spread;  // how far the weight may stray from flat within the band: noise in S and Q
-  } cases[] = {{0.3, 100.0, 0.37, 0.05}, {0.3, 0.15, -0.2, 0.3}, {0.2, 5.0, 0.0, 0.05},
+  } cases[] = {{0.3, 100.0, 0.37, 0.05},
+               {0.3, 0.15, -0.2, 0.3},
+               {0.2, 5.0, 0.0, 0.05},
                {0.41, 1.0, 1.3, 0.1}};
   const int length = 65536;
   for (const auto& c : cases) {
@@ -184,17 +186,23 @@ Outcome estimate(const PairCase& c) {
   fine.traceHalfWidth = c.traces ? 3 : 0;
   const Refinement refinement = refineOnHost(fine, cztHost);
   // Margins before and after the second segment, the refined delay and offset, the lag's delay.
-  const PreciseRequest request{first, c.samples, second, c.margins ? Extra + Lag : 0,
-                               c.margins ? Extra - Lag : 0, SampleRate,
-                               Lag / SampleRate + refinement.delay.correction, Lag / SampleRate,
-                               coarseHz + refinement.frequency.correction, refinement};
+  const PreciseRequest request{first,
+                               c.samples,
+                               second,
+                               c.margins ? Extra + Lag : 0,
+                               c.margins ? Extra - Lag : 0,
+                               SampleRate,
+                               Lag / SampleRate + refinement.delay.correction,
+                               Lag / SampleRate,
+                               coarseHz + refinement.frequency.correction,
+                               refinement};
   const PreciseEstimate precise = estimatePrecisely(request, *makeHostPrecisePrimitives());
   return {precise, precise.delay - delay, precise.frequencyOffset - c.offsetHz};
 }
 
 TEST(PreciseEstimate, NoiselessPairLandsWithinAHundredthOfANanosecondAndMillihertz) {
-  for (const PairCase& c : {PairCase{262144, 0.37, -1234.5678, 300.0, 21},
-                            PairCase{262144, 0.0, 777.7, 300.0, 22}}) {
+  for (const PairCase& c :
+       {PairCase{262144, 0.37, -1234.5678, 300.0, 21}, PairCase{262144, 0.0, 777.7, 300.0, 22}}) {
     const Outcome outcome = estimate(c);
     EXPECT_TRUE(outcome.precise.converged);
     EXPECT_LT(std::fabs(outcome.delayError), 0.01e-9) << c.fraction;

@@ -84,8 +84,7 @@ TEST(PreciseLayout, BlocksTileTheSegmentAndRunsCoverEveryFrame) {
     EXPECT_LE(layout.blockLength + 2 * layout.margin, layout.frameLength) << n;
     EXPECT_EQ(layout.blockLength % layout.runLength, 0) << n;
     EXPECT_EQ(runIndex(layout, 0, 0), 0) << n;
-    EXPECT_EQ(runIndex(layout, layout.blockCount - 1, layout.frameLength - 1),
-              layout.runCount - 1)
+    EXPECT_EQ(runIndex(layout, layout.blockCount - 1, layout.frameLength - 1), layout.runCount - 1)
         << n;
   }
 }
@@ -97,8 +96,7 @@ TEST(PreciseMaps, TaperEasesBothEndsSymmetrically) {
     EXPECT_DOUBLE_EQ(firstTaper(i, layout), firstTaper(8191 - i, layout)) << i;
     EXPECT_GT(firstTaper(i + 1, layout), firstTaper(i, layout)) << i;
     // Raised cosine: a sample and its mirror about the taper's middle sum to one.
-    EXPECT_NEAR(firstTaper(i, layout) + firstTaper(layout.taperLength - 1 - i, layout), 1.0,
-                1e-15);
+    EXPECT_NEAR(firstTaper(i, layout) + firstTaper(layout.taperLength - 1 - i, layout), 1.0, 1e-15);
   }
   EXPECT_EQ(firstTaper(layout.taperLength, layout), 1.0);
   EXPECT_EQ(firstTaper(4096, layout), 1.0);
