@@ -1,19 +1,153 @@
-// The precise estimate against the truth of generated pairs: noiseless, to a hundredth of a
-// nanosecond and of a millihertz; noisy, within a few of its own deviations, which stay near
-// Stein's bound.
+// The precise estimate: its peak fits, the band it weights the correlation to and Stein's
+// deviations it reports, then the whole estimate against the truth of generated pairs (noiseless,
+// to a hundredth of a nanosecond and of a millihertz; noisy, within a few of its own deviations,
+// which stay near Stein's bound).
 #include "tdc/precise_estimate.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
+#include <random>
+#include <vector>
 
+#include "tdc/band_weight.hpp"
 #include "tdc/fine_estimates.hpp"
+#include "tdc/peak_fit.hpp"
 #include "tdc/stein.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {
 namespace {
+
+constexpr double Pi = std::numbers::pi;
+
+// A zoom traced about a peak at fractional index `vertex`: |sum of 2048 unit phasors|^2 on a grid
+// of 1/1000 of the main lobe, the shape the fine zooms trace.
+FineEstimate tracedZoom(double vertex, int points, int halfWidth) {
+  FineEstimate zoom;
+  zoom.zoomPoints = points;
+  zoom.gridStart = -2e-6;
+  zoom.gridStep = 4e-6 / points;
+  // The strongest grid point, the lower of two equal ones.
+  zoom.zoomIndex = std::clamp(static_cast<int>(std::ceil(vertex - 0.5)), 0, points - 1);
+  zoom.traceFirst = std::max(0, zoom.zoomIndex - halfWidth);
+  for (int k = zoom.traceFirst; k < std::min(points, zoom.zoomIndex + halfWidth + 1); ++k) {
+    const double x = Pi * (k - vertex) * 1e-3;
+    zoom.trace.push_back(x == 0.0 ? 1.0 : std::pow(std::sin(x) / x, 2.0));
+  }
+  return zoom;
+}
+
+TEST(ZoomPeakPosition, FindsTheVertexBetweenGridPoints) {
+  // Mid-grid, off-grid either way, a tie of two points, traces cut by either end of the zoom.
+  const std::pair<double, int> cases[] = {{1999.0, 3}, {1999.3, 3}, {1999.5, 3}, {1999.71, 3},
+                                          {2000.2, 1}, {1.4, 3},    {0.2, 3},    {3997.6, 3}};
+  for (const auto& [vertex, halfWidth] : cases) {
+    const FineEstimate zoom = tracedZoom(vertex, 3999, halfWidth);
+    EXPECT_NEAR(zoomPeakPosition(zoom), zoom.gridStart + vertex * zoom.gridStep,
+                1e-4 * zoom.gridStep)
+        << vertex;
+  }
+  // Without a trace nothing; a trace that bends upwards has no maximum to fit, so the strongest
+  // grid point stands.
+  EXPECT_TRUE(std::isnan(zoomPeakPosition(FineEstimate{})));
+  EXPECT_TRUE(std::isnan(zoomPeakPosition(tracedZoom(100.3, 3999, 0))));
+  FineEstimate bent = tracedZoom(100.0, 3999, 3);
+  for (std::size_t i = 0; i < bent.trace.size(); ++i) bent.trace[i] = 1.0 + 0.01 * double(i * i);
+  bent.zoomIndex = bent.traceFirst + 6;
+  EXPECT_DOUBLE_EQ(zoomPeakPosition(bent), bent.gridStart + bent.zoomIndex * bent.gridStep);
+}
+
+TEST(MaximizePhasorSum, AlignsEveryPhasorWhereverItStarts) {
+  // Terms that all come into phase at x0: A(x) = sum a_k e^{j (r_k (x - x0) + phi)}.
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> rate(-0.6 * Pi, 0.6 * Pi), amplitude(0.5, 2.0);
+  const double x0 = 0.3712;
+  std::vector<double2> terms;
+  std::vector<double> rates;
+  for (int k = 0; k < 4096; ++k) {
+    rates.push_back(rate(random));
+    const double a = amplitude(random), phase = 1.1 - rates.back() * x0;
+    terms.push_back(double2{a * std::cos(phase), a * std::sin(phase)});
+  }
+  // Near, half a sample away (beyond one step of 0.25), and on the other side.
+  for (const double start : {0.36, 0.87, -0.05}) {
+    const PhasorPeak peak = maximizePhasorSum(terms, rates, start, 0.25, 1e-12);
+    EXPECT_TRUE(peak.converged) << start;
+    EXPECT_NEAR(peak.position, x0, 1e-10) << start;
+  }
+}
+
+// A cross-spectrum of `length` bins: cross power `signal` within |f| < halfBand, complex noise of
+// unit power per bin everywhere, the second segment `delay` samples late, under a common phase.
+std::vector<double2> crossSpectrum(int length, double halfBand, double signal, double delay,
+                                   unsigned seed) {
+  std::mt19937 random(seed);
+  std::normal_distribution<double> noise(0.0, std::sqrt(0.5));
+  std::vector<double2> spectrum(static_cast<std::size_t>(length));
+  for (int k = 0; k < length; ++k) {
+    const double f = (2 * k < length ? k : k - length) / static_cast<double>(length);
+    const double phase = 0.7 - 2.0 * Pi * f * delay;
+    const double x = (std::fabs(f) < halfBand ? signal : 0.0) + noise(random), y = noise(random);
+    spectrum[k] = double2{x * std::cos(phase) - y * std::sin(phase),
+                          x * std::sin(phase) + y * std::cos(phase)};
+  }
+  return spectrum;
+}
+
+TEST(MeasureBand, KeepsTheSignalsBandAndItsWidth) {
+  const struct {
+    double halfBand;
+    double signal;  // per-bin cross power over the noise
+    double delay;   // samples
+    double spread;  // how far the weight may stray from flat within the band: noise in S and Q
+  } cases[] = {{0.3, 100.0, 0.37, 0.05},
+               {0.3, 0.15, -0.2, 0.3},
+               {0.2, 5.0, 0.0, 0.05},
+               {0.41, 1.0, 1.3, 0.1}};
+  const int length = 65536;
+  for (const auto& c : cases) {
+    const BandProfile band =
+        measureBand(crossSpectrum(length, c.halfBand, c.signal, c.delay, 3), c.delay, 32);
+    // Weight across the middle of the band, none well outside it.
+    for (int k = 0; k < length; ++k) {
+      const double f = std::fabs((2 * k < length ? k : k - length) / double(length));
+      if (f < c.halfBand - 2.0 / 32) {
+        EXPECT_NEAR(band.rootWeight[k], 1.0, c.spread) << c.halfBand << " " << k;
+      } else if (f > c.halfBand + 2.0 / 32) {
+        EXPECT_EQ(band.rootWeight[k], 0.0) << c.halfBand << " " << k;
+      }
+    }
+    // The rms width of a flat band of 2 halfBand, within the band's resolution.
+    EXPECT_NEAR(band.rmsBandwidth, 2.0 * c.halfBand / std::sqrt(12.0), 0.02 * c.halfBand)
+        << c.halfBand;
+  }
+  const BandProfile none = measureBand(crossSpectrum(length, 0.3, 0.0, 0.0, 4), 0.0, 32);
+  EXPECT_EQ(none.bandsKept, 0);
+  for (const double r : none.rootWeight) EXPECT_EQ(r, 0.0);
+}
+
+// The bound as tabled for generated pairs (fs 1 MHz, band 0.6 fs, N = 262144, in-band SNR of each
+// receiver snr / 0.6), and its parts.
+TEST(SteinBound, ReproducesTheTabledBounds) {
+  const struct {
+    double snrDb, delayNs, frequencyMHz;
+  } cases[] = {{30, 0.057, 0.13}, {10, 0.58, 1.32}, {-10, 11.4, 26}};
+  for (const auto& c : cases) {
+    const double snr = std::pow(10.0, c.snrDb / 10.0) / 0.6;
+    const SteinBound bound = steinBound(0.6e6, 262144 / 1e6, snr, snr);
+    EXPECT_NEAR(bound.delay * 1e9, c.delayNs, 0.01 * c.delayNs) << c.snrDb;
+    EXPECT_NEAR(bound.frequency * 1e3, c.frequencyMHz, 0.02 * c.frequencyMHz) << c.snrDb;
+  }
+  // A flat band of width B has rms width B / sqrt(12); 0.551 / B at a post-integration SNR of 1/2.
+  EXPECT_NEAR(steinSigma(flatWidthOfRms(1.0 / std::sqrt(12.0)), 0.5), 0.5513, 1e-4);
+  // Equal channels: gamma = snr^2 / (2 snr + 1); one noiseless channel leaves the other's SNR.
+  EXPECT_DOUBLE_EQ(effectiveSnr(10.0, 10.0), 100.0 / 21.0);
+  EXPECT_NEAR(effectiveSnr(10.0, 1e12), 10.0, 1e-9);
+}
 
 constexpr double SampleRate = 1e6;
 constexpr int Extra = 128;  // samples generated beyond the segments on each side
@@ -22,20 +156,20 @@ constexpr int Lag = 5;      // the candidate's integer lag, in samples
 struct PairCase {
   int samples;
   double fraction;  // of a sample, added to the lag
-  double offsetHz;
-  double snrDb;
+  double offsetHz, snrDb;
   unsigned seed;
+  bool margins = true;  // the recording offers samples beyond the segments
+  bool traces = true;   // the zooms' traces to start from
 };
 
 struct Outcome {
   PreciseEstimate precise;
-  double delayError;      // seconds
-  double frequencyError;  // hertz
+  double delayError, frequencyError;  // seconds, hertz
 };
 
 // A generated pair cut as the loader cuts it, refined as the driver refines it, then estimated
-// precisely with the margins the recording offers (or none).
-Outcome estimate(const PairCase& c, bool margins = true, bool traces = true) {
+// precisely.
+Outcome estimate(const PairCase& c) {
   PairConfig config;
   config.sampleCount = c.samples + 2 * Extra;
   config.sampleRate = SampleRate;
@@ -46,32 +180,29 @@ Outcome estimate(const PairCase& c, bool margins = true, bool traces = true) {
   const SamplePairInt16 pair = quantizePair(generatePair(config));
   const short2* first = pair.first.data() + Extra;
   const short2* second = pair.second.data() + Extra + Lag;
-
   // A coarse offset a fraction of a coarse bin off, as the search leaves it.
   const double coarseHz = c.offsetHz + 0.8;
   FineRequest fine{first, second, c.samples, SampleRate, coarseHz};
-  fine.traceHalfWidth = traces ? 3 : 0;
+  fine.traceHalfWidth = c.traces ? 3 : 0;
   const Refinement refinement = refineOnHost(fine, cztHost);
-
-  PreciseRequest request;
-  request.first = first;
-  request.sampleCount = c.samples;
-  request.second = second;
-  request.secondBefore = margins ? Extra + Lag : 0;
-  request.secondAfter = margins ? Extra - Lag : 0;
-  request.sampleRate = SampleRate;
-  request.lagDelay = Lag / SampleRate;
-  request.delay = request.lagDelay + refinement.delay.correction;
-  request.frequencyOffset = coarseHz + refinement.frequency.correction;
-  request.refinement = refinement;
-  const auto primitives = makeHostPrecisePrimitives();
-  const PreciseEstimate precise = estimatePrecisely(request, *primitives);
+  // Margins before and after the second segment, the refined delay and offset, the lag's delay.
+  const PreciseRequest request{first,
+                               c.samples,
+                               second,
+                               c.margins ? Extra + Lag : 0,
+                               c.margins ? Extra - Lag : 0,
+                               SampleRate,
+                               Lag / SampleRate + refinement.delay.correction,
+                               Lag / SampleRate,
+                               coarseHz + refinement.frequency.correction,
+                               refinement};
+  const PreciseEstimate precise = estimatePrecisely(request, *makeHostPrecisePrimitives());
   return {precise, precise.delay - delay, precise.frequencyOffset - c.offsetHz};
 }
 
 TEST(PreciseEstimate, NoiselessPairLandsWithinAHundredthOfANanosecondAndMillihertz) {
-  const PairCase cases[] = {{262144, 0.37, -1234.5678, 300.0, 21}, {262144, 0.0, 777.7, 300.0, 22}};
-  for (const PairCase& c : cases) {
+  for (const PairCase& c :
+       {PairCase{262144, 0.37, -1234.5678, 300.0, 21}, PairCase{262144, 0.0, 777.7, 300.0, 22}}) {
     const Outcome outcome = estimate(c);
     EXPECT_TRUE(outcome.precise.converged);
     EXPECT_LT(std::fabs(outcome.delayError), 0.01e-9) << c.fraction;
@@ -80,47 +211,36 @@ TEST(PreciseEstimate, NoiselessPairLandsWithinAHundredthOfANanosecondAndMilliher
 }
 
 TEST(PreciseEstimate, NoisyPairsLandWithinFourDeviationsNearTheBound) {
-  // Seeded pairs from strong to weak; one without margins beyond the segment, one without the
-  // zooms' traces to start from.
-  struct NoisyCase {
-    PairCase pair;
-    bool margins;
-    bool traces;
-  };
-  const NoisyCase cases[] = {{{65536, 0.25, 2500.25, 30.0, 31}, true, true},
-                             {{65536, 0.1, -321.0, 0.0, 32}, true, true},
-                             {{131072, 0.5, 40.0, -10.0, 33}, true, true},
-                             {{65536, 0.4, 1000.0, 10.0, 34}, false, true},
-                             {{65536, 0.3, -50.5, 10.0, 35}, true, false}};
-  for (const NoisyCase& c : cases) {
-    const Outcome outcome = estimate(c.pair, c.margins, c.traces);
+  // From strong to weak; one without margins beyond the segment, one without traces.
+  const PairCase cases[] = {{65536, 0.25, 2500.25, 30.0, 31},
+                            {65536, 0.1, -321.0, 0.0, 32},
+                            {131072, 0.5, 40.0, -10.0, 33},
+                            {65536, 0.4, 1000.0, 10.0, 34, false},
+                            {65536, 0.3, -50.5, 10.0, 35, true, false}};
+  for (const PairCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "seed " << c.seed);
+    const Outcome outcome = estimate(c);
     const PreciseEstimate& p = outcome.precise;
-    EXPECT_TRUE(p.converged) << c.pair.seed;
-    EXPECT_LT(std::fabs(outcome.delayError), 4.0 * p.sigmaDelay) << c.pair.seed;
-    EXPECT_LT(std::fabs(outcome.frequencyError), 4.0 * p.sigmaFrequency) << c.pair.seed;
+    EXPECT_TRUE(p.converged);
+    EXPECT_LT(std::fabs(outcome.delayError), 4.0 * p.sigmaDelay);
+    EXPECT_LT(std::fabs(outcome.frequencyError), 4.0 * p.sigmaFrequency);
     // The reported deviations against the bound of the generated signal: in-band SNR snr / 0.6.
-    const double snr = std::pow(10.0, c.pair.snrDb / 10.0) / 0.6;
-    const SteinBound bound = steinBound(0.6 * SampleRate, c.pair.samples / SampleRate, snr, snr);
-    EXPECT_NEAR(p.sigmaDelay / bound.delay, 1.0, 0.15) << c.pair.seed;
-    EXPECT_NEAR(p.sigmaFrequency / bound.frequency, 1.0, 0.15) << c.pair.seed;
+    const double snr = std::pow(10.0, c.snrDb / 10.0) / 0.6;
+    const double duration = c.samples / SampleRate;
+    const SteinBound bound = steinBound(0.6 * SampleRate, duration, snr, snr);
+    EXPECT_NEAR(p.sigmaDelay / bound.delay, 1.0, 0.15);
+    EXPECT_NEAR(p.sigmaFrequency / bound.frequency, 1.0, 0.15);
     EXPECT_NEAR(p.effectiveBandwidthHz, 0.6 * SampleRate, 0.05 * 0.6 * SampleRate);
-    EXPECT_NEAR(p.effectiveDurationS, c.pair.samples / SampleRate, 0.01 * c.pair.samples / SampleRate);
+    EXPECT_NEAR(p.effectiveDurationS, duration, 0.01 * duration);
   }
 }
 
 TEST(PreciseEstimate, TooFewSamplesOrNoSignalKeepTheRefinedValues) {
   const short2 zeros[4096] = {};
-  PreciseRequest request;
-  request.first = zeros;
-  request.second = zeros;
-  request.sampleRate = SampleRate;
-  request.delay = 3.25e-6;
-  request.lagDelay = 3e-6;
-  request.frequencyOffset = 12.5;
-  const auto primitives = makeHostPrecisePrimitives();
+  PreciseRequest request{zeros, 0, zeros, 0, 0, SampleRate, 3.25e-6, 3e-6, 12.5, {}};
   for (const int n : {MinPreciseSamples - 1, 4096}) {
     request.sampleCount = n;
-    const PreciseEstimate p = estimatePrecisely(request, *primitives);
+    const PreciseEstimate p = estimatePrecisely(request, *makeHostPrecisePrimitives());
     EXPECT_EQ(p.delay, request.delay) << n;
     EXPECT_EQ(p.frequencyOffset, request.frequencyOffset) << n;
     EXPECT_EQ(p.sigmaDelay, std::numeric_limits<double>::infinity()) << n;
