@@ -81,7 +81,7 @@ TEST_F(Formats, BadMetadataSaysWhat) {
   const struct {
     std::string meta;    // written to data.sigmf-meta
     Strings extra;       // after -s -c -r -j -t; -m and -a when they are not data and other.iq
-    std::string message;  // all of standard error after "kestrav: ", or its start when it ends in ": "
+    std::string message;  // standard error after "kestrav: ", or its start where it ends in ": "
   } cases[] = {
       {"{", {}, about + " is not valid JSON: "},
       {"[1, 2]", {}, about + " has no \"global\" object"},
@@ -116,9 +116,10 @@ TEST_F(Formats, BadMetadataSaysWhat) {
     writeMeta("data", c.meta);
     Strings args{"-s", "4000", "-c", "0", "-r", "100", "-j", "0", "-t", "10"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
-    if (std::find(args.begin(), args.end(), "-m") == args.end()) args.insert(args.end(), {"-m", meta});
-    if (std::find(args.begin(), args.end(), "-a") == args.end()) {
-      args.insert(args.end(), {"-a", path("other.iq")});
+    for (const auto& [option, value] : {std::pair{"-m", meta}, {"-a", path("other.iq")}}) {
+      if (std::find(args.begin(), args.end(), option) == args.end()) {
+        args.insert(args.end(), {option, value});
+      }
     }
     const ProcessResult run = testing::runProgram(KESTRAV_PROGRAM, args);
     EXPECT_EQ(run.status, 2) << c.message;
