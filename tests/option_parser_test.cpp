@@ -4,10 +4,13 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrav {
 namespace {
+
+using Strings = std::vector<std::string>;
 
 // The program's m/mm, a/aa, s/ss (argument, single-valued, no default) and two flags x and y.
 OptionParser declaredParser() {
@@ -20,107 +23,65 @@ OptionParser declaredParser() {
   return parser;
 }
 
-std::vector<std::string> parse(OptionParser& parser, std::vector<std::string> args) {
+Strings parse(OptionParser& parser, Strings args) {
   args.insert(args.begin(), "prog");
   std::vector<const char*> argv;
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   return parser.parse(static_cast<int>(argv.size()), argv.data());
 }
 
-std::string errorOf(std::vector<std::string> args) {
-  OptionParser parser = declaredParser();
-  try {
-    parse(parser, std::move(args));
-  } catch (const std::runtime_error& error) {
-    return error.what();
-  }
-  return "(no error)";
-}
-
-TEST(OptionParser, StoresValuesUnderBothNames) {
-  OptionParser parser = declaredParser();
-  parse(parser, {"-m", "path1", "-s", "5"});
-  EXPECT_TRUE(parser.exists("mm"));
-  EXPECT_TRUE(parser.exists("m"));
-  EXPECT_EQ(parser.get("mm"), "path1");
-  EXPECT_EQ(parser.get("s"), "5");
-  EXPECT_FALSE(parser.exists("aa"));
-  EXPECT_FALSE(parser.exists("undeclared"));
-  EXPECT_EQ(parser.get("undeclared"), "");
-}
-
-TEST(OptionParser, EverySpellingOfAValue) {
-  const std::vector<std::vector<std::string>> spellings = {
-      {"--mm=path1"}, {"--mm", "path1"}, {"--m", "path1"}, {"-mpath1"}};
-  for (const auto& args : spellings) {
-    OptionParser parser = declaredParser();
-    parse(parser, args);
-    EXPECT_EQ(parser.get("mm"), "path1") << args[0];
-    EXPECT_EQ(parser.get("m"), "path1") << args[0];
-  }
-  OptionParser empty = declaredParser();
-  parse(empty, {"--mm="});
-  EXPECT_TRUE(empty.exists("mm"));
-  EXPECT_EQ(empty.get("mm"), "");
-}
-
-TEST(OptionParser, ValuesMayLookLikeOptions) {
+// Each spelling stores its value under both names, leaves the rest unset and returns the
+// positional words; catches a value taken from the wrong place or a word taken for an option.
+TEST(OptionParser, AcceptedCommandLines) {
   const struct {
-    std::vector<std::string> args;
-    std::string name;
-    std::string value;
+    Strings args;
+    std::vector<std::pair<std::string, std::string>> set;  // name, value
+    Strings unset;
+    Strings positional;
   } cases[] = {
-      {{"-m", "-a"}, "m", "-a"},  {{"-s=5"}, "s", "=5"}, {{"-mm"}, "m", "m"},
-      {{"-mq"}, "m", "q"},        {{"--mm=a=b"}, "mm", "a=b"},
+      {{"-m", "path1", "-s", "5"}, {{"mm", "path1"}, {"m", "path1"}, {"s", "5"}},
+       {"aa", "undeclared"}, {}},
+      {{"--mm=path1"}, {{"m", "path1"}, {"mm", "path1"}}, {}, {}},
+      {{"--mm", "path1"}, {{"m", "path1"}, {"mm", "path1"}}, {}, {}},
+      {{"--m", "path1"}, {{"m", "path1"}, {"mm", "path1"}}, {}, {}},
+      {{"-mpath1"}, {{"m", "path1"}, {"mm", "path1"}}, {}, {}},
+      {{"--mm="}, {{"mm", ""}}, {}, {}},
+      // Values that look like options are values.
+      {{"-m", "-a"}, {{"m", "-a"}}, {"a"}, {}},
+      {{"-s=5"}, {{"s", "=5"}}, {}, {}},
+      {{"-mm"}, {{"m", "m"}}, {}, {}},
+      {{"-mq"}, {{"m", "q"}}, {}, {}},
+      {{"--mm=a=b"}, {{"mm", "a=b"}}, {}, {}},
+      // Terminators make the rest positional.
+      {{"one", "--", "-m", "two"}, {}, {"m"}, {"one", "-m", "two"}},
+      {{"one", "-", "-m", "two"}, {}, {"m"}, {"one", "-m", "two"}},
+      {{}, {}, {"m"}, {}},
+      {{""}, {}, {}, {""}},
+      {{"word", "-m", "p", "other"}, {{"m", "p"}}, {}, {"word", "other"}},
+      // Flags in clusters, with an empty value, and followed by a value option.
+      {{"-xy"}, {{"x", "1"}, {"y", "1"}}, {}, {}},
+      {{"--x="}, {{"x", ""}}, {}, {}},
+      {{"-xs7"}, {{"x", "1"}, {"s", "7"}}, {}, {}},
   };
   for (const auto& c : cases) {
+    const std::string line = c.args.empty() ? "(none)" : c.args[0];
     OptionParser parser = declaredParser();
-    parse(parser, c.args);
-    EXPECT_EQ(parser.get(c.name), c.value) << c.args[0];
-  }
-  OptionParser parser = declaredParser();
-  parse(parser, {"-m", "-a"});
-  EXPECT_FALSE(parser.exists("a"));
-}
-
-TEST(OptionParser, TerminatorsMakeTheRestPositional) {
-  for (const std::string terminator : {"--", "-"}) {
-    OptionParser parser = declaredParser();
-    const auto positional = parse(parser, {"one", terminator, "-m", "two"});
-    EXPECT_EQ(positional, (std::vector<std::string>{"one", "-m", "two"}));
-    EXPECT_FALSE(parser.exists("m"));
+    EXPECT_EQ(parse(parser, c.args), c.positional) << line;
+    for (const auto& [name, value] : c.set) {
+      EXPECT_TRUE(parser.exists(name)) << line << " " << name;
+      EXPECT_EQ(parser.get(name), value) << line << " " << name;
+    }
+    for (const std::string& name : c.unset) {
+      EXPECT_FALSE(parser.exists(name)) << line << " " << name;
+      EXPECT_EQ(parser.get(name), "") << line << " " << name;
+    }
   }
 }
 
-TEST(OptionParser, EmptyAndPositionalArguments) {
-  OptionParser parser = declaredParser();
-  EXPECT_TRUE(parse(parser, {}).empty());
-  EXPECT_FALSE(parser.exists("m"));
-  EXPECT_EQ(parse(parser, {""}), (std::vector<std::string>{""}));
-  OptionParser later = declaredParser();
-  EXPECT_EQ(parse(later, {"word", "-m", "p", "other"}),
-            (std::vector<std::string>{"word", "other"}));
-  EXPECT_EQ(later.get("m"), "p");
-}
-
-TEST(OptionParser, FlagsInClustersAndWithEmptyValues) {
-  OptionParser parser = declaredParser();
-  parse(parser, {"-xy"});
-  EXPECT_EQ(parser.get("x"), "1");
-  EXPECT_EQ(parser.get("y"), "1");
-  OptionParser empty = declaredParser();
-  parse(empty, {"--x="});
-  EXPECT_TRUE(empty.exists("x"));
-  EXPECT_EQ(empty.get("x"), "");
-  OptionParser mixed = declaredParser();
-  parse(mixed, {"-xs7"});
-  EXPECT_EQ(mixed.get("x"), "1");
-  EXPECT_EQ(mixed.get("s"), "7");
-}
-
+// The parser's four messages, byte for byte.
 TEST(OptionParser, MessagesAreExact) {
   const struct {
-    std::vector<std::string> args;
+    Strings args;
     std::string message;
   } cases[] = {
       {{"-m"}, "`-m' option requires an argument"},
@@ -136,10 +97,17 @@ TEST(OptionParser, MessagesAreExact) {
       {{"--x=1"}, "`--x=1': option does not take an argument"},
       {{"-xq"}, "invalid option: `-q'"},
   };
-  for (const auto& c : cases) EXPECT_EQ(errorOf(c.args), c.message) << c.args[0];
-}
-
-TEST(OptionParser, ValuesBeforeAnErrorRemain) {
+  for (const auto& c : cases) {
+    OptionParser parser = declaredParser();
+    std::string message = "(no error)";
+    try {
+      parse(parser, c.args);
+    } catch (const std::runtime_error& error) {
+      message = error.what();
+    }
+    EXPECT_EQ(message, c.message) << c.args[0];
+  }
+  // Values stored before the error remain.
   OptionParser parser = declaredParser();
   EXPECT_THROW(parse(parser, {"-m", "kept", "-q"}), std::runtime_error);
   EXPECT_EQ(parser.get("mm"), "kept");
@@ -156,11 +124,10 @@ TEST(OptionParser, FirstDeclarationStands) {
 TEST(OptionParser, ListsCollectEveryValueUnderBothNames) {
   OptionParser parser;
   parser.addOption("e", "emitter", 0, "default", 0);
-  EXPECT_EQ(parser.getList("e"), (std::vector<std::string>{"default"}));
+  EXPECT_EQ(parser.getList("e"), (Strings{"default"}));
   parse(parser, {"-e", "one", "--emitter=two", "-ethree"});
-  const std::vector<std::string> expected{"one", "two", "three"};
-  EXPECT_EQ(parser.getList("e"), expected);
-  EXPECT_EQ(parser.getList("emitter"), expected);
+  EXPECT_EQ(parser.getList("e"), (Strings{"one", "two", "three"}));
+  EXPECT_EQ(parser.getList("emitter"), (Strings{"one", "two", "three"}));
   EXPECT_TRUE(parser.exists("emitter"));
   EXPECT_EQ(parser.get("emitter"), "");
 }

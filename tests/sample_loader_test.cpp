@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -72,50 +71,38 @@ TEST_F(SampleLoaderTest, ReadsTheSegmentsTheWindowNeeds) {
   EXPECT_EQ(pair.second.back().x, 5399);
 }
 
-TEST_F(SampleLoaderTest, LowersTheCountToWhatBothFilesHold) {
-  // 4001 bytes hold 1000 samples; the trailing byte is ignored.
-  testing::writeBytes(first_, std::string(4001, '\1'));
-  testing::writeSamples(second_, testing::indexedSamples(700));
-  int lowered = 0;
-  load(100000, 30, 100, &lowered);  // avail1 = 1000 - 50, avail2 = 700 - 100 - 30
-  EXPECT_EQ(lowered, 570);
-}
-
-TEST_F(SampleLoaderTest, AnEmptyFirstSegmentIsNotAFailure) {
-  testing::writeSamples(first_, testing::indexedSamples(1000));
-  testing::writeSamples(second_, testing::indexedSamples(130));  // exactly start2 + lagCount
-  int lowered = -1;
-  const SamplePair pair = load(500, 30, 100, &lowered);
-  EXPECT_EQ(lowered, 0);
-  EXPECT_TRUE(pair.first.empty());
-  EXPECT_EQ(pair.second.size(), 100u);
-}
-
-TEST_F(SampleLoaderTest, FailuresSayWhy) {
-  testing::writeSamples(first_, testing::indexedSamples(1000));
-  testing::writeSamples(second_, testing::indexedSamples(129));  // one short of start2 + lagCount
-  EXPECT_EQ(failure(500, 30, 100), "the second recording '" + second_ +
-                                        "' holds 129 samples; the delay window needs at least 130");
-  testing::writeSamples(first_, testing::indexedSamples(49));
-  EXPECT_EQ(failure(500, 30, 100),
-            "the first recording '" + first_ + "' holds 49 samples; the delay window needs at least 50");
-  const std::string absent = scratch_.path("absent.iq").string();
-  first_ = absent;
-  EXPECT_EQ(failure(500, 30, 100),
-            "cannot open the first recording '" + absent + "': No such file or directory");
-}
-
-TEST_F(SampleLoaderTest, RefusesWhatIsNotARegularFile) {
-  testing::writeSamples(second_, testing::indexedSamples(1000));
-  for (const std::string& path : {scratch_.path("").string(), std::string("/dev/zero")}) {
-    first_ = path;
-    EXPECT_EQ(failure(10, 0, 2), "the first recording '" + path + "' is not a regular file");
+// The count is lowered to what both files hold (a trailing odd byte ignored), down to an empty
+// first segment; one sample fewer is a failure naming the recording. Window: centre 30, 100 lags.
+TEST_F(SampleLoaderTest, ShortRecordings) {
+  const struct {
+    std::size_t firstBytes, secondBytes;
+    int lowered;
+    std::string failure;  // after "the <first|second> recording '<path>'"
+  } cases[] = {
+      {4001, 700 * 4, 570, ""},  // 1000 - 50 and 700 - 100 - 30
+      {4000, 130 * 4, 0, ""},    // exactly start2 + lagCount
+      {4000, 129 * 4, 0, " holds 129 samples; the delay window needs at least 130"},
+      {49 * 4, 4000, 0, " holds 49 samples; the delay window needs at least 50"},
+  };
+  for (const auto& c : cases) {
+    testing::writeBytes(first_, std::string(c.firstBytes, '\1'));
+    testing::writeBytes(second_, std::string(c.secondBytes, '\1'));
+    if (!c.failure.empty()) {
+      const bool first = c.firstBytes < 4000;
+      EXPECT_EQ(failure(100000, 30, 100), std::string("the ") + (first ? "first" : "second") +
+                                              " recording '" + (first ? first_ : second_) + "'" +
+                                              c.failure);
+      continue;
+    }
+    int lowered = -1;
+    const SamplePair pair = load(100000, 30, 100, &lowered);
+    EXPECT_EQ(lowered, c.lowered);
+    EXPECT_EQ(pair.first.size(), static_cast<std::size_t>(c.lowered));
+    EXPECT_EQ(pair.second.size(), static_cast<std::size_t>(c.lowered) + 100);
   }
-  // A FIFO with no writer must not block the loader.
-  const std::string fifo = scratch_.path("fifo").string();
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  first_ = fifo;
-  EXPECT_EQ(failure(10, 0, 2), "the first recording '" + fifo + "' is not a regular file");
+  first_ = scratch_.path("absent.iq").string();
+  EXPECT_EQ(failure(500, 30, 100),
+            "cannot open the first recording '" + first_ + "': No such file or directory");
 }
 
 // Recordings of several GiB are ordinary: sizes and offsets are 64-bit.

@@ -40,44 +40,42 @@ TEST(LagWindow, CountsBeyond32BitsAreRejected) {
   EXPECT_NO_THROW(deriveLagWindow(1.0, 2147483000.0, 1000.0));
 }
 
-SearchParameters validParameters() {
-  SearchParameters p;
-  p.sampleCount = 1000;
-  p.sampleRate = 1e6;
-  p.centreDelay = 0.0;
-  p.delayWindow = 1e-4;
-  p.frequencySpan = 16384.0;
-  p.peakThreshold = 10.0;
-  return p;
-}
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
 
 TEST(ValidateSearch, RejectsWhatTheSearchCannotRun) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double inf = std::numeric_limits<double>::infinity();
   const struct {
     const char* what;
-    void (*change)(SearchParameters&, double, double);
+    void (*change)(SearchParameters&);
   } cases[] = {
-      {"sample count 0", [](SearchParameters& p, double, double) { p.sampleCount = 0; }},
-      {"sample count < 0", [](SearchParameters& p, double, double) { p.sampleCount = -5; }},
-      {"rate 0", [](SearchParameters& p, double, double) { p.sampleRate = 0.0; }},
-      {"rate nan", [](SearchParameters& p, double n, double) { p.sampleRate = n; }},
-      {"rate inf", [](SearchParameters& p, double, double i) { p.sampleRate = i; }},
-      {"window < 0", [](SearchParameters& p, double, double) { p.delayWindow = -1e-6; }},
-      {"centre nan", [](SearchParameters& p, double n, double) { p.centreDelay = n; }},
-      {"span 0", [](SearchParameters& p, double, double) { p.frequencySpan = 0.0; }},
-      {"threshold nan", [](SearchParameters& p, double n, double) { p.peakThreshold = n; }},
-      {"min delay inf", [](SearchParameters& p, double, double i) { p.minAbsDelay = i; }},
-      {"min offset nan", [](SearchParameters& p, double n, double) { p.minAbsFrequency = n; }},
-      {"second segment beyond int",
-       [](SearchParameters& p, double, double) { p.sampleCount = 2147483600; }},
+      {"sample count 0", [](SearchParameters& p) { p.sampleCount = 0; }},
+      {"sample count < 0", [](SearchParameters& p) { p.sampleCount = -5; }},
+      {"rate 0", [](SearchParameters& p) { p.sampleRate = 0.0; }},
+      {"rate nan", [](SearchParameters& p) { p.sampleRate = nan; }},
+      {"rate inf", [](SearchParameters& p) { p.sampleRate = inf; }},
+      {"window < 0", [](SearchParameters& p) { p.delayWindow = -1e-6; }},
+      {"centre nan", [](SearchParameters& p) { p.centreDelay = nan; }},
+      {"span 0", [](SearchParameters& p) { p.frequencySpan = 0.0; }},
+      {"threshold nan", [](SearchParameters& p) { p.peakThreshold = nan; }},
+      {"min delay inf", [](SearchParameters& p) { p.minAbsDelay = inf; }},
+      {"min offset nan", [](SearchParameters& p) { p.minAbsFrequency = nan; }},
+      {"second segment beyond int", [](SearchParameters& p) { p.sampleCount = 2147483600; }},
+  };
+  const auto valid = [] {
+    SearchParameters p;
+    p.sampleCount = 1000;
+    p.sampleRate = 1e6;
+    p.delayWindow = 1e-4;
+    p.frequencySpan = 16384.0;
+    p.peakThreshold = 10.0;
+    return p;
   };
   for (const auto& c : cases) {
-    SearchParameters p = validParameters();
-    c.change(p, nan, inf);
+    SearchParameters p = valid();
+    c.change(p);
     EXPECT_THROW(validateSearch(p), InputError) << c.what;
   }
-  EXPECT_EQ(validateSearch(validParameters()).lagCount, 100);
+  EXPECT_EQ(validateSearch(valid()).lagCount, 100);
 }
 
 }  // namespace

@@ -13,16 +13,23 @@ import kestrav
 PROGRAM = os.environ["KESTRAV_PROGRAM"]
 SYNTH = os.environ["KESTRAV_SYNTH"]
 RATE = 1_000_000.0
-WINDOW_US = 311
+WINDOW = 311e-6
 
 
-def parse(text):
-    count, rest = text.split(":", 1)
-    results = []
-    for record in rest.split("+")[: int(count)]:
-        delay_us, offset, level = (float(v) for v in record.split("*"))
-        results.append((delay_us * 1e-6, offset, level))
-    return results
+def synthesize(first, second, *extra):
+    subprocess.run([SYNTH, "--first=" + first, "--second=" + second, *extra, "--samples=262144",
+                    "--rate=1000000", "--delay-us=-87.654", "--offset-hz=2345.678", "--snr-db=20",
+                    "--seed=5"], check=True, stdout=subprocess.DEVNULL)
+
+
+def program_results(first, second, *extra):
+    """The program's result text, read back as (delay s, offset Hz, level dB)."""
+    run = subprocess.run([PROGRAM, "-m", first, "-a", second, "-s", "262144", "-f", "1000000",
+                          "-c", "0", "-r", "311", "-j", "0", "-t", "15", *extra],
+                         check=True, capture_output=True, text=True)
+    count, rest = run.stdout.split(":", 1)
+    return [tuple(float(v) * (1e-6 if i == 0 else 1) for i, v in enumerate(record.split("*")))
+            for record in rest.split("+")[: int(count)]]
 
 
 class Binding(unittest.TestCase):
@@ -31,69 +38,46 @@ class Binding(unittest.TestCase):
         cls.directory = tempfile.mkdtemp(prefix="kestrav-python-")
         cls.first = os.path.join(cls.directory, "first.iq")
         cls.second = os.path.join(cls.directory, "second.iq")
-        subprocess.run([SYNTH, "--first=" + cls.first, "--second=" + cls.second,
-                        "--samples=262144", "--rate=1000000", "--delay-us=-87.654",
-                        "--offset-hz=2345.678", "--snr-db=20", "--seed=5"],
-                       check=True, stdout=subprocess.DEVNULL)
-        run = subprocess.run([PROGRAM, "-m", cls.first, "-a", cls.second, "-s", "262144",
-                              "-f", "1000000", "-c", "0", "-r", str(WINDOW_US), "-j", "0",
-                              "-t", "15"], check=True, capture_output=True, text=True)
-        cls.expected = parse(run.stdout)
+        synthesize(cls.first, cls.second)
+        cls.expected = program_results(cls.first, cls.second)
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.directory)
 
-    def assertSameAsProgram(self, results):
-        self.assertEqual(len(results), len(self.expected))
-        for got, want in zip(results, self.expected):
+    def assertSameAsProgram(self, results, expected=None):
+        expected = self.expected if expected is None else expected
+        self.assertEqual(len(results), len(expected))
+        for got, want in zip(results, expected):
             self.assertAlmostEqual(got.delay * 1e6, want[0] * 1e6, delta=0.0005)
             self.assertAlmostEqual(got.frequency_offset, want[1], delta=0.0005)
             self.assertAlmostEqual(got.level, want[2], delta=0.0005)
 
     def test_file_paths(self):
-        results = kestrav.search(self.first, self.second, sample_rate=RATE,
-                                 delay_window=WINDOW_US * 1e-6)
+        results = kestrav.search(self.first, self.second, sample_rate=RATE, delay_window=WINDOW)
         self.assertSameAsProgram(results)
         self.assertAlmostEqual(results[0].delay, -87.654e-6, delta=3e-9)
         self.assertEqual(results[0]._fields, ("delay", "frequency_offset", "level"))
 
     def test_arrays_give_identical_results(self):
-        first = np.fromfile(self.first, dtype="<i2").reshape(-1, 2)
-        second = np.fromfile(self.second, dtype="<i2").reshape(-1, 2)
-        from_arrays = kestrav.search(first, second, sample_rate=RATE, delay_window=WINDOW_US * 1e-6)
-        from_files = kestrav.search(self.first, self.second, sample_rate=RATE,
-                                    delay_window=WINDOW_US * 1e-6)
-        self.assertEqual(from_arrays, from_files)
-
-    def test_complex64_arrays(self):
-        first = np.fromfile(self.first, dtype="<i2").reshape(-1, 2)
-        second = np.fromfile(self.second, dtype="<i2").reshape(-1, 2)
-        window = WINDOW_US * 1e-6
-        from_ints = kestrav.search(first, second, sample_rate=RATE, delay_window=window)
+        first, second = (np.fromfile(path, dtype="<i2").reshape(-1, 2)
+                         for path in (self.first, self.second))
+        from_ints = kestrav.search(first, second, sample_rate=RATE, delay_window=WINDOW)
+        self.assertEqual(from_ints, kestrav.search(self.first, self.second, sample_rate=RATE,
+                                                   delay_window=WINDOW))
         # The same values as complex64: the same results, bit for bit.
-        as_complex = [(pair[:, 0] + 1j * pair[:, 1]).astype(np.complex64) for pair in (first, second)]
-        self.assertEqual(kestrav.search(*as_complex, sample_rate=RATE, delay_window=window),
+        as_complex = [(pair[:, 0] + 1j * pair[:, 1]).astype(np.complex64)
+                      for pair in (first, second)]
+        self.assertEqual(kestrav.search(*as_complex, sample_rate=RATE, delay_window=WINDOW),
                          from_ints)
         # The generated pair unrounded, as kestrav-synth writes cf32: as the program finds it, and
         # within a grid step of the int16 pair's refined result.
         paths = [os.path.join(self.directory, name + ".cf32") for name in ("first", "second")]
-        subprocess.run([SYNTH, "--first=" + paths[0], "--second=" + paths[1], "--format=cf32",
-                        "--samples=262144", "--rate=1000000", "--delay-us=-87.654",
-                        "--offset-hz=2345.678", "--snr-db=20", "--seed=5"],
-                       check=True, stdout=subprocess.DEVNULL)
+        synthesize(*paths, "--format=cf32")
         unrounded = [kestrav.load(path, "cf32")[0] for path in paths]
         self.assertEqual(unrounded[0].dtype, np.complex64)
-        results = kestrav.search(*unrounded, sample_rate=RATE, delay_window=window)
-        run = subprocess.run([PROGRAM, "-m", paths[0], "-a", paths[1], "-s", "262144",
-                              "-f", "1000000", "-c", "0", "-r", str(WINDOW_US), "-j", "0",
-                              "-t", "15", "--format=cf32"], check=True, capture_output=True,
-                             text=True)
-        printed = parse(run.stdout)
-        self.assertEqual(len(results), len(printed))
-        for got, want in zip(results, printed):
-            self.assertAlmostEqual(got.delay * 1e6, want[0] * 1e6, delta=0.0005)
-            self.assertAlmostEqual(got.frequency_offset, want[1], delta=0.0005)
+        results = kestrav.search(*unrounded, sample_rate=RATE, delay_window=WINDOW)
+        self.assertSameAsProgram(results, program_results(*paths, "--format=cf32"))
         self.assertAlmostEqual(results[0].delay, from_ints[0].delay, delta=1.0001e-9)
         self.assertAlmostEqual(results[0].frequency_offset, from_ints[0].frequency_offset,
                                delta=1.0001e-4)
@@ -106,10 +90,9 @@ class Binding(unittest.TestCase):
                 json.dump({"global": {"core:datatype": "ci16_le", "core:sample_rate": RATE,
                                       "core:version": "1.0.0"}, "captures": [], "annotations": []},
                           meta)
-        results = kestrav.search(os.path.join(self.directory, "a.sigmf-meta"),
-                                 os.path.join(self.directory, "b.sigmf-data"),
-                                 delay_window=WINDOW_US * 1e-6)
-        self.assertSameAsProgram(results)
+        self.assertSameAsProgram(kestrav.search(os.path.join(self.directory, "a.sigmf-meta"),
+                                                os.path.join(self.directory, "b.sigmf-data"),
+                                                delay_window=WINDOW))
 
     def test_errors_carry_the_reason(self):
         with self.assertRaises(kestrav.KestravError) as caught:
@@ -119,10 +102,9 @@ class Binding(unittest.TestCase):
         with self.assertRaises(kestrav.KestravError):
             kestrav.search(np.zeros(10, dtype=np.float64), self.second, sample_rate=RATE,
                            delay_window=1e-4)
-
-    def test_nothing_found_is_an_empty_list(self):
+        # Nothing found is an empty list, not an error.
         self.assertEqual(kestrav.search(self.first, self.second, sample_rate=RATE,
-                                        delay_window=WINDOW_US * 1e-6, peak_threshold=60.0), [])
+                                        delay_window=WINDOW, peak_threshold=60.0), [])
 
 
 if __name__ == "__main__":

@@ -1,11 +1,9 @@
 #include "support/test_files.hpp"
 
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -51,17 +49,14 @@ std::vector<short2> indexedSamples(int count, int firstIndex) {
   return samples;
 }
 
+// Output goes to unnamed temporary files, so neither stream can fill up and stall the program.
 ProcessResult runProgram(const std::string& program, const std::vector<std::string>& arguments) {
-  int outPipe[2];
-  int errPipe[2];
-  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  std::FILE* sinks[] = {std::tmpfile(), std::tmpfile()};
+  if (sinks[0] == nullptr || sinks[1] == nullptr) throw std::runtime_error("tmpfile failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
-    posix_spawn_file_actions_addclose(&actions, fd);
-  }
+  posix_spawn_file_actions_adddup2(&actions, ::fileno(sinks[0]), 1);
+  posix_spawn_file_actions_adddup2(&actions, ::fileno(sinks[1]), 2);
   std::vector<std::string> argvStrings{program};
   argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -70,34 +65,19 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
   pid_t pid = 0;
   const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  if (spawned != 0) {
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    throw std::runtime_error("cannot start " + program);
-  }
-  ProcessResult result;
-  std::array<pollfd, 2> fds{pollfd{outPipe[0], POLLIN, 0}, pollfd{errPipe[0], POLLIN, 0}};
-  std::array<std::string*, 2> sinks{&result.out, &result.err};
-  int open = 2;
-  while (open > 0) {
-    if (::poll(fds.data(), fds.size(), -1) < 0) break;
-    for (std::size_t s = 0; s < fds.size(); ++s) {
-      if (fds[s].fd < 0 || fds[s].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t got = ::read(fds[s].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[s]->append(buffer, static_cast<std::size_t>(got));
-      } else {
-        ::close(fds[s].fd);
-        fds[s].fd = -1;
-        --open;
-      }
-    }
-  }
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  if (spawned == 0) ::waitpid(pid, &status, 0);
+  ProcessResult result;
+  std::string* texts[] = {&result.out, &result.err};
+  for (int s = 0; s < 2; ++s) {
+    std::rewind(sinks[s]);
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, sinks[s])) > 0;) {
+      texts[s]->append(buffer, got);
+    }
+    std::fclose(sinks[s]);
+  }
+  if (spawned != 0) throw std::runtime_error("cannot start " + program);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
