@@ -57,12 +57,12 @@ void OptionParser::setValue(const std::string& name, const std::string& value) {
 
 // A list is kept under both names of its option, so that either name sees every value.
 void OptionParser::addToList(const std::string& name, const std::string& value) {
-  OptionSpec& spec = options_[name];
+  OptionDeclaration& declared = options_[name];
   std::vector<std::string>& list = lists_[name];
-  if (spec.hasDefault) {
+  if (declared.hasDefault) {
     // The declared default gives way to the first value given.
     list.clear();
-    spec.hasDefault = false;
+    declared.hasDefault = false;
   }
   list.push_back(value);
   const auto alias = aliases_.find(name);
@@ -111,14 +111,14 @@ std::vector<std::string> OptionParser::parse(int argc, const char* const* argv) 
       const std::size_t equals = argument.find('=', 2);
       const bool attached = equals != std::string::npos;
       const std::string name = argument.substr(2, attached ? equals - 2 : std::string::npos);
-      const auto spec = options_.find(name);
-      if (spec == options_.end()) throw undeclared(name, true);
+      const auto declared = options_.find(name);
+      if (declared == options_.end()) throw undeclared(name, true);
       markSeen(name, true, seen);
       if (attached) {
         const std::string value = argument.substr(equals + 1);
-        if (spec->second.noArgument && !value.empty()) throw flagWithValue(argument);
+        if (declared->second.noArgument && !value.empty()) throw flagWithValue(argument);
         store(name, value);
-      } else if (spec->second.noArgument) {
+      } else if (declared->second.noArgument) {
         store(name, "1");
       } else {
         takeNext(args, i, name);
@@ -126,10 +126,10 @@ std::vector<std::string> OptionParser::parse(int argc, const char* const* argv) 
     } else if (argument.size() > 1 && argument[0] == '-') {
       for (std::size_t j = 1; j < argument.size(); ++j) {
         const std::string name(1, argument[j]);
-        const auto spec = options_.find(name);
-        if (spec == options_.end()) throw undeclared(name, false);
+        const auto declared = options_.find(name);
+        if (declared == options_.end()) throw undeclared(name, false);
         markSeen(name, false, seen);
-        if (spec->second.noArgument) {
+        if (declared->second.noArgument) {
           store(name, "1");
         } else if (j + 1 < argument.size()) {
           store(name, argument.substr(j + 1));
@@ -148,14 +148,14 @@ std::vector<std::string> OptionParser::parse(int argc, const char* const* argv) 
 }
 
 bool OptionParser::exists(const std::string& name) const {
-  const auto spec = options_.find(name);
-  if (spec == options_.end()) return false;
-  return spec->second.singleValued ? values_.count(name) > 0 : lists_.count(name) > 0;
+  const auto declared = options_.find(name);
+  if (declared == options_.end()) return false;
+  return declared->second.singleValued ? values_.count(name) > 0 : lists_.count(name) > 0;
 }
 
 std::string OptionParser::get(const std::string& name) const {
-  const auto spec = options_.find(name);
-  if (spec == options_.end() || !spec->second.singleValued) return {};
+  const auto declared = options_.find(name);
+  if (declared == options_.end() || !declared->second.singleValued) return {};
   const auto value = values_.find(name);
   return value == values_.end() ? std::string() : value->second;
 }

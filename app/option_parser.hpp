@@ -9,7 +9,7 @@
 
 namespace kestrav {
 
-struct OptionSpec {
+struct OptionDeclaration {
   int kind = 0;          // 0: entered under the short name, 1: under the long name
   int noArgument = 0;    // 1: a flag; 0: takes exactly one argument
   int singleValued = 1;  // 1: one value, given at most once a parse; 0: a list, repeatable
@@ -38,7 +38,7 @@ class OptionParser {
   // Takes the next argument as the value of `name`, or raises the missing-argument message.
   void takeNext(const std::vector<std::string>& args, std::size_t& i, const std::string& name);
 
-  std::map<std::string, OptionSpec> options_;
+  std::map<std::string, OptionDeclaration> options_;
   std::map<std::string, std::string> values_;
   std::map<std::string, std::vector<std::string>> lists_;
   std::map<std::string, std::string> aliases_;
