@@ -6,14 +6,9 @@
 #include "czt/czt_kernels.hpp"
 #include "czt/czt_maps.hpp"
 #include "gpu/chunked_launch.hpp"
+#include "gpu/thread_index.cuh"
 
 namespace kestrav {
-namespace {
-
-__device__ int threadIndex() { return static_cast<int>(blockIdx.x * blockDim.x + threadIdx.x); }
-
-}  // namespace
-
 __global__ void __launch_bounds__(LaunchBlockThreads)
     CztInitAA_dev(double2* p, int offset, double x) {
   const int i = threadIndex() + offset;

@@ -10,14 +10,13 @@
 #include <cfloat>
 
 #include "gpu/chunked_launch.hpp"
+#include "gpu/thread_index.cuh"
 #include "gpu/grid_slices.hpp"
 #include "tdc/coarse_kernels.hpp"
 #include "tdc/signal_maps.hpp"
 
 namespace kestrav {
 namespace {
-
-__device__ int threadIndex() { return static_cast<int>(blockIdx.x * blockDim.x + threadIdx.x); }
 
 // The lag products of a decimation group: value u is conj(first[u]) second[u].
 template <class Sample>

@@ -6,16 +6,11 @@
 #include <cstdint>
 
 #include "gpu/chunked_launch.hpp"
+#include "gpu/thread_index.cuh"
 #include "tdc/fine_kernels.hpp"
 #include "tdc/signal_maps_double.hpp"
 
 namespace kestrav {
-namespace {
-
-__device__ int threadIndex() { return static_cast<int>(blockDim.x * blockIdx.x + threadIdx.x); }
-
-}  // namespace
-
 template <class Sample>
 __global__ void __launch_bounds__(LaunchBlockThreads)
     BuildSignal_df_dev(const Sample* in, double2* out, int offset, double w) {
