@@ -100,7 +100,7 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
     requirePlannedLayout(layout);
     requireRoom(spectrum.size(), layout.frameLength, "spectrum's bins");
     guarded([&] {
-      const DeviceSegments device = prepare(segments, layout);
+      const PreciseSegments device = prepare(segments, layout);
       const std::size_t bytes = sizeof(double2) * static_cast<std::size_t>(layout.frameLength);
       GpuCheck(cudaMemset(results_.get(), 0, bytes), TdcLabel, 609);
       forEachBatch(layout, [&](int firstBlock, int blocks) {
@@ -124,7 +124,7 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
     requireRoom(rootWeight.size(), layout.frameLength, "root weights");
     requireRoom(runs.size(), layout.runCount, "runs");
     guarded([&] {
-      const DeviceSegments device = prepare(segments, layout);
+      const PreciseSegments device = prepare(segments, layout);
       GpuCheck(cudaMemcpy(rootWeight_.get(), rootWeight.data(), rootWeight_.bytes(),
                           cudaMemcpyHostToDevice),
                TdcLabel, 612);
@@ -167,7 +167,7 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
     if (holds_ == 0) releaseAll();
   }
 
-  DeviceSegments prepare(const PreciseSegments& segments, const PreciseLayout& layout) {
+  PreciseSegments prepare(const PreciseSegments& segments, const PreciseLayout& layout) {
     const WorkspaceShape shape{layout.frameLength, blocksPerBatch(layout, batchPoints_),
                                std::max(layout.frameLength, layout.runCount)};
     if (!(shape == shape_)) {
@@ -192,7 +192,7 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
 
   // Only the samples the frames read: up to a margin before the first, and after the last up to
   // the last frame's end.
-  DeviceSegments loadSegments(const PreciseSegments& segments, const PreciseLayout& layout) {
+  PreciseSegments loadSegments(const PreciseSegments& segments, const PreciseLayout& layout) {
     const int n = layout.sampleCount;
     const std::int64_t framesEnd =
         frameSampleIndex(layout, layout.blockCount - 1, layout.frameLength - 1) + 1;
@@ -219,7 +219,7 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
       }
       key_ = key;
     }
-    DeviceSegments device{nullptr, nullptr, before, after};
+    PreciseSegments device{nullptr, nullptr, before, after};
     if (floats) {
       device.firstFloat = floats_.first.get();
       device.secondFloat = floats_.second.get() + lead;

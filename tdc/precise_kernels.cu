@@ -6,18 +6,14 @@
 
 #include <cstdint>
 
+#include "engine/sample_segments.hpp"
 #include "gpu/chunked_launch.hpp"
+#include "gpu/thread_index.cuh"
 #include "tdc/precise_kernels.hpp"
 #include "tdc/precise_maps.hpp"
 #include "tdc/signal_maps_double.hpp"
 
 namespace kestrav {
-namespace {
-
-__device__ int threadIndex() { return static_cast<int>(blockDim.x * blockIdx.x + threadIdx.x); }
-
-}  // namespace
-
 template <class Sample>
 __global__ void __launch_bounds__(LaunchBlockThreads)
     fillPreciseFrames_dev(const Sample* firstSamples, const Sample* secondSamples,
@@ -99,7 +95,7 @@ __global__ void __launch_bounds__(LaunchBlockThreads)
 namespace {
 
 template <class Sample>
-void launchFillFrames(const Sample* first, const Sample* second, const DeviceSegments& segments,
+void launchFillFrames(const Sample* first, const Sample* second, const PreciseSegments& segments,
                       const PreciseLayout& layout, int firstBlock, int blocks, double cycles,
                       bool windowed, double2* firstFrames, double2* secondFrames) {
   for (const Launch& launch : chunkedLaunches(blocks * layout.frameLength)) {
@@ -111,16 +107,13 @@ void launchFillFrames(const Sample* first, const Sample* second, const DeviceSeg
 
 }  // namespace
 
-void fillPreciseFrames(const DeviceSegments& segments, const PreciseLayout& layout, int firstBlock,
+void fillPreciseFrames(const PreciseSegments& segments, const PreciseLayout& layout, int firstBlock,
                        int blocks, double cycles, bool windowed, double2* firstFrames,
                        double2* secondFrames) {
-  if (segments.firstFloat != nullptr) {
-    launchFillFrames(segments.firstFloat, segments.secondFloat, segments, layout, firstBlock,
-                     blocks, cycles, windowed, firstFrames, secondFrames);
-  } else {
-    launchFillFrames(segments.first, segments.second, segments, layout, firstBlock, blocks,
-                     cycles, windowed, firstFrames, secondFrames);
-  }
+  withSegments(segments, [&](const auto* first, const auto* second) {
+    launchFillFrames(first, second, segments, layout, firstBlock, blocks, cycles, windowed,
+                     firstFrames, secondFrames);
+  });
 }
 
 void addCrossSpectra(const double2* firstFrames, const double2* secondFrames, int frameLength,

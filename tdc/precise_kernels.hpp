@@ -5,23 +5,13 @@
 // keeps blocks frameLength within 32 bits.
 #include "gpu/vector_types.hpp"
 #include "tdc/precise_layout.hpp"
+#include "tdc/precise_segments.hpp"
 
 namespace kestrav {
 
-// The segments as the frames read them: second[-secondBefore .. n - 1 + secondAfter], int16
-// pairs, or float pairs in firstFloat and secondFloat when those are set.
-struct DeviceSegments {
-  const short2* first = nullptr;
-  const short2* second = nullptr;
-  int secondBefore = 0;
-  int secondAfter = 0;
-  const float2* firstFloat = nullptr;
-  const float2* secondFloat = nullptr;
-};
-
-// Both segments' frames of the batch, the second shifted down by `cycles` per sample, both under
+// Both segments' frames of the batch (the segments in device memory), the second shifted down by `cycles` per sample, both under
 // the block's window when `windowed`.
-void fillPreciseFrames(const DeviceSegments& segments, const PreciseLayout& layout, int firstBlock,
+void fillPreciseFrames(const PreciseSegments& segments, const PreciseLayout& layout, int firstBlock,
                        int blocks, double cycles, bool windowed, double2* firstFrames,
                        double2* secondFrames);
 
