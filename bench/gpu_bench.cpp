@@ -14,6 +14,7 @@
 
 #include "engine/backend.hpp"
 #include "gpu/cuda_backend.hpp"
+#include "bench/seconds_of.hpp"
 #include "tdc/coarse_search.hpp"
 #include "tdc/fine_estimates.hpp"
 #include "tools/synthetic_pair.hpp"
@@ -22,13 +23,6 @@ namespace kestrav {
 namespace {
 
 constexpr double Span = 16384.0;
-
-template <class Work>
-double secondsOf(Work&& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 template <class Work>
 double medianSeconds(int runs, Work&& work) {

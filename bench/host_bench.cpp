@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/seconds_of.hpp"
 #include "tdc/coarse_search.hpp"
 #include "tdc/fine_estimates.hpp"
 #include "tools/synthetic_pair.hpp"
@@ -35,13 +36,6 @@ constexpr double PeakFlops64 = PeakFlops32 / 2;
 constexpr double Span = 16384.0;
 
 // ---- measuring ----------------------------------------------------------------------------
-
-template <class Work>
-double secondsOf(Work&& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 struct Timing {
   double median = 0.0;

@@ -203,37 +203,41 @@ std::vector<Trial> runCell(const Options& options, std::size_t cellIndex) {
   return trials;
 }
 
+// One quantity's columns of a cell: its bound, both estimates' moments and the reported sigma.
+struct Quantity {
+  double bound, sigma;
+  const Moments& refined;
+  const Moments& precise;
+};
+
+template <class Columns>
+void printTable(const char* title, double unit, const std::vector<CellSummary>& cells,
+                const Columns& columnsOf) {
+  const auto ratio = [](double a, double b) { return b > 0.0 ? a / b : 0.0; };
+  std::printf("\n### %s\n\n", title);
+  std::printf("| SNR (dB) | fraction | bound | refined bias | refined RMSE | refined / bound "
+              "| precise bias | precise RMSE | precise / bound | reported sigma | sigma / RMSE "
+              "| outliers |\n");
+  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (const CellSummary& s : cells) {
+    const Quantity q = columnsOf(s);
+    std::printf("| %+.0f | %.2f | %.4g | %+.4g | %.4g | %.2f | %+.4g | %.4g | %.2f | %.4g | %.2f "
+                "| %d |\n",
+                s.cell.snrDb, s.cell.fraction, q.bound * unit, q.refined.bias * unit,
+                q.refined.rmse * unit, ratio(q.refined.rmse, q.bound), q.precise.bias * unit,
+                q.precise.rmse * unit, ratio(q.precise.rmse, q.bound), q.sigma * unit,
+                ratio(q.sigma, q.precise.rmse), s.outliers);
+  }
+}
+
 void printTables(const std::vector<CellSummary>& cells) {
   const auto ratio = [](double a, double b) { return b > 0.0 ? a / b : 0.0; };
-  std::printf("\n### Delay (ns)\n\n");
-  std::printf("| SNR (dB) | fraction | bound | refined bias | refined RMSE | refined / bound "
-              "| precise bias | precise RMSE | precise / bound | reported sigma | sigma / RMSE "
-              "| outliers |\n");
-  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-  for (const CellSummary& s : cells) {
-    std::printf("| %+.0f | %.2f | %.4g | %+.4g | %.4g | %.2f | %+.4g | %.4g | %.2f | %.4g | %.2f "
-                "| %d |\n",
-                s.cell.snrDb, s.cell.fraction, s.bound.delay * 1e9, s.refinedDelay.bias * 1e9,
-                s.refinedDelay.rmse * 1e9, ratio(s.refinedDelay.rmse, s.bound.delay),
-                s.preciseDelay.bias * 1e9, s.preciseDelay.rmse * 1e9,
-                ratio(s.preciseDelay.rmse, s.bound.delay), s.sigmaDelay * 1e9,
-                ratio(s.sigmaDelay, s.preciseDelay.rmse), s.outliers);
-  }
-  std::printf("\n### Frequency offset (mHz)\n\n");
-  std::printf("| SNR (dB) | fraction | bound | refined bias | refined RMSE | refined / bound "
-              "| precise bias | precise RMSE | precise / bound | reported sigma | sigma / RMSE "
-              "| outliers |\n");
-  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-  for (const CellSummary& s : cells) {
-    std::printf("| %+.0f | %.2f | %.4g | %+.4g | %.4g | %.2f | %+.4g | %.4g | %.2f | %.4g | %.2f "
-                "| %d |\n",
-                s.cell.snrDb, s.cell.fraction, s.bound.frequency * 1e3,
-                s.refinedFrequency.bias * 1e3, s.refinedFrequency.rmse * 1e3,
-                ratio(s.refinedFrequency.rmse, s.bound.frequency),
-                s.preciseFrequency.bias * 1e3, s.preciseFrequency.rmse * 1e3,
-                ratio(s.preciseFrequency.rmse, s.bound.frequency), s.sigmaFrequency * 1e3,
-                ratio(s.sigmaFrequency, s.preciseFrequency.rmse), s.outliers);
-  }
+  printTable("Delay (ns)", 1e9, cells, [](const CellSummary& s) {
+    return Quantity{s.bound.delay, s.sigmaDelay, s.refinedDelay, s.preciseDelay};
+  });
+  printTable("Frequency offset (mHz)", 1e3, cells, [](const CellSummary& s) {
+    return Quantity{s.bound.frequency, s.sigmaFrequency, s.refinedFrequency, s.preciseFrequency};
+  });
   int delayMet = 0, frequencyMet = 0, sigmaMet = 0, unconverged = 0;
   for (const CellSummary& s : cells) {
     delayMet += ratio(s.preciseDelay.rmse, s.bound.delay) <= 1.2 ? 1 : 0;
