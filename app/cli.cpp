@@ -17,7 +17,7 @@
 #include "app/progress_line.hpp"
 #include "app/report.hpp"
 #include "app/surface_csv.hpp"
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 #include "engine/search.hpp"
 
 namespace kestrav {

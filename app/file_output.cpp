@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {

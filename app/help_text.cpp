@@ -1,6 +1,6 @@
 #include "app/help_text.hpp"
 
-#include "engine/backend.hpp"
+#include "backends/compute_backend.hpp"
 
 #ifndef KESTRAV_VERSION
 #define KESTRAV_VERSION "unknown"

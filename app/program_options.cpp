@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 
 #include "app/option_parser.hpp"
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 #include "engine/sigmf.hpp"
 
 namespace kestrav {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/backend.hpp"
+#include "backends/compute_backend.hpp"
 #include "engine/search.hpp"
 #include "engine/search_parameters.hpp"
 

@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/backend.hpp"
-#include "gpu/cuda_backend.hpp"
+#include "backends/compute_backend.hpp"
+#include "backends/cuda/cuda_backend.hpp"
 #include "bench/seconds_of.hpp"
-#include "tdc/coarse_search.hpp"
-#include "tdc/fine_estimates.hpp"
+#include "stages/coarse/coarse_search.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {

@@ -21,8 +21,9 @@
 #include <vector>
 
 #include "bench/seconds_of.hpp"
-#include "tdc/coarse_search.hpp"
-#include "tdc/fine_estimates.hpp"
+#include "stages/coarse/coarse_search.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 #include "tools/synthetic_pair.hpp"
 
 extern char** environ;

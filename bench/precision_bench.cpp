@@ -18,10 +18,12 @@
 #include <thread>
 #include <vector>
 
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 #include "engine/search_driver.hpp"
 #include "engine/search_parameters.hpp"
-#include "tdc/precise_estimate.hpp"
-#include "tdc/stein.hpp"
+#include "stages/precise/precise_estimate.hpp"
+#include "stages/precise/stein.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {

@@ -8,7 +8,7 @@
 #include <new>
 #include <string>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 #include "engine/search.hpp"
 
 namespace {

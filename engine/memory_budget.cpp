@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {

@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "tdc/lag_cell.hpp"
+#include "stages/coarse/lag_cell.hpp"
 
 namespace kestrav {
 

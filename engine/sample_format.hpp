@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "gpu/vector_types.hpp"
+#include "platform/host/vector_types.hpp"
 
 namespace kestrav {
 

@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "engine/sample_source.hpp"
 #include "engine/search_parameters.hpp"
-#include "gpu/vector_types.hpp"
+#include "platform/host/vector_types.hpp"
 
 namespace kestrav {
 

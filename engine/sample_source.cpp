@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {

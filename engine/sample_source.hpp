@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/sample_format.hpp"
-#include "gpu/vector_types.hpp"
+#include "platform/host/vector_types.hpp"
 
 namespace kestrav {
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 #include "engine/memory_budget.hpp"
 #include "engine/sample_loader.hpp"
 

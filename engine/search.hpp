@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/backend.hpp"
+#include "backends/compute_backend.hpp"
 #include "engine/kestrav.h"
 #include "engine/sample_source.hpp"
 #include "engine/search_driver.hpp"

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 #include "engine/kestrav.h"
 #include "engine/peak_picking.hpp"
 

@@ -6,11 +6,11 @@
 #include <span>
 #include <vector>
 
-#include "engine/backend.hpp"
+#include "backends/compute_backend.hpp"
 #include "engine/sample_loader.hpp"
 #include "engine/search_parameters.hpp"
-#include "tdc/coarse_search.hpp"
-#include "tdc/precise_estimate.hpp"
+#include "stages/coarse/coarse_search.hpp"
+#include "stages/precise/precise_estimate.hpp"
 
 namespace kestrav {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {

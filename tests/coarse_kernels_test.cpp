@@ -1,6 +1,6 @@
 // The single-precision element arithmetic: where each value is rounded, and the summation order
 // of the decimation, against independent long double evaluations of the stated formulas.
-#include "tdc/coarse_kernels.hpp"
+#include "backends/cuda/coarse_kernels.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "tdc/signal_maps.hpp"
+#include "stages/coarse/signal_maps.hpp"
 
 namespace kestrav {
 namespace {

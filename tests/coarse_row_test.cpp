@@ -1,7 +1,9 @@
 // The sizes derived from a coarse request, the frequency of a spectrum bin, and reducing one lag's
 // spectrum to its cell (the strongest bin, its frequency and the peak-to-mean level) on hand-made
 // spectra, the vectorised reduction against the plain one.
-#include "tdc/coarse_row.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+#include "stages/coarse/coarse_row.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +12,8 @@
 #include <random>
 #include <vector>
 
-#include "tdc/coarse_lanes.hpp"
-#include "tdc/coarse_search.hpp"
+#include "backends/host/coarse_lanes.hpp"
+#include "stages/coarse/coarse_search.hpp"
 
 namespace kestrav {
 namespace {

@@ -1,7 +1,9 @@
 // The coarse search on the host: the reference against a direct long double evaluation, the fused
 // and vector-lane rows and the host cells against the reference (int16 and fractional float
 // samples), pairs of known delay and offset with the progress counts, and the requests refused.
-#include "tdc/coarse_search.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+#include "stages/coarse/coarse_search.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +16,9 @@
 #include <random>
 #include <vector>
 
-#include "engine/errors.hpp"
-#include "tdc/coarse_lanes.hpp"
-#include "tdc/coarse_row.hpp"
+#include "platform/host/errors.hpp"
+#include "backends/host/coarse_lanes.hpp"
+#include "stages/coarse/coarse_row.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {

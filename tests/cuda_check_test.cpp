@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "engine/backend.hpp"
-#include "engine/errors.hpp"
-#include "gpu/gpu_check.hpp"
-#include "gpu/gpu_status.hpp"
+#include "backends/compute_backend.hpp"
+#include "platform/host/errors.hpp"
+#include "platform/gpu/gpu_check.hpp"
+#include "platform/gpu/gpu_status.hpp"
 #include "support/cuda_device.hpp"
 
 namespace kestrav {

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/backend.hpp"
+#include "backends/compute_backend.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 #include "support/cuda_device.hpp"
-#include "tdc/coarse_row.hpp"
-#include "tdc/coarse_search.hpp"
-#include "tdc/signal_maps.hpp"
+#include "stages/coarse/coarse_row.hpp"
+#include "stages/coarse/coarse_search.hpp"
+#include "stages/coarse/signal_maps.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {

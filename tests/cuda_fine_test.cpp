@@ -12,14 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "czt/czt.hpp"
-#include "czt/czt_cuda.hpp"
-#include "engine/backend.hpp"
-#include "engine/errors.hpp"
+#include "stages/fine/czt.hpp"
+#include "backends/cuda/czt_cuda.hpp"
+#include "backends/compute_backend.hpp"
+#include "platform/host/errors.hpp"
 #include "support/cuda_device.hpp"
 #include "support/zoom_points.hpp"
-#include "tdc/fine_cuda.hpp"
-#include "tdc/fine_estimates.hpp"
+#include "backends/cuda/fine_cuda.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {

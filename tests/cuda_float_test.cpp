@@ -10,9 +10,10 @@
 
 #include "support/cuda_device.hpp"
 #include "support/float_pairs.hpp"
-#include "tdc/coarse_search.hpp"
-#include "tdc/fine_estimates.hpp"
-#include "tdc/precise_estimate.hpp"
+#include "stages/coarse/coarse_search.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+#include "stages/precise/precise_estimate.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {

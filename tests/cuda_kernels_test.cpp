@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "czt/czt_kernels.hpp"
-#include "czt/czt_maps.hpp"
+#include "backends/cuda/czt_kernels.hpp"
+#include "stages/fine/czt_maps.hpp"
 #include "support/cuda_device.hpp"
-#include "tdc/coarse_kernels.hpp"
-#include "tdc/coarse_row.hpp"
-#include "tdc/fine_kernels.hpp"
-#include "tdc/signal_maps.hpp"
-#include "tdc/signal_maps_double.hpp"
+#include "backends/cuda/coarse_kernels.hpp"
+#include "stages/coarse/coarse_row.hpp"
+#include "backends/cuda/fine_kernels.hpp"
+#include "stages/coarse/signal_maps.hpp"
+#include "stages/fine/signal_maps_double.hpp"
 
 namespace kestrav {
 namespace {

@@ -13,13 +13,14 @@
 #include <typeinfo>
 #include <vector>
 
-#include "engine/backend.hpp"
+#include "backends/compute_backend.hpp"
 #include "support/cuda_device.hpp"
 #include "support/precise_direct_sums.hpp"
-#include "tdc/fine_estimates.hpp"
-#include "tdc/precise_cuda.hpp"
-#include "tdc/precise_estimate.hpp"
-#include "tdc/precise_maps.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+#include "backends/cuda/precise_cuda.hpp"
+#include "stages/precise/precise_estimate.hpp"
+#include "stages/precise/precise_maps.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {

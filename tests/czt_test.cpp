@@ -1,4 +1,6 @@
-#include "czt/czt.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+#include "stages/fine/czt.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "czt/czt_blocks.hpp"
-#include "czt/czt_maps.hpp"
+#include "backends/host/czt_blocks.hpp"
+#include "stages/fine/czt_maps.hpp"
 #include "support/zoom_points.hpp"
 
 namespace kestrav {

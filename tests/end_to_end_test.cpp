@@ -8,7 +8,7 @@
 
 #include "support/search_output.hpp"
 #include "support/test_files.hpp"
-#include "tdc/coarse_search.hpp"
+#include "stages/coarse/coarse_search.hpp"
 
 namespace kestrav {
 namespace {

@@ -1,7 +1,8 @@
 // The fine refinement: exact grid points on constructed pairs, the boundaries where no zoom runs,
 // the plain path with Bluestein's zoom and the streamed path against the direct sum and against
 // each other, and the longest zoom under a 1 GiB address-space limit.
-#include "tdc/fine_estimates.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -15,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 #include "support/float_pairs.hpp"
-#include "tdc/fine_zoom.hpp"
+#include "stages/fine/fine_zoom.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "support/float_pairs.hpp"
-#include "tdc/coarse_search.hpp"
-#include "tdc/fine_estimates.hpp"
-#include "tdc/precise_layout.hpp"
-#include "tdc/precise_maps.hpp"
-#include "tdc/signal_maps.hpp"
-#include "tdc/signal_maps_double.hpp"
+#include "stages/coarse/coarse_search.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+#include "stages/precise/precise_layout.hpp"
+#include "stages/precise/precise_maps.hpp"
+#include "stages/coarse/signal_maps.hpp"
+#include "stages/fine/signal_maps_double.hpp"
 
 namespace kestrav {
 namespace {
@@ -30,6 +31,10 @@ class ReferenceReading final : public ComputeBackend {
     coarseSearchReference(request, cells);
   }
   Refinement refine(const FineRequest& request) override { return refineOnHost(request, cztHost); }
+  PrecisePrimitives& precisePrimitives() override { return *primitives_; }
+
+ private:
+  std::unique_ptr<PrecisePrimitives> primitives_ = makeHostPrecisePrimitives();
 };
 
 TEST(FloatSamples, IntegerValuesGiveBitIdenticalSearches) {

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "gpu/chunked_launch.hpp"
-#include "gpu/gpu_status.hpp"
-#include "gpu/grid_slices.hpp"
+#include "platform/gpu/chunked_launch.hpp"
+#include "platform/gpu/gpu_status.hpp"
+#include "platform/gpu/grid_slices.hpp"
 
 namespace kestrav {
 namespace {

@@ -32,6 +32,31 @@ TEST(KestravLibrary, ExportsOnlyTheCEntries) {
   EXPECT_EQ(exported, 2);
 }
 
+// The program and the library start without mapping any CUDA library: the CUDA backend is a
+// module they load only where a driver and a device are present.
+TEST(KestravLibrary, NeitherTheProgramNorTheLibraryLinksCuda) {
+  for (const char* file : {KESTRAV_PROGRAM, KESTRAV_SHARED_LIBRARY}) {
+    const testing::ProcessResult ldd = testing::runProgram("/usr/bin/ldd", {file});
+    ASSERT_EQ(ldd.status, 0) << ldd.err;
+    for (const char* library : {"libcuda", "libcudart", "libcufft", "libcublas"}) {
+      EXPECT_EQ(ldd.out.find(library), std::string::npos) << file << " links " << library;
+    }
+  }
+#ifdef KESTRAV_CUDA_MODULE_FILE
+  // The module's one exported function; its C++ insides stay hidden.
+  const testing::ProcessResult nm =
+      testing::runProgram("/usr/bin/nm", {"-D", "--defined-only", KESTRAV_CUDA_MODULE_FILE});
+  ASSERT_EQ(nm.status, 0) << nm.err;
+  std::istringstream lines(nm.out);
+  std::string address, type, name;
+  while (lines >> address >> type >> name) {
+    if (type == "T") {
+      EXPECT_EQ(name, "kestrav_cuda_module");
+    }
+  }
+#endif
+}
+
 class KestravEntry : public ::testing::Test {
  protected:
   void SetUp() override {

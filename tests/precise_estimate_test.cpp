@@ -2,7 +2,7 @@
 // deviations it reports, then the whole estimate against the truth of generated pairs (noiseless,
 // to a hundredth of a nanosecond and of a millihertz; noisy, within a few of its own deviations,
 // which stay near Stein's bound).
-#include "tdc/precise_estimate.hpp"
+#include "stages/precise/precise_estimate.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,11 @@
 #include <random>
 #include <vector>
 
-#include "tdc/band_weight.hpp"
-#include "tdc/fine_estimates.hpp"
-#include "tdc/peak_fit.hpp"
-#include "tdc/stein.hpp"
+#include "stages/precise/band_weight.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+#include "stages/precise/peak_fit.hpp"
+#include "stages/precise/stein.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {

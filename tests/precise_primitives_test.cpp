@@ -1,7 +1,9 @@
 // The host's precise estimate primitives against direct DFT sums in long double over the same
 // frames, on layouts of one and of several blocks, with margins that the segments can and cannot
 // supply; the device's are checked on the same cases in cuda_precise_test. The layout and taper.
-#include "tdc/precise_primitives.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+#include "stages/precise/precise_primitives.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +11,8 @@
 #include <stdexcept>
 
 #include "support/precise_direct_sums.hpp"
-#include "tdc/precise_estimate.hpp"
-#include "tdc/precise_maps.hpp"
+#include "stages/precise/precise_estimate.hpp"
+#include "stages/precise/precise_maps.hpp"
 
 namespace kestrav {
 namespace {

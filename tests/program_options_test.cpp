@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 #include "support/test_files.hpp"
 
 namespace kestrav {

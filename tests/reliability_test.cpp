@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 #include "engine/sample_loader.hpp"
 #include "support/test_files.hpp"
 

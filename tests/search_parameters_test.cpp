@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {

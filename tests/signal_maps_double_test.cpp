@@ -1,7 +1,7 @@
 // The double-precision element maps of the refinement: where each value is rounded (operands
 // chosen so that every other placement of a fused multiply-add gives other bits), the frame
 // layout, and the order of the sums.
-#include "tdc/signal_maps_double.hpp"
+#include "stages/fine/signal_maps_double.hpp"
 
 #include <gtest/gtest.h>
 

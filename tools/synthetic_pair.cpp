@@ -8,7 +8,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "engine/fftw_plans.hpp"
+#include "platform/host/fftw_plans.hpp"
 
 namespace kestrav {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/sample_format.hpp"
-#include "gpu/vector_types.hpp"
+#include "platform/host/vector_types.hpp"
 
 namespace kestrav {
 

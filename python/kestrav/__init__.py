@@ -49,7 +49,7 @@ def _library_path() -> str:
     if explicit:
         return explicit
     here = os.path.dirname(os.path.abspath(__file__))
-    built = os.path.join(here, "..", "..", "build", "engine", "libkestrav.so")
+    built = os.path.join(here, "..", "..", "build", "lib", "libkestrav.so")
     if os.path.exists(built):
         return built
     found = ctypes.util.find_library("kestrav")

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/errors.hpp"
+#include "platform/host/errors.hpp"
 #include "engine/sample_loader.hpp"
 
 namespace {

@@ -76,6 +76,14 @@ else
 fi
 
 if [ -x "$build/bench/gpu_bench" ]; then
+  echo "== the program loads the CUDA module"
+  version=$("$build/app/kestrav" --version 2>&1 | grep '^GPU:')
+  echo "$version"
+  case "$version" in
+    "GPU: none"*) note "CUDA module" "NOT LOADED: $version"; failed=1 ;;
+    *) note "CUDA module" "loaded (${version#GPU: })" ;;
+  esac
+
   echo "== ctest -L cuda"
   start=$SECONDS
   (cd "$build" && ctest -L cuda --output-on-failure -j 4 --timeout 300) | tee "$build.ctest.log" | tail -40

@@ -5,7 +5,7 @@
 #include <complex>
 #include <vector>
 
-#include "engine/backend.hpp"
+#include "backends/compute_backend.hpp"
 #include "engine/sample_format.hpp"
 #include "engine/search.hpp"
 #include "tools/synthetic_pair.hpp"

@@ -6,7 +6,7 @@
 #include <numbers>
 #include <random>
 
-#include "tdc/precise_maps.hpp"
+#include "stages/precise/precise_maps.hpp"
 
 namespace kestrav::testing {
 namespace {

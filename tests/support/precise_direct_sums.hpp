@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tdc/precise_primitives.hpp"
+#include "stages/precise/precise_primitives.hpp"
 
 namespace kestrav::testing {
 

@@ -3,8 +3,10 @@
 // returns small refinement corrections, so that the driver, peak picking and the front end can be
 // exercised quickly on any input.
 #include <cmath>
+#include <memory>
 
-#include "engine/backend.hpp"
+#include "backends/compute_backend.hpp"
+#include "backends/host/host_paths.hpp"
 
 namespace kestrav::testing {
 
@@ -25,6 +27,10 @@ class SurfaceBackend final : public ComputeBackend {
     refinement.delay.correction = 0.25 / request.sampleRate;
     return refinement;
   }
+  PrecisePrimitives& precisePrimitives() override { return *primitives_; }
+
+ private:
+  std::unique_ptr<PrecisePrimitives> primitives_ = makeHostPrecisePrimitives();
 };
 
 }  // namespace kestrav::testing

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "gpu/vector_types.hpp"
+#include "platform/host/vector_types.hpp"
 
 namespace kestrav::testing {
 

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "gpu/vector_types.hpp"
+#include "platform/host/vector_types.hpp"
 
 namespace kestrav::testing {
 

@@ -1,0 +1,71 @@
+// Bluestein's method: out[k] = c[k] sum_n (x[n] e^{-j n start} c[n]) conj(c[k - n]) with the
+// chirp c[k] = e^{j k^2 step / 2}; the sum is a circular convolution of L >= N + M - 1 points,
+// done with three transforms of one plan.
+#include "backends/cuda/czt_cuda.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "stages/fine/czt.hpp"
+#include "backends/cuda/czt_kernels.hpp"
+#include "platform/gpu/device_buffer.hpp"
+#include "backends/cuda/fine_kernels.hpp"
+
+namespace kestrav {
+
+void cztCuda(const double2* x, int N, double2* out, int M, double step, double start) {
+  if (N < 1 || M < 1) return;
+  const std::int64_t L = cztFftLength(N, M);
+  const std::int64_t len = std::int64_t{N} + M - 1;
+  const std::int64_t chirpLength = std::int64_t{N} + std::max(M, N) - 1;
+  // Lengths, launches and plans are 32-bit: L = 2^31 would not fit, so 2^30 is the longest.
+  if (L > INT_MAX || chirpLength > INT_MAX) {
+    throw ResourceError("a chirp-z transform of " + std::to_string(N) + " points at " +
+                        std::to_string(M) + " frequencies needs transforms of " +
+                        std::to_string(L) +
+                        " points, beyond the GPU path's 32-bit lengths; the host backend "
+                        "(--backend=host) can do it");
+  }
+  const int fftLength = static_cast<int>(L);
+  const int origin = N - 1;  // the chirp's element of k = 0
+
+  DeviceBuffer<double2> chirp(static_cast<std::size_t>(std::max(L, chirpLength)), CztLabel, 269);
+  DeviceBuffer<double2> work(static_cast<std::size_t>(L), CztLabel, 270);
+  DeviceBuffer<double2> filter(static_cast<std::size_t>(L), CztLabel, 271);
+  // The tails of work beyond N and of filter beyond len must be zero for the convolution.
+  GpuCheck(cudaMemset(chirp.get(), 0, chirp.bytes()), CztLabel, 273);
+  GpuCheck(cudaMemset(work.get(), 0, work.bytes()), CztLabel, 274);
+  GpuCheck(cudaMemset(filter.get(), 0, filter.bytes()), CztLabel, 275);
+
+  // The weighted input x[n] e^{-j n start} e^{j n^2 step / 2}.
+  CztInitWW(chirp.get(), static_cast<int>(chirpLength), 1 - N, step, +1);
+  CztInitAA(work.get(), N, start);
+  Sig_Mul_inout(work.get(), chirp.get() + origin, N);
+  Sig_Mul_inout(work.get(), x, N);
+
+  FftPlan plan;
+  GpuCheck(plan.create(fftLength, CUFFT_Z2Z, 1), CztLabel, 286);
+  GpuCheck(cufftExecZ2Z(plan.get(), reinterpret_cast<cufftDoubleComplex*>(work.get()),
+                        reinterpret_cast<cufftDoubleComplex*>(work.get()), CUFFT_FORWARD),
+           CztLabel, 288);
+  // The conjugate chirp over k = 1 - N .. M - 1.
+  CztInitWW(filter.get(), static_cast<int>(len), 1 - N, step, -1);
+  GpuCheck(cufftExecZ2Z(plan.get(), reinterpret_cast<cufftDoubleComplex*>(filter.get()),
+                        reinterpret_cast<cufftDoubleComplex*>(filter.get()), CUFFT_FORWARD),
+           CztLabel, 292);
+  Sig_Mul_inout(work.get(), filter.get(), fftLength);
+  filter.release(CztLabel, 296);
+  // Normalised before the inverse transform.
+  Sig_Div_inout_d(work.get(), fftLength, static_cast<double>(fftLength));
+  GpuCheck(cufftExecZ2Z(plan.get(), reinterpret_cast<cufftDoubleComplex*>(work.get()),
+                        reinterpret_cast<cufftDoubleComplex*>(work.get()), CUFFT_INVERSE),
+           CztLabel, 301);
+  plan.destroy(CztLabel, 302);
+
+  Sig_Mul(work.get() + origin, chirp.get() + origin, out, M);
+  work.release(CztLabel, 308);
+  chirp.release(CztLabel, 309);
+}
+
+}  // namespace kestrav

@@ -1,0 +1,300 @@
+#include "backends/cuda/precise_cuda.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "platform/host/errors.hpp"
+#include "platform/gpu/device_buffer.hpp"
+#include "backends/cuda/precise_kernels.hpp"
+
+namespace kestrav {
+namespace {
+
+cufftDoubleComplex* fftData(double2* data) { return reinterpret_cast<cufftDoubleComplex*>(data); }
+
+void requirePlannedLayout(const PreciseLayout& layout) {
+  if (layout.sampleCount < 1 || layout.frameLength < 1 || layout.blockLength < 1 ||
+      layout.blockCount < 1 || layout.runLength < 1 || layout.runCount < 1) {
+    throw InputError("the precise estimate's primitives need a planned layout");
+  }
+}
+
+void requireRoom(std::size_t size, int needed, const char* what) {
+  if (size < static_cast<std::size_t>(needed)) {
+    throw InputError(std::string("the precise estimate's ") + what + " hold " +
+                     std::to_string(size) + " values, fewer than the layout's " +
+                     std::to_string(needed));
+  }
+}
+
+// Blocks in one batch of frames: at most batchPoints points but at least one frame, in batches of
+// one size but the last, which is no larger.
+int blocksPerBatch(const PreciseLayout& layout, std::int64_t batchPoints) {
+  const std::int64_t most = std::max<std::int64_t>(1, batchPoints / layout.frameLength);
+  const std::int64_t batches = (layout.blockCount + most - 1) / most;
+  return static_cast<int>((layout.blockCount + batches - 1) / batches);
+}
+
+// What a device copy of the segments was made from.
+struct SegmentKey {
+  const short2* first = nullptr;
+  const short2* second = nullptr;
+  const float2* firstFloat = nullptr;
+  const float2* secondFloat = nullptr;
+  int sampleCount = 0;
+  int before = 0;
+  int after = 0;
+  bool operator==(const SegmentKey&) const = default;
+};
+
+// What the frames, the plan and the results were sized for.
+struct WorkspaceShape {
+  int frameLength = 0;
+  int blocksPerBatch = 0;
+  int results = 0;
+  bool operator==(const WorkspaceShape&) const = default;
+};
+
+template <class T>
+void releaseBuffer(DeviceBuffer<T>& buffer, int line) {
+  if (buffer.get() != nullptr) buffer.release(TdcLabel, line);
+}
+
+// The segments on the device in their recordings' sample type.
+template <class Sample>
+struct SegmentCopy {
+  DeviceBuffer<Sample> first;
+  DeviceBuffer<Sample> second;
+
+  // Copies n samples from `first` and secondCount from `second`, reusing buffers of those sizes.
+  void load(const Sample* firstSamples, const Sample* secondSamples, std::size_t n,
+            std::size_t secondCount) {
+    if (first.size() != n) {
+      releaseBuffer(first, 623);
+      first = DeviceBuffer<Sample>(n, TdcLabel, 605);
+    }
+    if (second.size() != secondCount) {
+      releaseBuffer(second, 624);
+      second = DeviceBuffer<Sample>(secondCount, TdcLabel, 606);
+    }
+    GpuCheck(cudaMemcpy(first.get(), firstSamples, first.bytes(), cudaMemcpyHostToDevice),
+             TdcLabel, 607);
+    GpuCheck(cudaMemcpy(second.get(), secondSamples, second.bytes(), cudaMemcpyHostToDevice),
+             TdcLabel, 608);
+  }
+  void release() {
+    releaseBuffer(first, 616);
+    releaseBuffer(second, 617);
+  }
+};
+
+class CudaPrecisePrimitives final : public PrecisePrimitives {
+ public:
+  // Batches stay within 2^30 points, so that every frame index fits the launches' 32 bits.
+  explicit CudaPrecisePrimitives(std::int64_t batchPoints)
+      : batchPoints_(std::clamp<std::int64_t>(batchPoints, 1, std::int64_t{1} << 30)) {}
+
+  void crossSpectrum(const PreciseSegments& segments, const PreciseLayout& layout, double cycles,
+                     FrameShape shape, std::span<double2> spectrum) override {
+    requirePlannedLayout(layout);
+    requireRoom(spectrum.size(), layout.frameLength, "spectrum's bins");
+    guarded([&] {
+      const PreciseSegments device = prepare(segments, layout);
+      const std::size_t bytes = sizeof(double2) * static_cast<std::size_t>(layout.frameLength);
+      GpuCheck(cudaMemset(results_.get(), 0, bytes), TdcLabel, 609);
+      forEachBatch(layout, [&](int firstBlock, int blocks) {
+        fillPreciseFrames(device, layout, firstBlock, blocks, cycles,
+                          shape == FrameShape::Windowed, firstFrames_.get(),
+                          secondFrames_.get());
+        transformFrames(CUFFT_FORWARD);
+        addCrossSpectra(firstFrames_.get(), secondFrames_.get(), layout.frameLength, blocks,
+                        results_.get());
+      });
+      checkLaunches(TdcLabel, 610);
+      GpuCheck(cudaMemcpy(spectrum.data(), results_.get(), bytes, cudaMemcpyDeviceToHost),
+               TdcLabel, 611);
+    });
+  }
+
+  void delayedProductRuns(const PreciseSegments& segments, const PreciseLayout& layout,
+                          double cycles, double delaySamples, std::span<const double> rootWeight,
+                          std::span<double2> runs) override {
+    requirePlannedLayout(layout);
+    requireRoom(rootWeight.size(), layout.frameLength, "root weights");
+    requireRoom(runs.size(), layout.runCount, "runs");
+    guarded([&] {
+      const PreciseSegments device = prepare(segments, layout);
+      GpuCheck(cudaMemcpy(rootWeight_.get(), rootWeight.data(), rootWeight_.bytes(),
+                          cudaMemcpyHostToDevice),
+               TdcLabel, 612);
+      const std::size_t bytes = sizeof(double2) * static_cast<std::size_t>(layout.runCount);
+      GpuCheck(cudaMemset(results_.get(), 0, bytes), TdcLabel, 613);
+      const double scale = 1.0 / (static_cast<double>(layout.frameLength) * layout.frameLength);
+      forEachBatch(layout, [&](int firstBlock, int blocks) {
+        fillPreciseFrames(device, layout, firstBlock, blocks, cycles, false, firstFrames_.get(),
+                          secondFrames_.get());
+        transformFrames(CUFFT_FORWARD);
+        weightAndAdvance(firstFrames_.get(), secondFrames_.get(), rootWeight_.get(),
+                         layout.frameLength, blocks, delaySamples);
+        transformFrames(CUFFT_INVERSE);
+        addProductRuns(firstFrames_.get(), secondFrames_.get(), layout, firstBlock, blocks, scale,
+                       results_.get());
+      });
+      checkLaunches(TdcLabel, 614);
+      GpuCheck(cudaMemcpy(runs.data(), results_.get(), bytes, cudaMemcpyDeviceToHost), TdcLabel,
+               615);
+    });
+  }
+
+  void holdSegments() override { ++holds_; }
+
+  void releaseSegments() override {
+    if (holds_ > 0) --holds_;
+    if (holds_ == 0) releaseAll();
+  }
+
+ private:
+  // Outside a hold a call leaves nothing on the device; a call that throws frees what it held.
+  template <class Work>
+  void guarded(const Work& work) {
+    try {
+      work();
+    } catch (...) {
+      dropAll();
+      throw;
+    }
+    if (holds_ == 0) releaseAll();
+  }
+
+  PreciseSegments prepare(const PreciseSegments& segments, const PreciseLayout& layout) {
+    const WorkspaceShape shape{layout.frameLength, blocksPerBatch(layout, batchPoints_),
+                               std::max(layout.frameLength, layout.runCount)};
+    if (!(shape == shape_)) {
+      releaseWorkspace();
+      allocateWorkspace(shape);
+    }
+    return loadSegments(segments, layout);
+  }
+
+  void allocateWorkspace(const WorkspaceShape& shape) {
+    const auto points = static_cast<std::size_t>(shape.blocksPerBatch) * shape.frameLength;
+    firstFrames_ = DeviceBuffer<double2>(points, TdcLabel, 601);
+    secondFrames_ = DeviceBuffer<double2>(points, TdcLabel, 602);
+    results_ = DeviceBuffer<double2>(static_cast<std::size_t>(shape.results), TdcLabel, 603);
+    rootWeight_ = DeviceBuffer<double>(static_cast<std::size_t>(shape.frameLength), TdcLabel, 604);
+    plan_.emplace();
+    requireFft(plan_->create(shape.frameLength, CUFFT_Z2Z, shape.blocksPerBatch),
+               "plan " + std::to_string(shape.blocksPerBatch) + " transforms of " +
+                   std::to_string(shape.frameLength) + " points");
+    shape_ = shape;
+  }
+
+  // Only the samples the frames read: up to a margin before the first, and after the last up to
+  // the last frame's end.
+  PreciseSegments loadSegments(const PreciseSegments& segments, const PreciseLayout& layout) {
+    const int n = layout.sampleCount;
+    const std::int64_t framesEnd =
+        frameSampleIndex(layout, layout.blockCount - 1, layout.frameLength - 1) + 1;
+    const int before = std::min(segments.secondBefore, layout.margin);
+    const auto after =
+        static_cast<int>(std::min<std::int64_t>(segments.secondAfter, framesEnd - n));
+    const auto lead = static_cast<std::size_t>(std::max(0, before));
+    const std::size_t secondCount = lead + static_cast<std::size_t>(n) +
+                                    static_cast<std::size_t>(std::max(0, after));
+    const SegmentKey key{segments.first, segments.second, segments.firstFloat,
+                         segments.secondFloat, n, before, after};
+    const bool floats = segments.holdsFloats();
+    if (holds_ == 0 || !(key == key_)) {
+      key_ = {};
+      // Only one sample type's copy is held at a time.
+      if (floats) {
+        ints_.release();
+        floats_.load(segments.firstFloat, segments.secondFloat - lead,
+                     static_cast<std::size_t>(n), secondCount);
+      } else {
+        floats_.release();
+        ints_.load(segments.first, segments.second - lead, static_cast<std::size_t>(n),
+                   secondCount);
+      }
+      key_ = key;
+    }
+    PreciseSegments device{nullptr, nullptr, before, after};
+    if (floats) {
+      device.firstFloat = floats_.first.get();
+      device.secondFloat = floats_.second.get() + lead;
+    } else {
+      device.first = ints_.first.get();
+      device.second = ints_.second.get() + lead;
+    }
+    return device;
+  }
+
+  template <class Step>
+  void forEachBatch(const PreciseLayout& layout, const Step& step) {
+    for (int firstBlock = 0; firstBlock < layout.blockCount; firstBlock += shape_.blocksPerBatch) {
+      step(firstBlock, std::min(shape_.blocksPerBatch, layout.blockCount - firstBlock));
+    }
+  }
+
+  // All frames of the batch buffers: a short last batch transforms frames of the batch before,
+  // which is full, so that no transform reads memory never written.
+  void transformFrames(int direction) {
+    for (double2* frames : {firstFrames_.get(), secondFrames_.get()}) {
+      requireFft(cufftExecZ2Z(plan_->get(), fftData(frames), fftData(frames), direction),
+                 "transform the precise estimate's frames");
+    }
+  }
+
+  void releaseWorkspace() {
+    if (plan_) {
+      plan_->destroy(TdcLabel, 618);
+      plan_.reset();
+    }
+    releaseBuffer(firstFrames_, 619);
+    releaseBuffer(secondFrames_, 620);
+    releaseBuffer(results_, 621);
+    releaseBuffer(rootWeight_, 622);
+    shape_ = {};
+  }
+
+  void releaseAll() {
+    releaseWorkspace();
+    ints_.release();
+    floats_.release();
+    key_ = {};
+  }
+
+  // On the way out of an exception: the destructors free without a check.
+  void dropAll() {
+    plan_.reset();
+    firstFrames_ = {};
+    secondFrames_ = {};
+    results_ = {};
+    rootWeight_ = {};
+    ints_ = {};
+    floats_ = {};
+    shape_ = {};
+    key_ = {};
+  }
+
+  std::int64_t batchPoints_;
+  int holds_ = 0;
+  SegmentKey key_;
+  WorkspaceShape shape_;
+  SegmentCopy<short2> ints_;
+  SegmentCopy<float2> floats_;
+  DeviceBuffer<double2> firstFrames_;
+  DeviceBuffer<double2> secondFrames_;
+  DeviceBuffer<double2> results_;
+  DeviceBuffer<double> rootWeight_;
+  std::optional<FftPlan> plan_;
+};
+
+}  // namespace
+
+std::unique_ptr<PrecisePrimitives> makeCudaPrecisePrimitives(std::int64_t batchPoints) {
+  return std::make_unique<CudaPrecisePrimitives>(batchPoints);
+}
+
+}  // namespace kestrav

@@ -1,0 +1,46 @@
+// The reference backend: every stage as plain loops over the formulas, the chirp-z zooms as
+// direct sums; the precise estimate's primitives are the host's.
+#include <memory>
+
+#include "backends/compute_backend.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+
+namespace kestrav {
+
+Refinement refineOnHost(const FineRequest& request, CztFunction czt) {
+  Refinement refinement;
+  refinement.frequency = estimateFineFrequency(request, czt);
+  FineRequest shifted = request;
+  shifted.frequencyOffset += refinement.frequency.correction;
+  refinement.delay = estimateFineDelay(shifted, czt);
+  return refinement;
+}
+
+namespace {
+
+class ReferenceBackend final : public ComputeBackend {
+ public:
+  std::string_view name() const override { return "reference"; }
+  void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) override {
+    coarseSearchReference(request, cells);
+  }
+  Refinement refine(const FineRequest& request) override {
+    return refineOnHost(request, cztReference);
+  }
+  PrecisePrimitives& precisePrimitives() override {
+    if (!primitives_) primitives_ = makeHostPrecisePrimitives();
+    return *primitives_;
+  }
+
+ private:
+  std::unique_ptr<PrecisePrimitives> primitives_;
+};
+
+}  // namespace
+
+std::unique_ptr<ComputeBackend> makeReferenceBackend() {
+  return std::make_unique<ReferenceBackend>();
+}
+
+}  // namespace kestrav

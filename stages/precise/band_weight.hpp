@@ -1,0 +1,30 @@
+#pragma once
+// The signal's band as the data show it, in the manner of a generalised cross-correlation: the
+// cross-spectrum, turned to the fitted delay and common phase, is split into bands; per band the
+// in-phase mean is the signal's cross power S and the quadrature variance the noise Q that moves
+// the peak. The maximum-likelihood weight S / 2Q keeps the bands where the signal is and drops
+// the rest.
+#include <span>
+#include <vector>
+
+#include "platform/host/vector_types.hpp"
+
+namespace kestrav {
+
+inline constexpr int PreciseBandCount = 32;
+
+struct BandProfile {
+  // Per bin of the spectrum (transform order): the square root of the weight, linear between
+  // band centres and 0 at the Nyquist bin, scaled so that its largest value is 1. All 0 when no
+  // band holds a significant signal.
+  std::vector<double> rootWeight;
+  double rmsBandwidth = 0.0;  // cycles per sample, of the weighted in-phase power about its centre
+  int bandsKept = 0;
+};
+
+// `spectrum` holds conj(X1) X2 per bin in transform order (frameLength bins), from windowed
+// frames (no leakage: the bands outside the signal's hold noise alone); the second segment's
+// signal lags by delaySamples. bandCount divides the frame length.
+BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, int bandCount);
+
+}  // namespace kestrav

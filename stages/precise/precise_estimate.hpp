@@ -1,0 +1,52 @@
+#pragma once
+// The precise delay and frequency offset of one refined candidate, with their standard
+// deviations. Starting from the refined zooms' peaks, fitted on their own grids, it maximises the
+// band-weighted cross-ambiguity of the two segments: the delay at the current frequency offset,
+// then the frequency offset on the product formed at that fractional delay, until neither moves
+// by more than a hundredth of its standard deviation.
+#include "stages/fine/fine_request.hpp"
+#include "platform/host/vector_types.hpp"
+#include "stages/precise/precise_primitives.hpp"
+
+namespace kestrav {
+
+struct PreciseRequest {
+  const short2* first = nullptr;  // n samples of the first segment
+  int sampleCount = 0;            // n
+  // The second segment at the candidate's integer lag: second[0 .. n - 1] is aligned with
+  // first, and second[-secondBefore .. n - 1 + secondAfter] may be read. Up to 64 samples on
+  // each side are used; fewer are replaced by zeros, at some cost near the ends.
+  const short2* second = nullptr;
+  int secondBefore = 0;
+  int secondAfter = 0;
+  double sampleRate = 0.0;       // hertz
+  double delay = 0.0;            // the refined delay, seconds
+  double lagDelay = 0.0;         // the delay that second[0] stands for, seconds
+  double frequencyOffset = 0.0;  // the refined frequency offset, hertz
+  // The refinement that gave delay and frequencyOffset, with traces (traceHalfWidth >= 3) when
+  // its zooms are to be fitted; without them the refined values are the starting point.
+  Refinement refinement;
+  // From float recordings: the segments as float pairs, in place of first and second.
+  const float2* firstFloat = nullptr;
+  const float2* secondFloat = nullptr;
+};
+
+struct PreciseEstimate {
+  double delay = 0.0;            // seconds
+  double frequencyOffset = 0.0;  // hertz
+  double sigmaDelay = 0.0;       // seconds: Stein's standard deviation at the measured values
+  double sigmaFrequency = 0.0;   // hertz
+  int iterations = 0;            // delay-then-frequency rounds
+  double postIntegrationSnrDb = 0.0;
+  double effectiveBandwidthHz = 0.0;  // the flat band with the weighted spectrum's rms width
+  double effectiveDurationS = 0.0;    // the flat window with the product's rms duration
+  bool converged = false;  // the last round moved both by less than 1 % of their deviations
+};
+
+// The fewest samples the precise estimate works on; with fewer, or when no band of the spectrum
+// holds a significant signal, the refined values come back with infinite deviations.
+inline constexpr int MinPreciseSamples = 256;
+
+PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitives& primitives);
+
+}  // namespace kestrav
