@@ -54,7 +54,7 @@ std::string directoryOf(const std::string& path) {
 }
 
 // Where the module may be: the override, then beside whichever program or library holds this
-// code, then ../lib from there.
+// code, then ../lib and the installed library folder from there.
 std::vector<std::string> moduleCandidates() {
   if (const char* override = std::getenv("KESTRAV_CUDA_MODULE"); override && *override) {
     return {override};
@@ -65,7 +65,13 @@ std::vector<std::string> moduleCandidates() {
     return {CudaModuleFileName};
   }
   const std::string here = directoryOf(info.dli_fname);
-  return {here + "/" + CudaModuleFileName, here + "/../lib/" + CudaModuleFileName};
+  std::vector<std::string> candidates{here + "/" + CudaModuleFileName,
+                                      here + "/../lib/" + CudaModuleFileName};
+#ifdef KESTRAV_BIN_TO_LIB
+  // An installed program: the library folder as seen from the program's folder.
+  candidates.push_back(here + "/" + KESTRAV_BIN_TO_LIB + "/" + CudaModuleFileName);
+#endif
+  return candidates;
 }
 
 const KestravCudaModule* load(std::string& whyNot) {
