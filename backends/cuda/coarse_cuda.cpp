@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/gpu/device_buffer.hpp"
+#include "backends/cuda/gpu_sites.hpp"
 #include "backends/cuda/coarse_kernels.hpp"
 #include "stages/coarse/coarse_row.hpp"
 #include "stages/coarse/coarse_search.hpp"
@@ -23,41 +24,43 @@ void searchOnDevice(std::span<const Sample> firstSegment, std::span<const Sample
   const auto sampleCount = static_cast<std::size_t>(request.sampleCount);
   const std::size_t secondCount = sampleCount + static_cast<std::size_t>(request.lagCount);
 
-  DeviceBuffer<Sample> first(sampleCount, TdcLabel, 118);
-  DeviceBuffer<Sample> second(secondCount, TdcLabel, 120);
+  DeviceBuffer<Sample> first(sampleCount, TdcSite::CoarseAllocateFirstSegment);
+  DeviceBuffer<Sample> second(secondCount, TdcSite::CoarseAllocateSecondSegment);
   GpuCheck(cudaMemcpy(first.get(), firstSegment.data(), first.bytes(), cudaMemcpyHostToDevice),
-           TdcLabel, 122);
+           TdcSite::CoarseUploadFirstSegment);
   GpuCheck(cudaMemcpy(second.get(), secondSegment.data(), second.bytes(), cudaMemcpyHostToDevice),
-           TdcLabel, 123);
+           TdcSite::CoarseUploadSecondSegment);
   // The products never leave the rows' pass; in their buffer's place the batch's row peaks.
-  DeviceBuffer<RowPeak> peaks(static_cast<std::size_t>(lagsPerBatch), TdcLabel, 125);
-  DeviceBuffer<float2> spectra(static_cast<std::size_t>(lagsPerBatch) * sizes.fftLength, TdcLabel,
-                               140);
+  DeviceBuffer<RowPeak> peaks(static_cast<std::size_t>(lagsPerBatch),
+                              TdcSite::CoarseAllocateBatchPeaks);
+  DeviceBuffer<float2> spectra(static_cast<std::size_t>(lagsPerBatch) * sizes.fftLength,
+                               TdcSite::CoarseAllocateLagRows);
   std::vector<RowPeak> batchPeaks(static_cast<std::size_t>(lagsPerBatch));
   {
     // One plan of B rows serves every batch; the rows of a short last batch stay zero. Rows of
     // one point are their own spectra: no plan, which the FFT library need not make for them.
     FftPlan plan;
     if (fftLength > 1) {
-      requireFft(plan.create(fftLength, CUFFT_C2C, lagsPerBatch),
-                 "plan " + std::to_string(lagsPerBatch) + " transforms of " +
-                     std::to_string(fftLength) + " points");
+      throwOnFftFailure(plan.create(fftLength, CUFFT_C2C, lagsPerBatch),
+                        "plan " + std::to_string(lagsPerBatch) + " transforms of " +
+                            std::to_string(fftLength) + " points");
     }
     auto* rows = reinterpret_cast<cufftComplex*>(spectra.get());
     for (int firstLag = 0; firstLag < request.lagCount;) {
       const int lags = std::min(lagsPerBatch, request.lagCount - firstLag);
       // The rows' values beyond M must be zero.
-      GpuCheck(cudaMemset(spectra.get(), 0, spectra.bytes()), TdcLabel, 169);
+      GpuCheck(cudaMemset(spectra.get(), 0, spectra.bytes()), TdcSite::CoarseClearLagRows);
       Sig_Conj_Comp_batch(first.get(), second.get(), firstLag, lags, sizes.decimation,
                           sizes.decimatedLength, spectra.get(), fftLength);
       if (fftLength > 1) {
-        requireFft(cufftExecC2C(plan.get(), rows, rows, CUFFT_FORWARD), "transform the lag rows");
+        throwOnFftFailure(cufftExecC2C(plan.get(), rows, rows, CUFFT_FORWARD),
+                          "transform the lag rows");
       }
       Spectrum_Peak_batch(spectra.get(), fftLength, lags, peaks.get());
-      checkLaunches(TdcLabel, 212);
+      checkLaunches(TdcSite::CoarseCheckRowLaunches);
       GpuCheck(cudaMemcpy(batchPeaks.data(), peaks.get(),
                           sizeof(RowPeak) * static_cast<std::size_t>(lags), cudaMemcpyDeviceToHost),
-               TdcLabel, 213);
+               TdcSite::CoarseDownloadBatchPeaks);
       for (int z = 0; z < lags; ++z) {
         const RowPeak& peak = batchPeaks[static_cast<std::size_t>(z)];
         cells[static_cast<std::size_t>(firstLag + z)] =
@@ -70,10 +73,10 @@ void searchOnDevice(std::span<const Sample> firstSegment, std::span<const Sample
       if (request.progress) request.progress(firstLag);
     }
   }
-  first.release(TdcLabel, 229);
-  second.release(TdcLabel, 230);
-  peaks.release(TdcLabel, 231);
-  spectra.release(TdcLabel, 232);
+  first.release(TdcSite::CoarseFreeFirstSegment);
+  second.release(TdcSite::CoarseFreeSecondSegment);
+  peaks.release(TdcSite::CoarseFreeBatchPeaks);
+  spectra.release(TdcSite::CoarseFreeLagRows);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "backends/compute_backend.hpp"
 #include "platform/host/errors.hpp"
+#include "platform/gpu/gpu_check.hpp"
 #include "platform/gpu/gpu_status.hpp"
 #include "backends/cuda/coarse_cuda.hpp"
 #include "backends/cuda/coarse_kernels.hpp"
@@ -46,9 +47,10 @@ class CudaBackend final : public ComputeBackend {
  private:
   // Made on the first refinement: a search without one needs no cuBLAS.
   cublasHandle_t blasHandle() {
-    if (blas_ == nullptr && cublasCreate_v2(&blas_) != CUBLAS_STATUS_SUCCESS) {
-      blas_ = nullptr;
-      throw ResourceError("cannot create a cuBLAS handle for the refinement");
+    if (blas_ == nullptr) {
+      cublasHandle_t handle = nullptr;
+      throwOnBlasFailure(cublasCreate_v2(&handle), "create a cuBLAS handle for the refinement");
+      blas_ = handle;
     }
     return blas_;
   }

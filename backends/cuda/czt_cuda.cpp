@@ -10,6 +10,7 @@
 #include "stages/fine/czt.hpp"
 #include "backends/cuda/czt_kernels.hpp"
 #include "platform/gpu/device_buffer.hpp"
+#include "backends/cuda/gpu_sites.hpp"
 #include "backends/cuda/fine_kernels.hpp"
 
 namespace kestrav {
@@ -30,13 +31,14 @@ void cztCuda(const double2* x, int N, double2* out, int M, double step, double s
   const int fftLength = static_cast<int>(L);
   const int origin = N - 1;  // the chirp's element of k = 0
 
-  DeviceBuffer<double2> chirp(static_cast<std::size_t>(std::max(L, chirpLength)), CztLabel, 269);
-  DeviceBuffer<double2> work(static_cast<std::size_t>(L), CztLabel, 270);
-  DeviceBuffer<double2> filter(static_cast<std::size_t>(L), CztLabel, 271);
+  DeviceBuffer<double2> chirp(static_cast<std::size_t>(std::max(L, chirpLength)),
+                              CztSite::AllocateChirp);
+  DeviceBuffer<double2> work(static_cast<std::size_t>(L), CztSite::AllocateWork);
+  DeviceBuffer<double2> filter(static_cast<std::size_t>(L), CztSite::AllocateFilter);
   // The tails of work beyond N and of filter beyond len must be zero for the convolution.
-  GpuCheck(cudaMemset(chirp.get(), 0, chirp.bytes()), CztLabel, 273);
-  GpuCheck(cudaMemset(work.get(), 0, work.bytes()), CztLabel, 274);
-  GpuCheck(cudaMemset(filter.get(), 0, filter.bytes()), CztLabel, 275);
+  GpuCheck(cudaMemset(chirp.get(), 0, chirp.bytes()), CztSite::ClearChirp);
+  GpuCheck(cudaMemset(work.get(), 0, work.bytes()), CztSite::ClearWork);
+  GpuCheck(cudaMemset(filter.get(), 0, filter.bytes()), CztSite::ClearFilter);
 
   // The weighted input x[n] e^{-j n start} e^{j n^2 step / 2}.
   CztInitWW(chirp.get(), static_cast<int>(chirpLength), 1 - N, step, +1);
@@ -45,27 +47,27 @@ void cztCuda(const double2* x, int N, double2* out, int M, double step, double s
   Sig_Mul_inout(work.get(), x, N);
 
   FftPlan plan;
-  GpuCheck(plan.create(fftLength, CUFFT_Z2Z, 1), CztLabel, 286);
+  GpuCheck(plan.create(fftLength, CUFFT_Z2Z, 1), CztSite::CreatePlan);
   GpuCheck(cufftExecZ2Z(plan.get(), reinterpret_cast<cufftDoubleComplex*>(work.get()),
                         reinterpret_cast<cufftDoubleComplex*>(work.get()), CUFFT_FORWARD),
-           CztLabel, 288);
+           CztSite::TransformWork);
   // The conjugate chirp over k = 1 - N .. M - 1.
   CztInitWW(filter.get(), static_cast<int>(len), 1 - N, step, -1);
   GpuCheck(cufftExecZ2Z(plan.get(), reinterpret_cast<cufftDoubleComplex*>(filter.get()),
                         reinterpret_cast<cufftDoubleComplex*>(filter.get()), CUFFT_FORWARD),
-           CztLabel, 292);
+           CztSite::TransformFilter);
   Sig_Mul_inout(work.get(), filter.get(), fftLength);
-  filter.release(CztLabel, 296);
+  filter.release(CztSite::FreeFilter);
   // Normalised before the inverse transform.
   Sig_Div_inout_d(work.get(), fftLength, static_cast<double>(fftLength));
   GpuCheck(cufftExecZ2Z(plan.get(), reinterpret_cast<cufftDoubleComplex*>(work.get()),
                         reinterpret_cast<cufftDoubleComplex*>(work.get()), CUFFT_INVERSE),
-           CztLabel, 301);
-  plan.destroy(CztLabel, 302);
+           CztSite::InverseTransformWork);
+  plan.destroy(CztSite::DestroyPlan);
 
   Sig_Mul(work.get() + origin, chirp.get() + origin, out, M);
-  work.release(CztLabel, 308);
-  chirp.release(CztLabel, 309);
+  work.release(CztSite::FreeWork);
+  chirp.release(CztSite::FreeChirp);
 }
 
 }  // namespace kestrav

@@ -8,6 +8,7 @@
 
 #include "backends/cuda/czt_cuda.hpp"
 #include "platform/gpu/device_buffer.hpp"
+#include "backends/cuda/gpu_sites.hpp"
 #include "backends/cuda/fine_kernels.hpp"
 #include "stages/fine/fine_zoom.hpp"
 
@@ -17,16 +18,17 @@ namespace {
 constexpr int BlockLength = 2048;  // samples of a run sum's block and of a delay frame's block
 constexpr int FrameLength = 2 * BlockLength;
 
-// The zoom's power and its first strongest point (cuBLAS; its status is not examined), with the
-// window of powers around it that the request asks for.
+// The zoom's power and its first strongest point (cuBLAS), with the window of powers around it
+// that the request asks for.
 ZoomPeak strongestZoomPointCuda(double2* zoom, int M, int traceHalfWidth, cublasHandle_t handle,
-                                int launchCheckLine, int traceCopyLine) {
+                                GpuSite launchCheck, GpuSite traceCopy) {
   Sig_Abs_inout_d(zoom, M);
-  checkLaunches(TdcLabel, launchCheckLine);
+  checkLaunches(launchCheck);
   int oneBased = 0;
-  static_cast<void>(
-      cublasIzamax_v2(handle, M, reinterpret_cast<const cuDoubleComplex*>(zoom), 1, &oneBased));
-  // A failed search leaves no index; a trace read from it would read outside the zoom.
+  throwOnBlasFailure(
+      cublasIzamax_v2(handle, M, reinterpret_cast<const cuDoubleComplex*>(zoom), 1, &oneBased),
+      "find the strongest point of a zoom of " + std::to_string(M) + " points");
+  // An index outside the zoom would have the trace read outside it.
   if (oneBased < 1 || oneBased > M) {
     throw ResourceError("the GPU found no strongest point of a zoom of " + std::to_string(M) +
                         " points");
@@ -40,7 +42,7 @@ ZoomPeak strongestZoomPointCuda(double2* zoom, int M, int traceHalfWidth, cublas
     std::vector<double2> window(static_cast<std::size_t>(traceEnd - peak.traceFirst));
     GpuCheck(cudaMemcpy(window.data(), zoom + peak.traceFirst, window.size() * sizeof(double2),
                         cudaMemcpyDeviceToHost),
-             TdcLabel, traceCopyLine);
+             traceCopy);
     for (const double2& point : window) peak.trace.push_back(point.x);
   }
   return peak;
@@ -82,22 +84,23 @@ FineEstimate fineFrequencyOnDevice(const Sample* first, const Sample* second,
   // Only the 2048 K products that the runs sum are formed.
   const double w = request.frequencyOffset * -TwoPi / fs;
   const int used = BlockLength * K;
-  DeviceBuffer<double2> product(static_cast<std::size_t>(used), TdcLabel, 240);
+  DeviceBuffer<double2> product(static_cast<std::size_t>(used), TdcSite::FrequencyAllocateProduct);
   BuildSignal_df(second, product.get(), used, w);
   Sig_Conj_Mul_SDD(first, product.get(), used);
-  DeviceBuffer<double2> runSums(BlockLength, TdcLabel, 255);
+  DeviceBuffer<double2> runSums(BlockLength, TdcSite::FrequencyAllocateRunSums);
   static_cast<void>(cudaMemset(runSums.get(), 0, runSums.bytes()));
   Sig_Add_d(product.get(), runSums.get(), K, BlockLength, 1);
 
-  DeviceBuffer<double2> zoom(static_cast<std::size_t>(M), TdcLabel, 273);
+  DeviceBuffer<double2> zoom(static_cast<std::size_t>(M), TdcSite::FrequencyAllocateZoom);
   const double step = (span * -TwoPi) / (static_cast<double>(M) * zoomRate);
   const double start = (fLow * TwoPi) / zoomRate;
   cztCuda(runSums.get(), BlockLength, zoom.get(), M, step, start);
   const ZoomPeak peak =
-      strongestZoomPointCuda(zoom.get(), M, request.traceHalfWidth, handle, 278, 280);
-  product.release(TdcLabel, 284);
-  runSums.release(TdcLabel, 285);
-  zoom.release(TdcLabel, 286);
+      strongestZoomPointCuda(zoom.get(), M, request.traceHalfWidth, handle,
+                             TdcSite::FrequencyCheckPowerLaunch, TdcSite::FrequencyDownloadTrace);
+  product.release(TdcSite::FrequencyFreeProduct);
+  runSums.release(TdcSite::FrequencyFreeRunSums);
+  zoom.release(TdcSite::FrequencyFreeZoom);
   return estimateAt(peak, GridStep, fLow, span, M);
 }
 
@@ -128,25 +131,28 @@ FineEstimate fineDelayOnDevice(const Sample* first, const Sample* second,
   const int samples = BlockLength * K;
   const double w = request.frequencyOffset * -TwoPi / fs;
 
-  DeviceBuffer<double2> sumSpectrum(FrameLength, TdcLabel, 312);
+  DeviceBuffer<double2> sumSpectrum(FrameLength, TdcSite::DelayAllocateSumSpectrum);
   static_cast<void>(cudaMemset(sumSpectrum.get(), 0, sumSpectrum.bytes()));
-  DeviceBuffer<double2> shifted(FrameLength, TdcLabel, 316);
+  DeviceBuffer<double2> shifted(FrameLength, TdcSite::DelayAllocateShifted);
   static_cast<void>(cudaMemset(shifted.get(), 0, shifted.bytes()));
-  DeviceBuffer<double2> zoom(static_cast<std::size_t>(M), TdcLabel, 320);
+  DeviceBuffer<double2> zoom(static_cast<std::size_t>(M), TdcSite::DelayAllocateZoom);
   // Frame layout: the kernels write only the first half of every frame.
-  DeviceBuffer<double2> firstFrames(static_cast<std::size_t>(frameCount), TdcLabel, 324);
-  DeviceBuffer<double2> secondFrames(static_cast<std::size_t>(frameCount), TdcLabel, 326);
+  DeviceBuffer<double2> firstFrames(static_cast<std::size_t>(frameCount),
+                                    TdcSite::DelayAllocateFirstFrames);
+  DeviceBuffer<double2> secondFrames(static_cast<std::size_t>(frameCount),
+                                     TdcSite::DelayAllocateSecondFrames);
   static_cast<void>(cudaMemset(firstFrames.get(), 0, firstFrames.bytes()));
   static_cast<void>(cudaMemset(secondFrames.get(), 0, secondFrames.bytes()));
 
   SegmentCopy_d(first, firstFrames.get(), samples, BlockLength);
   FftPlan framePlan;
-  requireFft(framePlan.create(FrameLength, CUFFT_Z2Z, K),
-             "plan " + std::to_string(K) + " transforms of 4096 points");
+  throwOnFftFailure(framePlan.create(FrameLength, CUFFT_Z2Z, K),
+                    "plan " + std::to_string(K) + " transforms of 4096 points");
   BuildZeroDfSig_d(second, secondFrames.get(), samples, BlockLength, w);
   for (double2* frames : {firstFrames.get(), secondFrames.get()}) {
-    requireFft(cufftExecZ2Z(framePlan.get(), fftData(frames), fftData(frames), CUFFT_FORWARD),
-               "transform the delay frames");
+    throwOnFftFailure(
+        cufftExecZ2Z(framePlan.get(), fftData(frames), fftData(frames), CUFFT_FORWARD),
+        "transform the delay frames");
   }
   Sig_Conj_Mul_inout_d(firstFrames.get(), secondFrames.get(), frameCount);
   Sig_Add_d(firstFrames.get(), sumSpectrum.get(), K, FrameLength, 0);
@@ -159,13 +165,14 @@ FineEstimate fineDelayOnDevice(const Sample* first, const Sample* second,
   const double start = (tLow * TwoPi) / scale;
   cztCuda(shifted.get(), FrameLength, zoom.get(), M, step, start);
   const ZoomPeak peak =
-      strongestZoomPointCuda(zoom.get(), M, request.traceHalfWidth, handle, 374, 376);
-  framePlan.destroy(TdcLabel, 379);
-  firstFrames.release(TdcLabel, 381);
-  secondFrames.release(TdcLabel, 382);
-  zoom.release(TdcLabel, 383);
-  sumSpectrum.release(TdcLabel, 384);
-  shifted.release(TdcLabel, 385);
+      strongestZoomPointCuda(zoom.get(), M, request.traceHalfWidth, handle,
+                             TdcSite::DelayCheckPowerLaunch, TdcSite::DelayDownloadTrace);
+  framePlan.destroy(TdcSite::DelayDestroyFramePlan);
+  firstFrames.release(TdcSite::DelayFreeFirstFrames);
+  secondFrames.release(TdcSite::DelayFreeSecondFrames);
+  zoom.release(TdcSite::DelayFreeZoom);
+  sumSpectrum.release(TdcSite::DelayFreeSumSpectrum);
+  shifted.release(TdcSite::DelayFreeShifted);
   return estimateAt(peak, GridStep, tLow, span, M);
 }
 
@@ -174,19 +181,19 @@ template <class Sample>
 Refinement refineOnDevice(const Sample* firstSamples, const Sample* secondSamples,
                           const FineRequest& request, cublasHandle_t handle) {
   const auto count = static_cast<std::size_t>(request.sampleCount);
-  DeviceBuffer<Sample> first(count, TdcLabel, 398);
-  DeviceBuffer<Sample> second(count, TdcLabel, 400);
-  GpuCheck(cudaMemcpy(first.get(), firstSamples, first.bytes(), cudaMemcpyHostToDevice), TdcLabel,
-           403);
+  DeviceBuffer<Sample> first(count, TdcSite::RefineAllocateFirstSegment);
+  DeviceBuffer<Sample> second(count, TdcSite::RefineAllocateSecondSegment);
+  GpuCheck(cudaMemcpy(first.get(), firstSamples, first.bytes(), cudaMemcpyHostToDevice),
+           TdcSite::RefineUploadFirstSegment);
   GpuCheck(cudaMemcpy(second.get(), secondSamples, second.bytes(), cudaMemcpyHostToDevice),
-           TdcLabel, 407);
+           TdcSite::RefineUploadSecondSegment);
   Refinement refinement;
   refinement.frequency = fineFrequencyOnDevice(first.get(), second.get(), request, handle);
   FineRequest shifted = request;
   shifted.frequencyOffset += refinement.frequency.correction;
   refinement.delay = fineDelayOnDevice(first.get(), second.get(), shifted, handle);
-  first.release(TdcLabel, 417);
-  second.release(TdcLabel, 418);
+  first.release(TdcSite::RefineFreeFirstSegment);
+  second.release(TdcSite::RefineFreeSecondSegment);
   return refinement;
 }
 

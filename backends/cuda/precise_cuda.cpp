@@ -6,6 +6,7 @@
 
 #include "platform/host/errors.hpp"
 #include "platform/gpu/device_buffer.hpp"
+#include "backends/cuda/gpu_sites.hpp"
 #include "backends/cuda/precise_kernels.hpp"
 
 namespace kestrav {
@@ -57,8 +58,8 @@ struct WorkspaceShape {
 };
 
 template <class T>
-void releaseBuffer(DeviceBuffer<T>& buffer, int line) {
-  if (buffer.get() != nullptr) buffer.release(TdcLabel, line);
+void releaseBuffer(DeviceBuffer<T>& buffer, GpuSite site) {
+  if (buffer.get() != nullptr) buffer.release(site);
 }
 
 // The segments on the device in their recordings' sample type.
@@ -71,21 +72,21 @@ struct SegmentCopy {
   void load(const Sample* firstSamples, const Sample* secondSamples, std::size_t n,
             std::size_t secondCount) {
     if (first.size() != n) {
-      releaseBuffer(first, 623);
-      first = DeviceBuffer<Sample>(n, TdcLabel, 605);
+      releaseBuffer(first, TdcSite::PreciseResizeFirstSegment);
+      first = DeviceBuffer<Sample>(n, TdcSite::PreciseAllocateFirstSegment);
     }
     if (second.size() != secondCount) {
-      releaseBuffer(second, 624);
-      second = DeviceBuffer<Sample>(secondCount, TdcLabel, 606);
+      releaseBuffer(second, TdcSite::PreciseResizeSecondSegment);
+      second = DeviceBuffer<Sample>(secondCount, TdcSite::PreciseAllocateSecondSegment);
     }
     GpuCheck(cudaMemcpy(first.get(), firstSamples, first.bytes(), cudaMemcpyHostToDevice),
-             TdcLabel, 607);
+             TdcSite::PreciseUploadFirstSegment);
     GpuCheck(cudaMemcpy(second.get(), secondSamples, second.bytes(), cudaMemcpyHostToDevice),
-             TdcLabel, 608);
+             TdcSite::PreciseUploadSecondSegment);
   }
   void release() {
-    releaseBuffer(first, 616);
-    releaseBuffer(second, 617);
+    releaseBuffer(first, TdcSite::PreciseFreeFirstSegment);
+    releaseBuffer(second, TdcSite::PreciseFreeSecondSegment);
   }
 };
 
@@ -102,7 +103,7 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
     guarded([&] {
       const PreciseSegments device = prepare(segments, layout);
       const std::size_t bytes = sizeof(double2) * static_cast<std::size_t>(layout.frameLength);
-      GpuCheck(cudaMemset(results_.get(), 0, bytes), TdcLabel, 609);
+      GpuCheck(cudaMemset(results_.get(), 0, bytes), TdcSite::PreciseClearSpectrum);
       forEachBatch(layout, [&](int firstBlock, int blocks) {
         fillPreciseFrames(device, layout, firstBlock, blocks, cycles,
                           shape == FrameShape::Windowed, firstFrames_.get(),
@@ -111,9 +112,9 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
         addCrossSpectra(firstFrames_.get(), secondFrames_.get(), layout.frameLength, blocks,
                         results_.get());
       });
-      checkLaunches(TdcLabel, 610);
+      checkLaunches(TdcSite::PreciseCheckSpectrumLaunches);
       GpuCheck(cudaMemcpy(spectrum.data(), results_.get(), bytes, cudaMemcpyDeviceToHost),
-               TdcLabel, 611);
+               TdcSite::PreciseDownloadSpectrum);
     });
   }
 
@@ -127,9 +128,9 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
       const PreciseSegments device = prepare(segments, layout);
       GpuCheck(cudaMemcpy(rootWeight_.get(), rootWeight.data(), rootWeight_.bytes(),
                           cudaMemcpyHostToDevice),
-               TdcLabel, 612);
+               TdcSite::PreciseUploadRootWeight);
       const std::size_t bytes = sizeof(double2) * static_cast<std::size_t>(layout.runCount);
-      GpuCheck(cudaMemset(results_.get(), 0, bytes), TdcLabel, 613);
+      GpuCheck(cudaMemset(results_.get(), 0, bytes), TdcSite::PreciseClearRuns);
       const double scale = 1.0 / (static_cast<double>(layout.frameLength) * layout.frameLength);
       forEachBatch(layout, [&](int firstBlock, int blocks) {
         fillPreciseFrames(device, layout, firstBlock, blocks, cycles, false, firstFrames_.get(),
@@ -141,9 +142,9 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
         addProductRuns(firstFrames_.get(), secondFrames_.get(), layout, firstBlock, blocks, scale,
                        results_.get());
       });
-      checkLaunches(TdcLabel, 614);
-      GpuCheck(cudaMemcpy(runs.data(), results_.get(), bytes, cudaMemcpyDeviceToHost), TdcLabel,
-               615);
+      checkLaunches(TdcSite::PreciseCheckRunLaunches);
+      GpuCheck(cudaMemcpy(runs.data(), results_.get(), bytes, cudaMemcpyDeviceToHost),
+               TdcSite::PreciseDownloadRuns);
     });
   }
 
@@ -179,14 +180,16 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
 
   void allocateWorkspace(const WorkspaceShape& shape) {
     const auto points = static_cast<std::size_t>(shape.blocksPerBatch) * shape.frameLength;
-    firstFrames_ = DeviceBuffer<double2>(points, TdcLabel, 601);
-    secondFrames_ = DeviceBuffer<double2>(points, TdcLabel, 602);
-    results_ = DeviceBuffer<double2>(static_cast<std::size_t>(shape.results), TdcLabel, 603);
-    rootWeight_ = DeviceBuffer<double>(static_cast<std::size_t>(shape.frameLength), TdcLabel, 604);
+    firstFrames_ = DeviceBuffer<double2>(points, TdcSite::PreciseAllocateFirstFrames);
+    secondFrames_ = DeviceBuffer<double2>(points, TdcSite::PreciseAllocateSecondFrames);
+    results_ = DeviceBuffer<double2>(static_cast<std::size_t>(shape.results),
+                                     TdcSite::PreciseAllocateResults);
+    rootWeight_ = DeviceBuffer<double>(static_cast<std::size_t>(shape.frameLength),
+                                       TdcSite::PreciseAllocateRootWeight);
     plan_.emplace();
-    requireFft(plan_->create(shape.frameLength, CUFFT_Z2Z, shape.blocksPerBatch),
-               "plan " + std::to_string(shape.blocksPerBatch) + " transforms of " +
-                   std::to_string(shape.frameLength) + " points");
+    throwOnFftFailure(plan_->create(shape.frameLength, CUFFT_Z2Z, shape.blocksPerBatch),
+                      "plan " + std::to_string(shape.blocksPerBatch) + " transforms of " +
+                          std::to_string(shape.frameLength) + " points");
     shape_ = shape;
   }
 
@@ -241,20 +244,20 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
   // which is full, so that no transform reads memory never written.
   void transformFrames(int direction) {
     for (double2* frames : {firstFrames_.get(), secondFrames_.get()}) {
-      requireFft(cufftExecZ2Z(plan_->get(), fftData(frames), fftData(frames), direction),
-                 "transform the precise estimate's frames");
+      throwOnFftFailure(cufftExecZ2Z(plan_->get(), fftData(frames), fftData(frames), direction),
+                        "transform the precise estimate's frames");
     }
   }
 
   void releaseWorkspace() {
     if (plan_) {
-      plan_->destroy(TdcLabel, 618);
+      plan_->destroy(TdcSite::PreciseDestroyPlan);
       plan_.reset();
     }
-    releaseBuffer(firstFrames_, 619);
-    releaseBuffer(secondFrames_, 620);
-    releaseBuffer(results_, 621);
-    releaseBuffer(rootWeight_, 622);
+    releaseBuffer(firstFrames_, TdcSite::PreciseFreeFirstFrames);
+    releaseBuffer(secondFrames_, TdcSite::PreciseFreeSecondFrames);
+    releaseBuffer(results_, TdcSite::PreciseFreeResults);
+    releaseBuffer(rootWeight_, TdcSite::PreciseFreeRootWeight);
     shape_ = {};
   }
 

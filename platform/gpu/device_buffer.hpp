@@ -1,15 +1,13 @@
 #pragma once
 // Owned device memory and FFT plans. Every allocation and release of the device paths is a
-// checked site with its own label and line: release() is the checked free. The destructors free
+// checked site of its unit's table: release() is the checked free. The destructors free
 // without a check, and only on the way out of an exception.
 #include <cuda_runtime_api.h>
 #include <cufft.h>
 
 #include <cstddef>
-#include <string>
 #include <utility>
 
-#include "platform/host/errors.hpp"
 #include "platform/gpu/gpu_check.hpp"
 
 namespace kestrav {
@@ -19,9 +17,9 @@ class DeviceBuffer {
  public:
   DeviceBuffer() = default;
   // `count` elements, contents undefined; a failed allocation is fatal at the site.
-  DeviceBuffer(std::size_t count, const char* label, int line) : count_(count) {
+  DeviceBuffer(std::size_t count, GpuSite site) : count_(count) {
     void* memory = nullptr;
-    GpuCheck(cudaMalloc(&memory, bytes()), label, line);
+    GpuCheck(cudaMalloc(&memory, bytes()), site);
     data_ = static_cast<T*>(memory);
   }
   DeviceBuffer(DeviceBuffer&& other) noexcept
@@ -42,10 +40,10 @@ class DeviceBuffer {
   std::size_t bytes() const { return count_ * sizeof(T); }
 
   // The checked free of the site.
-  void release(const char* label, int line) {
+  void release(GpuSite site) {
     T* memory = std::exchange(data_, nullptr);
     count_ = 0;
-    GpuCheck(cudaFree(memory), label, line);
+    GpuCheck(cudaFree(memory), site);
   }
 
  private:
@@ -72,9 +70,9 @@ class FftPlan {
   }
   cufftHandle get() const { return handle_; }
   // The checked destruction of the site.
-  void destroy(const char* label, int line) {
+  void destroy(GpuSite site) {
     created_ = false;
-    GpuCheck(cufftDestroy(handle_), label, line);
+    GpuCheck(cufftDestroy(handle_), site);
   }
 
  private:
@@ -82,21 +80,10 @@ class FftPlan {
   bool created_ = false;
 };
 
-// Plan creation and transforms whose failure is not a checked site: a transform that did not
-// run would leave its input to be read as a spectrum, so the search stops with a ResourceError.
-inline void requireFft(cufftResult status, const std::string& what) {
-  if (status != CUFFT_SUCCESS) {
-    throw ResourceError("the GPU cannot " + what + " (cuFFT status " +
-                        std::to_string(static_cast<int>(status)) + ")");
-  }
-}
-
 // Kernel launches return no status: a launch that cannot start (a grid or block the device
 // refuses, too few registers) is skipped and leaves its output as it was, which would then be
 // read as a result. The launches issued since the last look are checked together, as a site of
 // their own, before their results are read.
-inline void checkLaunches(const char* label, int line) {
-  GpuCheck(cudaGetLastError(), label, line);
-}
+inline void checkLaunches(GpuSite site) { GpuCheck(cudaGetLastError(), site); }
 
 }  // namespace kestrav
