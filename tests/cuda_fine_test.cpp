@@ -1,7 +1,6 @@
-// The refinement and the chirp-z transform on the GPU. The transform against the direct sum; the
-// two estimates against the host's on the same generated pairs, field for field: the same zoom
-// sizes and grids, the strongest point within one grid point (two FFT paths may split a near
-// tie), and the powers around it to the rounding of double precision.
+// The refinement and the chirp-z transform on the GPU: the transform against the direct sum and
+// the host's, and the refinement's boundaries. (Its estimates against the host's:
+// backend_parity_test.)
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -21,7 +20,7 @@
 #include "backends/cuda/fine_cuda.hpp"
 #include "backends/host/host_paths.hpp"
 #include "backends/reference/reference_paths.hpp"
-#include "tools/synthetic_pair.hpp"
+#include "support/generated_pairs.hpp"
 
 namespace kestrav {
 namespace {
@@ -104,78 +103,11 @@ TEST(CudaCzt, TransformsBeyondTheGpusThirtyTwoBitLengthsAreAResourceError) {
   EXPECT_THROW(cztCuda(nullptr, 2048, nullptr, 1 << 30, -1e-9, 0.0), ResourceError);
 }
 
-struct Pair {
-  std::vector<short2> first, second;
-};
-
-Pair generated(int n, double fs, double delay, double offsetHz, unsigned seed) {
-  PairConfig config;
-  config.sampleCount = n;
-  config.sampleRate = fs;
-  config.emitters = {Emitter{delay, offsetHz, 0.0}};
-  config.snrDb = 10.0;
-  config.seed = seed;
-  SamplePairInt16 pair = quantizePair(generatePair(config));
-  return {std::move(pair.first), std::move(pair.second)};
-}
-
-// One estimate on the GPU against the host's: the fixed grid step is `fixedStep`.
-void expectSameEstimate(const FineEstimate& gpu, const FineEstimate& host, double fixedStep,
-                        const std::string& what) {
-  SCOPED_TRACE(what);
-  EXPECT_EQ(gpu.zoomPoints, host.zoomPoints);
-  EXPECT_EQ(gpu.gridStart, host.gridStart);
-  EXPECT_EQ(gpu.gridStep, host.gridStep);
-  EXPECT_LE(std::abs(gpu.zoomIndex - host.zoomIndex), 1);
-  EXPECT_NEAR(gpu.correction, host.correction, fixedStep * 1.000001);
-  ASSERT_EQ(gpu.trace.empty(), host.trace.empty());
-  if (host.trace.empty()) return;
-  // The powers around the maximum, at the zoom points both traces hold.
-  double peak = 0.0;
-  for (const double power : host.trace) peak = std::max(peak, power);
-  int compared = 0;
-  for (std::size_t i = 0; i < gpu.trace.size(); ++i) {
-    const long long k = gpu.traceFirst + static_cast<long long>(i) - host.traceFirst;
-    if (k < 0 || k >= static_cast<long long>(host.trace.size())) continue;
-    EXPECT_NEAR(gpu.trace[i], host.trace[static_cast<std::size_t>(k)], 1e-9 * peak)
-        << "point " << k;
-    ++compared;
-  }
-  EXPECT_GE(compared, static_cast<int>(host.trace.size()) - 1);
-}
-
-TEST(CudaRefinement, BothEstimatesAsTheHostGivesThem) {
-  SKIP_WITHOUT_CUDA_DEVICE();
-  struct Case {
-    const char* name;
-    int n;
-    double fs, delay, offsetHz, candidateErrorHz;
-  };
-  const Case cases[] = {
-      {"1M samples at 1 MHz", 1048576, 1e6, 0.4e-6, 1234.5678, 0.37},
-      {"4096 samples at 1 MHz: a zoom of 9765625 points", 4096, 1e6, -0.3e-6, -250.0, 2.0},
-      {"2048 samples at 1 MHz: the longest zoom", 2048, 1e6, 0.1e-6, 10.0, 3.0},
-      {"a last partial block at 10 kHz", 4096 + 100, 1e4, 3e-5, 1234.0, -0.5},
-  };
-  const auto backend = makeBackend(BackendKind::Cuda);
-  for (const Case& c : cases) {
-    const Pair pair = generated(c.n, c.fs, c.delay, c.offsetHz, 12);
-    FineRequest request{
-        pair.first.data(), pair.second.data(), c.n, c.fs, c.offsetHz + c.candidateErrorHz, 6};
-    const Refinement gpu = backend->refine(request);
-    const FineEstimate hostFrequency = estimateFineFrequency(request, cztHost);
-    FineRequest corrected = request;
-    corrected.frequencyOffset += hostFrequency.correction;
-    const FineEstimate hostDelay = estimateFineDelay(corrected, cztHost);
-    expectSameEstimate(gpu.frequency, hostFrequency, 0.0001, std::string(c.name) + ", frequency");
-    expectSameEstimate(gpu.delay, hostDelay, 1e-9, std::string(c.name) + ", delay");
-  }
-}
-
 TEST(CudaRefinement, NoCorrectionBelowOneBlockAndZoomsBeyondThirtyTwoBitsAreInputErrors) {
   SKIP_WITHOUT_CUDA_DEVICE();
   const auto backend = makeBackend(BackendKind::Cuda);
-  const Pair pair = generated(2048, 1e6, 0.0, 0.0, 13);
+  const testing::GeneratedPair pair =
+      testing::generatedPair(testing::oneEmitter(2048, 1e6, 0.0, 0.0, 10.0, 13));
   const Refinement none =
       backend->refine(FineRequest{pair.first.data(), pair.second.data(), 2047, 1e6});
   for (const FineEstimate& estimate : {none.frequency, none.delay}) {

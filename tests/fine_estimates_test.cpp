@@ -17,9 +17,8 @@
 #include <vector>
 
 #include "platform/host/errors.hpp"
-#include "support/float_pairs.hpp"
+#include "support/generated_pairs.hpp"
 #include "stages/fine/fine_zoom.hpp"
-#include "tools/synthetic_pair.hpp"
 
 namespace kestrav {
 namespace {
@@ -73,21 +72,11 @@ Recordings tonePair(int n, double fs, double offsetHz, int lead, unsigned seed) 
 // A generated pair of one emitter, quantised to int16 or scaled to full range as floats.
 Recordings generated(int n, double fs, double delay, double offsetHz, std::uint64_t seed,
                      bool floats = false) {
-  PairConfig config;
-  config.sampleCount = n;
-  config.sampleRate = fs;
-  config.emitters = {Emitter{delay, offsetHz, 0.0}};
-  config.seed = seed;
-  const ComplexPair pair = generatePair(config);
-  if (floats) {
-    const double scale = fullScale(pair, 32767.0);
-    return {{},
-            {},
-            testing::scaledFloats(pair.first, scale),
-            testing::scaledFloats(pair.second, scale)};
-  }
-  SamplePairInt16 quantized = quantizePair(pair);
-  return {std::move(quantized.first), std::move(quantized.second), {}, {}};
+  testing::GeneratedPair pair =
+      testing::generatedPair(testing::oneEmitter(n, fs, delay, offsetHz, 20.0, seed),
+                             floats ? testing::Samples::Floats : testing::Samples::Int16);
+  return {std::move(pair.first), std::move(pair.second), std::move(pair.firstFloat),
+          std::move(pair.secondFloat)};
 }
 
 TEST(FineFrequency, IdenticalSegmentsPeakAtTheGridPointOfZeroHertz) {

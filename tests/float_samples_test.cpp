@@ -1,16 +1,12 @@
-// Float recordings (cf32) on the host: the same integer values as int16 or as float samples give
-// bit-identical searches on the reference and host backends, and the element maps read fractional
-// values exactly. (The fast paths on fractional values: coarse_search_test, fine_estimates_test.)
+// Float recordings (cf32): the element maps read fractional values exactly. (Integer values as
+// int16 or as floats searched alike on every backend: backend_parity_test; the fast paths on
+// fractional values: backend_parity_test, coarse_search_test, fine_estimates_test.)
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 #include <vector>
 
-#include "support/float_pairs.hpp"
-#include "stages/coarse/coarse_search.hpp"
-#include "backends/host/host_paths.hpp"
-#include "backends/reference/reference_paths.hpp"
 #include "stages/precise/precise_layout.hpp"
 #include "stages/precise/precise_maps.hpp"
 #include "stages/coarse/signal_maps.hpp"
@@ -18,50 +14,6 @@
 
 namespace kestrav {
 namespace {
-
-using testing::inFormat;
-
-// The reference backend's reading of the samples (its coarse rows and its fine estimates over
-// whole arrays) with the host's chirp-z zoom in place of the direct sum, which takes about a
-// minute at this size. The zoom sees only run sums and spectra in double, whatever the samples.
-class ReferenceReading final : public ComputeBackend {
- public:
-  std::string_view name() const override { return "reference with the host's zoom"; }
-  void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) override {
-    coarseSearchReference(request, cells);
-  }
-  Refinement refine(const FineRequest& request) override { return refineOnHost(request, cztHost); }
-  PrecisePrimitives& precisePrimitives() override { return *primitives_; }
-
- private:
-  std::unique_ptr<PrecisePrimitives> primitives_ = makeHostPrecisePrimitives();
-};
-
-TEST(FloatSamples, IntegerValuesGiveBitIdenticalSearches) {
-  const auto [pair, parameters] = testing::twoEmitterSearch();
-  ReferenceReading reference;
-  const std::unique_ptr<ComputeBackend> host = makeHostBackend();
-  for (ComputeBackend* backend : {static_cast<ComputeBackend*>(&reference), host.get()}) {
-    SCOPED_TRACE(backend->name());
-    const SearchOutcome ints =
-        testing::searchInMemory(inFormat(pair.first, SampleFormat::Ci16),
-                                inFormat(pair.second, SampleFormat::Ci16), parameters, *backend);
-    // Both emitters found, refined and estimated precisely: nothing below compares empty results.
-    ASSERT_GE(ints.candidates.size(), 2u);
-    ASSERT_TRUE(ints.candidates[1].precise.has_value());
-    EXPECT_NEAR(ints.candidates[0].delay, 45.678e-6, 1e-8);
-    // Both recordings as floats, and int16 beside float (both then searched as floats).
-    for (const auto& [firstFormat, secondFormat] :
-         {std::pair{SampleFormat::Cf32, SampleFormat::Cf32},
-          std::pair{SampleFormat::Ci16, SampleFormat::Cf32}}) {
-      SCOPED_TRACE(firstFormat == SampleFormat::Cf32 ? "cf32 and cf32" : "ci16 and cf32");
-      testing::expectBitIdentical(
-          testing::searchInMemory(inFormat(pair.first, firstFormat),
-                                  inFormat(pair.second, secondFormat), parameters, *backend),
-          ints);
-    }
-  }
-}
 
 // The element maps read a float sample as the value itself: with dyadic values every product
 // below is exact, so a truncated or rescaled sample shows.

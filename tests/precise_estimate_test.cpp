@@ -18,7 +18,7 @@
 #include "backends/reference/reference_paths.hpp"
 #include "stages/precise/peak_fit.hpp"
 #include "stages/precise/stein.hpp"
-#include "tools/synthetic_pair.hpp"
+#include "support/generated_pairs.hpp"
 
 namespace kestrav {
 namespace {
@@ -178,7 +178,7 @@ Outcome estimate(const PairCase& c) {
   config.emitters = {Emitter{delay, c.offsetHz, 0.0}};
   config.snrDb = c.snrDb;
   config.seed = c.seed;
-  const SamplePairInt16 pair = quantizePair(generatePair(config));
+  const testing::GeneratedPair pair = testing::generatedPair(config);
   const short2* first = pair.first.data() + Extra;
   const short2* second = pair.second.data() + Extra + Lag;
   // A coarse offset a fraction of a coarse bin off, as the search leaves it.

@@ -1,6 +1,5 @@
-// The host's precise estimate primitives against direct DFT sums in long double over the same
-// frames, on layouts of one and of several blocks, with margins that the segments can and cannot
-// supply; the device's are checked on the same cases in cuda_precise_test. The layout and taper.
+// The precise estimate around its primitives: the holds on every way out, the layout and taper.
+// (Every backend's primitives against the direct sums: backend_parity_test.)
 #include "backends/host/host_paths.hpp"
 #include "backends/reference/reference_paths.hpp"
 #include "stages/precise/precise_primitives.hpp"
@@ -16,11 +15,6 @@
 
 namespace kestrav {
 namespace {
-
-TEST(PrecisePrimitives, MatchDirectSums) {
-  testing::expectCrossSpectraMatchDirectSums(*makeHostPrecisePrimitives(), "host");
-  testing::expectProductRunsMatchDirectSums(*makeHostPrecisePrimitives(), "host");
-}
 
 // Passes the calls on to the host's primitives, noting the holds around them; throws at call
 // `failingCall` (counting from 1) when asked.

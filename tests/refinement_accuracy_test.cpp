@@ -5,7 +5,7 @@
 
 #include "engine/search.hpp"
 #include "support/test_files.hpp"
-#include "tools/synthetic_pair.hpp"
+#include "support/generated_pairs.hpp"
 
 namespace kestrav {
 namespace {
@@ -33,7 +33,7 @@ TEST(RefinementAccuracy, WithinThreeNanosecondsAndTwoMillihertz) {
     config.emitters = {Emitter{c.delayUs * 1e-6, c.offsetHz, 0.0}};
     config.snrDb = c.snrDb;
     config.seed = 11;
-    const SamplePairInt16 pair = quantizePair(generatePair(config));
+    const testing::GeneratedPair pair = testing::generatedPair(config);
     testing::writeSamples(first, pair.first);
     testing::writeSamples(second, pair.second);
 

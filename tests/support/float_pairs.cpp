@@ -51,16 +51,6 @@ std::vector<float2> asFloats(const std::vector<short2>& samples) {
   return floats;
 }
 
-std::vector<float2> scaledFloats(const std::vector<std::complex<double>>& samples, double scale) {
-  std::vector<float2> floats;
-  floats.reserve(samples.size());
-  for (const std::complex<double>& s : samples) {
-    floats.push_back(float2{static_cast<float>(s.real() * scale),
-                            static_cast<float>(s.imag() * scale)});
-  }
-  return floats;
-}
-
 MemoryRecording inFormat(const std::vector<short2>& samples, SampleFormat format) {
   MemoryRecording recording;
   recording.format = format;

@@ -8,13 +8,12 @@
 #include "backends/compute_backend.hpp"
 #include "engine/sample_format.hpp"
 #include "engine/search.hpp"
+#include "support/generated_pairs.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav::testing {
 
 std::vector<float2> asFloats(const std::vector<short2>& samples);
-// A generated recording scaled and stored as floats without rounding, as a cf32 file holds it.
-std::vector<float2> scaledFloats(const std::vector<std::complex<double>>& samples, double scale);
 
 // A recording held in memory in one sample format.
 struct MemoryRecording {
@@ -26,16 +25,16 @@ MemoryRecording inFormat(const std::vector<short2>& samples, SampleFormat format
 
 // Two emitters, at 45.678 us and -2222.2 Hz and at -20.25 us and 3000 Hz 3 dB weaker, in the
 // default generated pair (262144 samples at 1 MHz), and a search that reports both and a
-// sidelobe. Inline: the tests that use it link the generator.
+// sidelobe.
 struct TwoEmitterSearch {
-  SamplePairInt16 pair;
+  GeneratedPair pair;
   SearchParameters parameters;
 };
 inline TwoEmitterSearch twoEmitterSearch() {
   PairConfig config;
   config.emitters = {Emitter{45.678e-6, -2222.2, 0.0}, Emitter{-20.25e-6, 3000.0, -3.0}};
   config.seed = 4;
-  TwoEmitterSearch search{quantizePair(generatePair(config)), {}};
+  TwoEmitterSearch search{generatedPair(config), {}};
   search.parameters.sampleCount = config.sampleCount;
   search.parameters.sampleRate = config.sampleRate;
   search.parameters.delayWindow = 156e-6;
