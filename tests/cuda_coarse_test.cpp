@@ -8,6 +8,7 @@
 #include <cmath>
 #include <numbers>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "backends/compute_backend.hpp"
@@ -41,8 +42,7 @@ Recordings generate(int sampleCount, double sampleRate, int lagCount, int trueLa
 CoarseRequest requestFor(const Recordings& recordings, int sampleCount, double sampleRate,
                          int lagCount) {
   CoarseRequest request;
-  request.first = recordings.first;
-  request.second = recordings.second;
+  request.segments = SpanPair<short2>{recordings.first, recordings.second};
   request.sampleCount = sampleCount;
   request.lagCount = lagCount;
   request.sampleRate = sampleRate;
@@ -55,12 +55,13 @@ long double directBinPower(const CoarseRequest& request, const CoarseSizes& size
                            std::uint64_t bin) {
   const std::size_t D = static_cast<std::size_t>(sizes.decimation);
   std::vector<float2> group(D);
+  const auto& samples = std::get<SpanPair<short2>>(request.segments);
   long double re = 0.0L, im = 0.0L;
   for (std::size_t m = 0; m < static_cast<std::size_t>(sizes.decimatedLength); ++m) {
     for (std::size_t u = 0; u < D; ++u) {
       group[u] =
-          conjugateProduct(toFloat2(request.first[m * D + u]),
-                           toFloat2(request.second[m * D + u + static_cast<std::size_t>(lag)]));
+          conjugateProduct(toFloat2(samples.first[m * D + u]),
+                           toFloat2(samples.second[m * D + u + static_cast<std::size_t>(lag)]));
     }
     const float2 value = decimateGroup(group.data(), sizes.decimation);
     const long double turn = static_cast<long double>((m * bin) % sizes.fftLength) /

@@ -63,8 +63,7 @@ TEST(CudaFloatSamples, FractionalValuesAsTheHostGivesThem) {
 
   // The coarse cells: the same bins but for rare near ties, levels within 1e-4 dB.
   CoarseRequest coarse;
-  coarse.firstFloat = first;
-  coarse.secondFloat = second;
+  coarse.segments = SpanPair<float2>{first, second};
   coarse.sampleCount = N;
   coarse.lagCount = Lags;
   coarse.sampleRate = Rate;
@@ -83,8 +82,7 @@ TEST(CudaFloatSamples, FractionalValuesAsTheHostGivesThem) {
 
   // The refinement at the emitter's lag, each estimate within a grid step of the host's.
   FineRequest fine;
-  fine.firstFloat = first.data();
-  fine.secondFloat = second.data() + Lag;
+  fine.segments = PointerPair<float2>{first.data(), second.data() + Lag};
   fine.sampleCount = N;
   fine.sampleRate = Rate;
   fine.frequencyOffset = OffsetHz + 0.37;
@@ -96,8 +94,7 @@ TEST(CudaFloatSamples, FractionalValuesAsTheHostGivesThem) {
 
   // The precise estimate from the host's refinement, with the device's primitives and the host's.
   PreciseRequest request;
-  request.firstFloat = fine.firstFloat;
-  request.secondFloat = fine.secondFloat;
+  request.segments = fine.segments;
   request.sampleCount = N;
   request.secondBefore = Lag;
   request.secondAfter = Lags - Lag;

@@ -97,8 +97,9 @@ TEST(CudaPrecisePrimitives, LongFramesInBatchesAsTheHostGivesThem) {
   config.snrDb = 5.0;
   config.seed = 51;
   const SamplePairInt16 pair = quantizePair(generatePair(config));
-  const PreciseSegments segments{pair.first.data() + Extra, pair.second.data() + Extra + 3,
-                                 Extra + 3, Extra - 3};
+  const PreciseSegments segments{
+      PointerPair<short2>{pair.first.data() + Extra, pair.second.data() + Extra + 3}, Extra + 3,
+      Extra - 3};
   const PreciseLayout layout = planPreciseLayout(N);
   ASSERT_EQ(layout.frameLength, 65536);
   ASSERT_EQ(layout.blockCount, 5);
@@ -181,14 +182,14 @@ TEST(CudaPreciseEstimate, AsTheHostGivesIt) {
     config.seed = c.seed;
     const SamplePairInt16 pair = quantizePair(generatePair(config));
     PreciseRequest request;
-    request.first = pair.first.data() + Extra;
+    request.segments =
+        PointerPair<short2>{pair.first.data() + Extra, pair.second.data() + Extra + Lag};
     request.sampleCount = c.samples;
-    request.second = pair.second.data() + Extra + Lag;
     request.secondBefore = Extra + Lag;
     request.secondAfter = Extra - Lag;
     request.sampleRate = SampleRate;
     request.lagDelay = Lag / SampleRate;
-    FineRequest fine{request.first, request.second, c.samples, SampleRate, c.offsetHz + 0.8, 3};
+    FineRequest fine{request.segments, c.samples, SampleRate, c.offsetHz + 0.8, 3};
     request.refinement = backend->refine(fine);
     request.delay = request.lagDelay + request.refinement.delay.correction;
     request.frequencyOffset = fine.frequencyOffset + request.refinement.frequency.correction;
