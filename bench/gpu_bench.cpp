@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -59,14 +60,16 @@ Row coarseCase(ComputeBackend& gpu, int lags, int runs) {
   const int trueLag = lags / 3;
   SamplePairInt16 pair = generate(N + lags, rate, trueLag / rate, -1234.5);
   pair.first.resize(static_cast<std::size_t>(N));
-  CoarseRequest request{pair.first, pair.second, N, lags, rate, Span, {}};
+  const std::span<const short2> first(pair.first), second(pair.second);
+  CoarseRequest request{SpanPair<short2>{first, second}, N, lags, rate, Span, {}};
   std::vector<LagCell> cells(static_cast<std::size_t>(lags));
   gpu.coarseSearch(request, cells);  // warm-up, and the cells to check
 
   const int hostLags = std::min(lags, 512);
   const int firstHostLag = std::clamp(trueLag - hostLags / 2, 0, lags - hostLags);
   CoarseRequest subset = request;
-  subset.second = request.second.subspan(static_cast<std::size_t>(firstHostLag));
+  subset.segments =
+      SpanPair<short2>{first, second.subspan(static_cast<std::size_t>(firstHostLag))};
   subset.lagCount = hostLags;
   std::vector<LagCell> host(static_cast<std::size_t>(hostLags));
   const double hostSeconds = medianSeconds(3, [&] { coarseSearchHost(subset, host); });
@@ -105,7 +108,8 @@ Row refineCase(ComputeBackend& gpu, int n, int runs) {
   const double offsetHz = 1234.5;
   const double candidateHz = offsetHz + (n >= 65536 ? 0.8 : 60.0);
   const SamplePairInt16 pair = generate(n, rate, delay, offsetHz);
-  const FineRequest request{pair.first.data(), pair.second.data(), n, rate, candidateHz};
+  const FineRequest request{PointerPair<short2>{pair.first.data(), pair.second.data()}, n, rate,
+                            candidateHz};
   const Refinement refinement = gpu.refine(request);  // warm-up, and the estimates to check
 
   Refinement host;

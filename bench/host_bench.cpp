@@ -18,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "bench/seconds_of.hpp"
@@ -190,8 +191,7 @@ Recordings generate(int sampleCount, int secondCount, double sampleRate, double 
 
 CoarseRequest coarseRequest(const CoarseWorkload& workload, const Recordings& recordings) {
   CoarseRequest request;
-  request.first = recordings.first;
-  request.second = recordings.second;
+  request.segments = SpanPair<short2>{recordings.first, recordings.second};
   request.sampleCount = workload.sampleCount;
   request.lagCount = workload.lagCount;
   request.sampleRate = workload.sampleRate;
@@ -204,7 +204,9 @@ CoarseRequest coarseRequest(const CoarseWorkload& workload, const Recordings& re
 bool checkLags(const CoarseRequest& whole, const std::vector<LagCell>& host, int first, int count,
                double& referenceSeconds, int& referenceLags) {
   CoarseRequest request = whole;
-  request.second = whole.second.subspan(static_cast<std::size_t>(first));
+  const auto& samples = std::get<SpanPair<short2>>(whole.segments);
+  request.segments =
+      SpanPair<short2>{samples.first, samples.second.subspan(static_cast<std::size_t>(first))};
   request.lagCount = count;
   std::vector<LagCell> reference(static_cast<std::size_t>(count));
   referenceSeconds += secondsOf([&] { coarseSearchReference(request, reference); });
@@ -323,8 +325,8 @@ bool runRefine(const RefineWorkload& workload) {
   std::printf("\n(%s) refinement of one candidate, %s\n", workload.key, workload.name);
   const Recordings recordings = generate(n, n, fs, 0.37, offsetHz, 17);
   // The candidate as the coarse search leaves it: a fraction of a bin off in frequency.
-  FineRequest request{recordings.first.data(), recordings.second.data(), n, fs,
-                      offsetHz + 0.3 * fs / std::max(2048, n)};
+  FineRequest request{PointerPair<short2>{recordings.first.data(), recordings.second.data()}, n,
+                      fs, offsetHz + 0.3 * fs / std::max(2048, n)};
   request.traceHalfWidth = 8;
 
   // The frequency zoom against the whole-zoom Bluestein path; the delay zoom (at most 4096

@@ -92,17 +92,16 @@ Trial runTrial(const Options& options, const Cell& cell, std::uint64_t seed,
       runSearch(pair, parameters, window, backend).candidates;
   if (candidates.empty()) return trial;
   const SearchCandidate& best = candidates.front();
-  FineRequest fine{pair.first.data(), pair.second.data() + best.lagIndex, n, SampleRate,
-                   best.frequencyOffset};
+  FineRequest fine{PointerPair<short2>{pair.first.data(), pair.second.data() + best.lagIndex}, n,
+                   SampleRate, best.frequencyOffset};
   fine.traceHalfWidth = 3;
   const Refinement refinement = backend.refine(fine);
 
   PreciseRequest request;
-  request.first = pair.first.data();
   request.sampleCount = n;
   // The recording itself offers the margin beyond the loaded segment.
   const int secondAt = Extra + window.firstLag + best.lagIndex;
-  request.second = recordings.second.data() + secondAt;
+  request.segments = PointerPair<short2>{pair.first.data(), recordings.second.data() + secondAt};
   request.secondBefore = secondAt;
   request.secondAfter = static_cast<int>(recordings.second.size()) - secondAt - n;
   request.sampleRate = SampleRate;

@@ -30,16 +30,10 @@ class Stopwatch {
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
-// Points the request at the pair's segments in their own sample type, the second from `lag` on.
-template <class Request>
-void pointAtSegments(Request& request, const SamplePair& pair, int lag) {
-  if (pair.floatSamples) {
-    request.firstFloat = pair.firstFloat.data();
-    request.secondFloat = pair.secondFloat.data() + lag;
-  } else {
-    request.first = pair.first.data();
-    request.second = pair.second.data() + lag;
-  }
+// The pair's segments in their own sample type.
+SegmentSpans segmentsOf(const SamplePair& pair) {
+  if (pair.floatSamples) return SpanPair<float2>{pair.firstFloat, pair.secondFloat};
+  return SpanPair<short2>{pair.first, pair.second};
 }
 
 }  // namespace
@@ -47,7 +41,7 @@ void pointAtSegments(Request& request, const SamplePair& pair, int lag) {
 void refineCandidate(SearchCandidate& candidate, const SamplePair& pair, int n, double sampleRate,
                      int traceHalfWidth, ComputeBackend& backend) {
   FineRequest request;
-  pointAtSegments(request, pair, candidate.lagIndex);
+  request.segments = pointersAt(segmentsOf(pair), candidate.lagIndex);
   request.sampleCount = n;
   request.sampleRate = sampleRate;
   request.frequencyOffset = candidate.frequencyOffset;
@@ -64,7 +58,7 @@ PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate,
                                            ComputeBackend& backend) {
   PreciseRequest request;
   // Beyond the candidate's lag the second segment offers its neighbours as margin.
-  pointAtSegments(request, pair, candidate.lagIndex);
+  request.segments = pointersAt(segmentsOf(pair), candidate.lagIndex);
   request.sampleCount = n;
   request.secondBefore = candidate.lagIndex;
   request.secondAfter = lagCount - candidate.lagIndex;
@@ -89,13 +83,7 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
   Stopwatch stopwatch;
   std::vector<LagCell> cells(static_cast<std::size_t>(window.lagCount));
   CoarseRequest request;
-  if (pair.floatSamples) {
-    request.firstFloat = pair.firstFloat;
-    request.secondFloat = pair.secondFloat;
-  } else {
-    request.first = pair.first;
-    request.second = pair.second;
-  }
+  request.segments = segmentsOf(pair);
   request.sampleCount = n;
   request.lagCount = window.lagCount;
   request.sampleRate = parameters.sampleRate;

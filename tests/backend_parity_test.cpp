@@ -136,8 +136,8 @@ void refinementHost() {
     SCOPED_TRACE(c.name);
     const testing::GeneratedPair pair =
         testing::generatedPair(testing::oneEmitter(c.n, c.fs, c.delay, c.offsetHz, 10.0, 12));
-    FineRequest request{
-        pair.first.data(), pair.second.data(), c.n, c.fs, c.offsetHz + c.candidateErrorHz, 6};
+    FineRequest request{PointerPair<short2>{pair.first.data(), pair.second.data()}, c.n, c.fs,
+                        c.offsetHz + c.candidateErrorHz, 6};
     const Refinement host = backend->refine(request);
     const Refinement plain = refineOnHost(request, cztHost);
     for (const auto& [got, want] :
@@ -173,8 +173,7 @@ void precisePrimitivesHost() {
 CoarseRequest requestFor(const testing::GeneratedPair& recordings, int sampleCount,
                          double sampleRate, int lagCount) {
   CoarseRequest request;
-  request.first = recordings.first;
-  request.second = recordings.second;
+  request.segments = SpanPair<short2>{recordings.first, recordings.second};
   request.sampleCount = sampleCount;
   request.lagCount = lagCount;
   request.sampleRate = sampleRate;
@@ -195,12 +194,13 @@ long double directBinPower(const CoarseRequest& request, const CoarseSizes& size
                            std::uint64_t bin) {
   const std::size_t D = static_cast<std::size_t>(sizes.decimation);
   std::vector<float2> group(D);
+  const SpanPair<short2>& segments = std::get<SpanPair<short2>>(request.segments);
   long double re = 0.0L, im = 0.0L;
   for (std::size_t m = 0; m < static_cast<std::size_t>(sizes.decimatedLength); ++m) {
     for (std::size_t u = 0; u < D; ++u) {
       group[u] =
-          conjugateProduct(toFloat2(request.first[m * D + u]),
-                           toFloat2(request.second[m * D + u + static_cast<std::size_t>(lag)]));
+          conjugateProduct(toFloat2(segments.first[m * D + u]),
+                           toFloat2(segments.second[m * D + u + static_cast<std::size_t>(lag)]));
     }
     const float2 value = decimateGroup(group.data(), sizes.decimation);
     const long double turn = static_cast<long double>((m * bin) % sizes.fftLength) /
@@ -328,8 +328,8 @@ void refinementCuda() {
   for (const RefinementCase& c : RefinementCases) {
     const testing::GeneratedPair pair =
         testing::generatedPair(testing::oneEmitter(c.n, c.fs, c.delay, c.offsetHz, 10.0, 12));
-    FineRequest request{
-        pair.first.data(), pair.second.data(), c.n, c.fs, c.offsetHz + c.candidateErrorHz, 6};
+    FineRequest request{PointerPair<short2>{pair.first.data(), pair.second.data()}, c.n, c.fs,
+                        c.offsetHz + c.candidateErrorHz, 6};
     const Refinement gpu = backend->refine(request);
     const FineEstimate hostFrequency = estimateFineFrequency(request, cztHost);
     FineRequest corrected = request;
@@ -401,8 +401,9 @@ void preciseLongFramesCuda() {
   constexpr int N = 300000, Extra = 64;
   const testing::GeneratedPair pair = testing::generatedPair(
       testing::oneEmitter(N + 2 * Extra, SampleRate, 3.3 / SampleRate, 150.0, 5.0, 51));
-  const PreciseSegments segments{pair.first.data() + Extra, pair.second.data() + Extra + 3,
-                                 Extra + 3, Extra - 3};
+  const PreciseSegments segments{
+      PointerPair<short2>{pair.first.data() + Extra, pair.second.data() + Extra + 3}, Extra + 3,
+      Extra - 3};
   const PreciseLayout layout = planPreciseLayout(N);
   ASSERT_EQ(layout.frameLength, 65536);
   ASSERT_EQ(layout.blockCount, 5);
@@ -445,14 +446,14 @@ void preciseEstimateCuda() {
     const testing::GeneratedPair pair = testing::generatedPair(testing::oneEmitter(
         c.samples + 2 * Extra, SampleRate, delay, c.offsetHz, c.snrDb, c.seed));
     PreciseRequest request;
-    request.first = pair.first.data() + Extra;
+    request.segments =
+        PointerPair<short2>{pair.first.data() + Extra, pair.second.data() + Extra + Lag};
     request.sampleCount = c.samples;
-    request.second = pair.second.data() + Extra + Lag;
     request.secondBefore = Extra + Lag;
     request.secondAfter = Extra - Lag;
     request.sampleRate = SampleRate;
     request.lagDelay = Lag / SampleRate;
-    FineRequest fine{request.first, request.second, c.samples, SampleRate, c.offsetHz + 0.8, 3};
+    FineRequest fine{request.segments, c.samples, SampleRate, c.offsetHz + 0.8, 3};
     request.refinement = backend->refine(fine);
     request.delay = request.lagDelay + request.refinement.delay.correction;
     request.frequencyOffset = fine.frequencyOffset + request.refinement.frequency.correction;
@@ -496,8 +497,7 @@ void fractionalFloatsCuda() {
 
   // The coarse cells: the same bins but for rare near ties, levels within 1e-4 dB.
   CoarseRequest coarse;
-  coarse.firstFloat = first;
-  coarse.secondFloat = second;
+  coarse.segments = SpanPair<float2>{first, second};
   coarse.sampleCount = N;
   coarse.lagCount = Lags;
   coarse.sampleRate = Rate;
@@ -516,8 +516,7 @@ void fractionalFloatsCuda() {
 
   // The refinement at the emitter's lag, each estimate within a grid step of the host's.
   FineRequest fine;
-  fine.firstFloat = first.data();
-  fine.secondFloat = second.data() + Lag;
+  fine.segments = PointerPair<float2>{first.data(), second.data() + Lag};
   fine.sampleCount = N;
   fine.sampleRate = Rate;
   fine.frequencyOffset = OffsetHz + 0.37;
@@ -529,8 +528,7 @@ void fractionalFloatsCuda() {
 
   // The precise estimate from the host's refinement, with the device's primitives and the host's.
   PreciseRequest request;
-  request.firstFloat = fine.firstFloat;
-  request.secondFloat = fine.secondFloat;
+  request.segments = fine.segments;
   request.sampleCount = N;
   request.secondBefore = Lag;
   request.secondAfter = Lags - Lag;

@@ -19,8 +19,7 @@ struct Recordings {
 CoarseRequest requestFor(const Recordings& recordings, int sampleCount, double sampleRate,
                          int lagCount) {
   CoarseRequest request;
-  request.first = recordings.first;
-  request.second = recordings.second;
+  request.segments = SpanPair<short2>{recordings.first, recordings.second};
   request.sampleCount = sampleCount;
   request.lagCount = lagCount;
   request.sampleRate = sampleRate;

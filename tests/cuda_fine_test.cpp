@@ -109,14 +109,16 @@ TEST(CudaRefinement, NoCorrectionBelowOneBlockAndZoomsBeyondThirtyTwoBitsAreInpu
   const testing::GeneratedPair pair =
       testing::generatedPair(testing::oneEmitter(2048, 1e6, 0.0, 0.0, 10.0, 13));
   const Refinement none =
-      backend->refine(FineRequest{pair.first.data(), pair.second.data(), 2047, 1e6});
+      backend->refine(
+          FineRequest{PointerPair<short2>{pair.first.data(), pair.second.data()}, 2047, 1e6});
   for (const FineEstimate& estimate : {none.frequency, none.delay}) {
     EXPECT_EQ(estimate.correction, 0.0);
     EXPECT_EQ(estimate.zoomIndex, -1);
   }
   // 2e9 Hz asks for 3.9e10 frequency points, as the host refuses too.
   try {
-    backend->refine(FineRequest{pair.first.data(), pair.second.data(), 2048, 2e9});
+    backend->refine(
+        FineRequest{PointerPair<short2>{pair.first.data(), pair.second.data()}, 2048, 2e9});
     ADD_FAILURE() << "a zoom beyond 32 bits must be an input error";
   } catch (const InputError& error) {
     EXPECT_NE(std::string(error.what()).find("fine frequency zoom"), std::string::npos);
@@ -125,8 +127,8 @@ TEST(CudaRefinement, NoCorrectionBelowOneBlockAndZoomsBeyondThirtyTwoBitsAreInpu
 
 // Without a grid point the estimates return before any device work, as on the host.
 TEST(CudaRefinement, NoCorrectionWithoutAGridPoint) {
-  const FineRequest narrowBand{nullptr, nullptr, 2048, 0.05};
-  const FineRequest shortWindow{nullptr, nullptr, 2048, 5e9};
+  const FineRequest narrowBand{{}, 2048, 0.05};
+  const FineRequest shortWindow{{}, 2048, 5e9};
   for (const FineEstimate& estimate :
        {estimateFineFrequencyCuda(nullptr, nullptr, narrowBand, nullptr),
         estimateFineDelayCuda(nullptr, nullptr, shortWindow, nullptr)}) {

@@ -37,15 +37,11 @@ struct Recordings {
   std::vector<short2> first, second;
   std::vector<float2> firstFloat, secondFloat;  // or fractional values in these
   FineRequest request(int n, double fs, double candidateHz) const {
-    const bool floats = !firstFloat.empty();
-    return {first.data(),
-            second.data(),
-            n,
-            fs,
-            candidateHz,
-            0,
-            floats ? firstFloat.data() : nullptr,
-            floats ? secondFloat.data() : nullptr};
+    FineRequest request{PointerPair<short2>{first.data(), second.data()}, n, fs, candidateHz, 0};
+    if (!firstFloat.empty()) {
+      request.segments = PointerPair<float2>{firstFloat.data(), secondFloat.data()};
+    }
+    return request;
   }
 };
 

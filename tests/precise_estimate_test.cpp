@@ -183,13 +183,13 @@ Outcome estimate(const PairCase& c) {
   const short2* second = pair.second.data() + Extra + Lag;
   // A coarse offset a fraction of a coarse bin off, as the search leaves it.
   const double coarseHz = c.offsetHz + 0.8;
-  FineRequest fine{first, second, c.samples, SampleRate, coarseHz};
+  const PointerPair<short2> segments{first, second};
+  FineRequest fine{segments, c.samples, SampleRate, coarseHz};
   fine.traceHalfWidth = c.traces ? 3 : 0;
   const Refinement refinement = refineOnHost(fine, cztHost);
   // Margins before and after the second segment, the refined delay and offset, the lag's delay.
-  const PreciseRequest request{first,
+  const PreciseRequest request{segments,
                                c.samples,
-                               second,
                                c.margins ? Extra + Lag : 0,
                                c.margins ? Extra - Lag : 0,
                                SampleRate,
@@ -238,7 +238,8 @@ TEST(PreciseEstimate, NoisyPairsLandWithinFourDeviationsNearTheBound) {
 
 TEST(PreciseEstimate, TooFewSamplesOrNoSignalKeepTheRefinedValues) {
   const short2 zeros[4096] = {};
-  PreciseRequest request{zeros, 0, zeros, 0, 0, SampleRate, 3.25e-6, 3e-6, 12.5, {}};
+  PreciseRequest request{
+      PointerPair<short2>{zeros, zeros}, 0, 0, 0, SampleRate, 3.25e-6, 3e-6, 12.5, {}};
   for (const int n : {MinPreciseSamples - 1, 4096}) {
     request.sampleCount = n;
     const PreciseEstimate p = estimatePrecisely(request, *makeHostPrecisePrimitives());

@@ -54,7 +54,8 @@ class HoldRecorder final : public PrecisePrimitives {
 TEST(PreciseEstimate, HoldsTheSegmentsThroughEveryCallAndReleasesThemOnEveryWayOut) {
   testing::TestSegments s = testing::randomSegments(4096, 64, 64, 9);
   std::copy(s.first.begin(), s.first.end(), s.secondStore.begin() + 64);
-  const PreciseRequest request{s.first.data(), 4096, s.view().second, 64, 64, 1e6, 0, 0, 0, {}};
+  const PreciseRequest request{PointerPair<short2>{s.first.data(), s.secondAtLag()}, 4096, 64, 64,
+                               1e6, 0, 0, 0, {}};
   for (const int failingCall : {0, 2}) {
     HoldRecorder recorder;
     recorder.failingCall = failingCall;

@@ -88,7 +88,7 @@ void coarseSearchCuda(const CoarseRequest& request, std::span<LagCell> cells) {
     throw ResourceError("a coarse spectrum of " + std::to_string(sizes.fftLength) +
                         " points is beyond the FFT's 32-bit lengths");
   }
-  withSegments(request, [&](auto first, auto second) {
+  withSegments(request.segments, [&](auto first, auto second) {
     searchOnDevice(first, second, request, sizes, cells);
   });
 }

@@ -212,7 +212,7 @@ FineEstimate estimateFineDelayCuda(const short2* first, const short2* second,
 Refinement refineCuda(const FineRequest& request, cublasHandle_t handle) {
   // Fewer samples than one block: neither estimate has anything to zoom.
   if (request.sampleCount < BlockLength) return {};
-  return withSegments(request, [&](const auto* first, const auto* second) {
+  return withSegments(request.segments, [&](const auto* first, const auto* second) {
     return refineOnDevice(first, second, request, handle);
   });
 }

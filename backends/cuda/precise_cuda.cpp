@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "platform/host/errors.hpp"
 #include "platform/gpu/device_buffer.hpp"
@@ -39,10 +40,7 @@ int blocksPerBatch(const PreciseLayout& layout, std::int64_t batchPoints) {
 
 // What a device copy of the segments was made from.
 struct SegmentKey {
-  const short2* first = nullptr;
-  const short2* second = nullptr;
-  const float2* firstFloat = nullptr;
-  const float2* secondFloat = nullptr;
+  SegmentPointers samples;
   int sampleCount = 0;
   int before = 0;
   int after = 0;
@@ -205,32 +203,35 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
     const auto lead = static_cast<std::size_t>(std::max(0, before));
     const std::size_t secondCount = lead + static_cast<std::size_t>(n) +
                                     static_cast<std::size_t>(std::max(0, after));
-    const SegmentKey key{segments.first, segments.second, segments.firstFloat,
-                         segments.secondFloat, n, before, after};
-    const bool floats = segments.holdsFloats();
-    if (holds_ == 0 || !(key == key_)) {
-      key_ = {};
-      // Only one sample type's copy is held at a time.
-      if (floats) {
-        ints_.release();
-        floats_.load(segments.firstFloat, segments.secondFloat - lead,
-                     static_cast<std::size_t>(n), secondCount);
-      } else {
-        floats_.release();
-        ints_.load(segments.first, segments.second - lead, static_cast<std::size_t>(n),
-                   secondCount);
+    const SegmentKey key{segments.samples, n, before, after};
+    const bool reload = holds_ == 0 || !(key == key_);
+    if (reload) key_ = {};
+    PreciseSegments device{{}, before, after};
+    device.samples = withSegments(segments.samples, [&](const auto* first, const auto* second) {
+      using Sample = std::remove_cvref_t<decltype(*first)>;
+      SegmentCopy<Sample>& copy = copyOf<Sample>();
+      if (reload) {
+        // Only one sample type's copy is held at a time.
+        if constexpr (std::is_same_v<Sample, short2>) {
+          floats_.release();
+        } else {
+          ints_.release();
+        }
+        copy.load(first, second - lead, static_cast<std::size_t>(n), secondCount);
       }
-      key_ = key;
-    }
-    PreciseSegments device{nullptr, nullptr, before, after};
-    if (floats) {
-      device.firstFloat = floats_.first.get();
-      device.secondFloat = floats_.second.get() + lead;
-    } else {
-      device.first = ints_.first.get();
-      device.second = ints_.second.get() + lead;
-    }
+      return SegmentPointers(PointerPair<Sample>{copy.first.get(), copy.second.get() + lead});
+    });
+    if (reload) key_ = key;
     return device;
+  }
+
+  template <class Sample>
+  SegmentCopy<Sample>& copyOf() {
+    if constexpr (std::is_same_v<Sample, short2>) {
+      return ints_;
+    } else {
+      return floats_;
+    }
   }
 
   template <class Step>

@@ -110,7 +110,7 @@ void launchFillFrames(const Sample* first, const Sample* second, const PreciseSe
 void fillPreciseFrames(const PreciseSegments& segments, const PreciseLayout& layout, int firstBlock,
                        int blocks, double cycles, bool windowed, double2* firstFrames,
                        double2* secondFrames) {
-  withSegments(segments, [&](const auto* first, const auto* second) {
+  withSegments(segments.samples, [&](const auto* first, const auto* second) {
     launchFillFrames(first, second, segments, layout, firstBlock, blocks, cycles, windowed,
                      firstFrames, secondFrames);
   });

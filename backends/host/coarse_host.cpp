@@ -29,7 +29,7 @@ std::size_t rowStrideOf(std::uint64_t fftLength) {
 
 void formDecimatedRows(const CoarseRequest& request, const CoarseSizes& sizes, int firstLag,
                        int rowCount, std::span<float2> rows, std::span<float2> scratch) {
-  withSegments(request, [&](auto firstSegment, auto secondSegment) {
+  withSegments(request.segments, [&](auto firstSegment, auto secondSegment) {
     const std::size_t groupLength = static_cast<std::size_t>(sizes.decimation);
     const std::size_t decimatedLength = static_cast<std::size_t>(sizes.decimatedLength);
     const std::size_t fftLength = sizes.fftLength;

@@ -27,13 +27,7 @@ void formLaneGroupRows(InstructionSet set, const CoarseRequest& request, const C
                        int firstLag, int rowCount, float2* rows, std::size_t rowStride,
                        std::span<float> scratch) {
   LaneGroupJob job;
-  if (request.holdsFloats()) {
-    job.firstFloat = request.firstFloat.data();
-    job.secondFloat = request.secondFloat.data() + firstLag;
-  } else {
-    job.first = request.first.data();
-    job.second = request.second.data() + firstLag;
-  }
+  job.segments = pointersAt(request.segments, firstLag);
   job.secondAvailable =
       std::int64_t{request.sampleCount} + request.lagCount - std::int64_t{firstLag};
   job.decimation = sizes.decimation;

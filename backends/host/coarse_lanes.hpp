@@ -10,6 +10,7 @@
 
 #include "backends/host/host_paths.hpp"
 #include "backends/compute_backend.hpp"
+#include "platform/host/sample_segments.hpp"
 #include "platform/host/vector_types.hpp"
 #include "stages/coarse/coarse_search.hpp"
 #include "platform/host/instruction_sets.hpp"
@@ -29,13 +30,10 @@ void formLaneGroupRows(InstructionSet set, const CoarseRequest& request, const C
                        int firstLag, int rowCount, float2* rows, std::size_t rowStride,
                        std::span<float> scratch);
 
-// What one instruction set's kernel is given: plain pointers and counts. The samples are int16
-// pairs (first, second) or float pairs (firstFloat, secondFloat, when not null).
+// What one instruction set's kernel is given: plain pointers and counts.
 struct LaneGroupJob {
-  const short2* first = nullptr;   // sample 0 of the first recording
-  const short2* second = nullptr;  // sample firstLag of the second recording
-  const float2* firstFloat = nullptr;
-  const float2* secondFloat = nullptr;
+  // Sample 0 of the first recording and sample firstLag of the second.
+  SegmentPointers segments;
   std::int64_t secondAvailable = 0;  // samples from there on; the lanes past them read zeros
   int decimation = 1;              // D
   int decimatedLength = 0;         // M

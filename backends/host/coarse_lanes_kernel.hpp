@@ -150,13 +150,10 @@ Inputs convertChunk(const LaneGroupJob& job, int reductionBlock, int firstOutput
   float* first = job.scratch;
   float* secondReal = first + 2 * chunkCapacity;
   float* secondImag = secondReal + chunkCapacity + 2 * Vec::Lanes;
-  if (job.firstFloat != nullptr) {
-    convertSamples(job.firstFloat, job.secondFloat, job.secondAvailable, start, samples, reach,
-                   first, secondReal, secondImag);
-  } else {
-    convertSamples(job.first, job.second, job.secondAvailable, start, samples, reach, first,
+  withSegments(job.segments, [&](const auto* firstSamples, const auto* secondSamples) {
+    convertSamples(firstSamples, secondSamples, job.secondAvailable, start, samples, reach, first,
                    secondReal, secondImag);
-  }
+  });
   return Inputs{first, secondReal, secondImag, job.decimation, reductionBlock};
 }
 

@@ -59,7 +59,7 @@ FineEstimate estimateFineDelayStreamed(const FineRequest& request) {
       for (int block = firstBlock; block < endBlock; ++block) {
         // Frame layout: the block's samples, then zeros.
         const int base = block * DelayBlockLength;
-        withSegments(request, [&](const auto* firstSamples, const auto* secondSamples) {
+        withSegments(request.segments, [&](const auto* firstSamples, const auto* secondSamples) {
           for (int i = 0; i < DelayBlockLength; ++i) {
             first[i] = toDouble2(firstSamples[base + i]);
             second[i] = shiftFrequency(secondSamples[base + i], base + i, w);

@@ -21,7 +21,7 @@ FineEstimate estimateFineFrequencyStreamed(const FineRequest& request) {
   constexpr int TaskCount = FrequencyRuns / RunsPerTask;
   std::vector<double2> runSums(FrequencyRuns);
   std::atomic<int> nextTask{0};
-  withSegments(request, [&](const auto* first, const auto* second) {
+  withSegments(request.segments, [&](const auto* first, const auto* second) {
     runOnWorkers(workerCountFor(std::min<long long>(TaskCount, K)), [&](int) {
       for (int task = nextTask++; task < TaskCount; task = nextTask++) {
         for (int j = task * RunsPerTask; j < (task + 1) * RunsPerTask; ++j) {

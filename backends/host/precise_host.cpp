@@ -64,7 +64,7 @@ class HostPrecisePrimitives final : public PrecisePrimitives {
   // Both frames of one block, transformed.
   void transformFrames(const PreciseSegments& segments, const PreciseLayout& layout, int block,
                        double cycles, FrameShape shape) {
-    withSegments(segments, [&](const auto* first, const auto* second) {
+    withSegments(segments.samples, [&](const auto* first, const auto* second) {
       for (int p = 0; p < frameLength_; ++p) {
         first_[p] = firstFrameValue(first, layout, block, p);
         second_[p] = secondFrameValue(second, segments.secondBefore, segments.secondAfter, layout,

@@ -13,7 +13,7 @@ void formDecimatedRowReference(const CoarseRequest& request, const CoarseSizes& 
                                std::span<float2> products, std::span<float2> row) {
   const std::size_t groupLength = static_cast<std::size_t>(sizes.decimation);
   const std::size_t decimatedLength = static_cast<std::size_t>(sizes.decimatedLength);
-  withSegments(request, [&](auto first, auto second) {
+  withSegments(request.segments, [&](auto first, auto second) {
     second = second.subspan(static_cast<std::size_t>(lag));
     for (std::size_t i = 0; i < groupLength * decimatedLength; ++i) {
       products[i] = conjugateProduct(toFloat2(first[i]), toFloat2(second[i]));

@@ -25,7 +25,7 @@ FineEstimate estimateFineDelay(const FineRequest& request, CztFunction czt) {
   auto secondFrames = makeFftwArray<double2>(frameElements, "the second recording's frames");
   std::fill(firstFrames.get(), firstFrames.get() + frameElements, double2{0.0, 0.0});
   std::fill(secondFrames.get(), secondFrames.get() + frameElements, double2{0.0, 0.0});
-  withSegments(request, [&](const auto* first, const auto* second) {
+  withSegments(request.segments, [&](const auto* first, const auto* second) {
     for (std::int64_t i = 0; i < samples; ++i) {
       const std::int64_t at = frameIndex(i, DelayBlockLength);
       firstFrames[at] = toDouble2(first[i]);

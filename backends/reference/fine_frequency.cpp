@@ -20,7 +20,7 @@ FineEstimate estimateFineFrequency(const FineRequest& request, CztFunction czt) 
   const int used = FrequencyRuns * K;
   auto product =
       makeFftwArray<double2>(static_cast<std::size_t>(used), "the fine frequency product");
-  withSegments(request, [&](const auto* first, const auto* second) {
+  withSegments(request.segments, [&](const auto* first, const auto* second) {
     for (int i = 0; i < used; ++i) {
       product[i] = conjugateProduct(first[i], shiftFrequency(second[i], i, w));
     }

@@ -19,7 +19,7 @@ CoarseSizes startCoarseSearch(const CoarseRequest& request, std::span<LagCell> c
                      std::to_string(request.lagCount) + " lags");
   }
   const auto sampleCount = static_cast<std::size_t>(request.sampleCount);
-  const bool shortSegments = withSegments(request, [&](auto first, auto second) {
+  const bool shortSegments = withSegments(request.segments, [&](auto first, auto second) {
     return first.size() < sampleCount ||
            second.size() < sampleCount + static_cast<std::size_t>(request.lagCount);
   });

@@ -16,22 +16,14 @@ namespace kestrav {
 using CoarseProgress = std::function<void(int lagsDone)>;
 
 // The coarse search's input: the two loaded segments and the search's physical parameters.
-// The segments are int16 pairs (first, second) or, from float recordings, float pairs
-// (firstFloat, secondFloat, which then take the place of the others).
 struct CoarseRequest {
-  std::span<const short2> first;   // sampleCount samples
-  std::span<const short2> second;  // sampleCount + lagCount samples
-  int sampleCount = 0;             // N, as lowered by the loader
+  // first: sampleCount samples; second: sampleCount + lagCount samples.
+  SegmentSpans segments;
+  int sampleCount = 0;  // N, as lowered by the loader
   int lagCount = 0;
   double sampleRate = 0.0;     // hertz
   double frequencySpan = 0.0;  // hertz; fixes the decimation
   CoarseProgress progress;     // optional; called now and then with the lags done so far
-  std::span<const float2> firstFloat{};  // initialised, so that a request may leave them out
-  std::span<const float2> secondFloat{};
-
-  bool holdsFloats() const {
-    return firstFloat.data() != nullptr || secondFloat.data() != nullptr;
-  }
 };
 
 inline constexpr std::uint64_t BatchBudgetBytes = 419430400;  // 400 MiB of batch spectra

@@ -8,19 +8,13 @@
 namespace kestrav {
 
 // One fine estimate's input: the first segment and the second segment's samples from the
-// candidate's lag on, sampleCount samples each: int16 pairs, or float pairs in firstFloat and
-// secondFloat.
+// candidate's lag on, sampleCount samples each.
 struct FineRequest {
-  const short2* first = nullptr;
-  const short2* second = nullptr;
+  SegmentPointers segments;
   int sampleCount = 0;
   double sampleRate = 0.0;       // hertz
   double frequencyOffset = 0.0;  // hertz: the candidate's offset, removed from the second segment
   int traceHalfWidth = 0;        // zoom points kept on each side of the maximum (0: none)
-  const float2* firstFloat = nullptr;
-  const float2* secondFloat = nullptr;
-
-  bool holdsFloats() const { return firstFloat != nullptr || secondFloat != nullptr; }
 };
 
 struct FineEstimate {

@@ -79,9 +79,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   estimate.frequencyOffset = frequencyHz;
 
   const PreciseLayout layout = planPreciseLayout(request.sampleCount);
-  const PreciseSegments segments{request.first,        request.second,
-                                 request.secondBefore, request.secondAfter,
-                                 request.firstFloat,   request.secondFloat};
+  const PreciseSegments segments{request.segments, request.secondBefore, request.secondAfter};
   const SegmentHold hold(primitives);
   const auto bins = static_cast<std::size_t>(layout.frameLength);
   const auto runCount = static_cast<std::size_t>(layout.runCount);

@@ -4,6 +4,7 @@
 // band-weighted cross-ambiguity of the two segments: the delay at the current frequency offset,
 // then the frequency offset on the product formed at that fractional delay, until neither moves
 // by more than a hundredth of its standard deviation.
+#include "platform/host/sample_segments.hpp"
 #include "stages/fine/fine_request.hpp"
 #include "platform/host/vector_types.hpp"
 #include "stages/precise/precise_primitives.hpp"
@@ -11,12 +12,12 @@
 namespace kestrav {
 
 struct PreciseRequest {
-  const short2* first = nullptr;  // n samples of the first segment
-  int sampleCount = 0;            // n
-  // The second segment at the candidate's integer lag: second[0 .. n - 1] is aligned with
-  // first, and second[-secondBefore .. n - 1 + secondAfter] may be read. Up to 64 samples on
-  // each side are used; fewer are replaced by zeros, at some cost near the ends.
-  const short2* second = nullptr;
+  // n samples of the first segment, and the second segment at the candidate's integer lag:
+  // second[0 .. n - 1] is aligned with first, and second[-secondBefore .. n - 1 + secondAfter]
+  // may be read. Up to 64 samples on each side are used; fewer are replaced by zeros, at some
+  // cost near the ends.
+  SegmentPointers segments;
+  int sampleCount = 0;  // n
   int secondBefore = 0;
   int secondAfter = 0;
   double sampleRate = 0.0;       // hertz
@@ -26,9 +27,6 @@ struct PreciseRequest {
   // The refinement that gave delay and frequencyOffset, with traces (traceHalfWidth >= 3) when
   // its zooms are to be fitted; without them the refined values are the starting point.
   Refinement refinement;
-  // From float recordings: the segments as float pairs, in place of first and second.
-  const float2* firstFloat = nullptr;
-  const float2* secondFloat = nullptr;
 };
 
 struct PreciseEstimate {

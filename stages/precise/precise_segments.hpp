@@ -1,22 +1,16 @@
 #pragma once
 // One candidate's segments as the precise estimate reads them, in host memory or, for the
 // device's kernels, in device memory.
-#include "platform/host/vector_types.hpp"
+#include "platform/host/sample_segments.hpp"
 
 namespace kestrav {
 
-// second[0 .. n - 1] is aligned with first[0 .. n - 1] at the candidate's integer lag, and
-// second[-secondBefore .. n - 1 + secondAfter] may be read. From float recordings firstFloat and
-// secondFloat take the place of first and second.
+// second[0 .. n - 1] of samples is aligned with first[0 .. n - 1] at the candidate's integer
+// lag, and second[-secondBefore .. n - 1 + secondAfter] may be read.
 struct PreciseSegments {
-  const short2* first = nullptr;
-  const short2* second = nullptr;
+  SegmentPointers samples;
   int secondBefore = 0;
   int secondAfter = 0;
-  const float2* firstFloat = nullptr;
-  const float2* secondFloat = nullptr;
-
-  bool holdsFloats() const { return firstFloat != nullptr || secondFloat != nullptr; }
 };
 
 }  // namespace kestrav

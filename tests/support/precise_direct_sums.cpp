@@ -37,7 +37,7 @@ std::vector<Wide> frame(const TestSegments& s, const PreciseLayout& layout, int 
   std::vector<Wide> values(static_cast<std::size_t>(layout.frameLength));
   for (int p = 0; p < layout.frameLength; ++p) {
     const double2 v = firstSegment ? firstFrameValue(s.first.data(), layout, block, p)
-                                   : secondFrameValue(s.view().second, s.before, s.after, layout,
+                                   : secondFrameValue(s.secondAtLag(), s.before, s.after, layout,
                                                       block, p, cycles);
     const double w = shape == FrameShape::Windowed ? blockWindow(layout, p) : 1.0;
     values[p] = wide(v) * static_cast<long double>(w);

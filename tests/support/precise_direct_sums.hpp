@@ -17,8 +17,9 @@ struct TestSegments {
   std::vector<short2> secondStore;  // before + n + after samples
   int before = 0;
   int after = 0;
+  const short2* secondAtLag() const { return secondStore.data() + before; }
   PreciseSegments view() const {
-    return {first.data(), secondStore.data() + before, before, after};
+    return {PointerPair<short2>{first.data(), secondAtLag()}, before, after};
   }
 };
 
