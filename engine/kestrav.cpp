@@ -143,7 +143,7 @@ extern "C" int KestravReadRecording(const char* path, const char* format, int ch
       }
     }
     request.channel = channel;
-    const kestrav::Recording recording = kestrav::describeRecording(path, request, "first");
+    const kestrav::Recording recording = kestrav::describeRecording(path, request, "given");
     const bool floats = !kestrav::fitsInt16(recording.format);
     if (samples != nullptr || count != 0) {
       if (samples == nullptr || start < 0 || count < 0 || start > recording.samples ||
@@ -155,7 +155,7 @@ extern "C" int KestravReadRecording(const char* path, const char* format, int ch
                       message, messageSize);
       }
       const std::unique_ptr<kestrav::SampleSource> source =
-          kestrav::openRecording(recording, "first");
+          kestrav::openRecording(recording, "given");
       if (floats) {
         source->read(start, static_cast<std::size_t>(count), static_cast<float2*>(samples));
       } else {

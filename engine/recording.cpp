@@ -95,6 +95,9 @@ Recording describeSamples(const std::string& path, const RecordingRequest& reque
                                  quoted(path) + ", which says " + formatName(*named) +
                                  "; it is read as " + formatName(*request.format));
   }
+  // Opened once here so that a container under a sample file's name is refused before anything
+  // else is checked.
+  (void)openSampleFile(path, recording.format, role);
   recording.samples = size / bytesPerSample(recording.format);
   recording.layout.pieces.push_back({0, recording.samples, 0});
   return recording;

@@ -120,7 +120,8 @@ std::vector<TarMember> listTarMembers(int descriptor, long long size, const std:
   std::string longName;
   long long paxSize = -1;  // a pax header's size for the next member; -1 when none
   long long at = 0;
-  while (at + Block <= size) {
+  while (at < size) {
+    if (at + Block > size) throw InputError(about + " ends inside a header: the archive is cut short");
     readAt(descriptor, header, Block, at, about);
     if (std::all_of(header, header + Block, [](unsigned char b) { return b == 0; })) break;
     if (!checksumMatches(header)) {
