@@ -20,10 +20,12 @@ std::string usageText() {
 Measures the delay and the frequency offset of the second recording against the first.
 
 Required:
-  -m, --mm PATH        the first recording: headerless little-endian int16 I/Q samples
-  -a, --aa PATH        the second recording, same format and sample rate
+  -m, --mm PATH        the first recording: I/Q samples (int16 unless --format or the name
+                       says otherwise), a WAV file or a SigMF recording
+  -a, --aa PATH        the second recording, at the same sample rate
   -s, --ss SAMPLES     samples of the first recording to correlate (lowered to what both hold)
-  -f, --ff HZ          sample rate of both recordings, hertz
+  -f, --ff HZ          sample rate of both recordings, hertz (may be left out when a WAV or
+                       SigMF recording gives it)
   -c, --cc US          centre of the delay window, microseconds (may be 0 or negative)
   -r, --rr US          total width of the delay window, microseconds (> 0)
   -j, --jj VALUE       read and checked, not used
