@@ -12,19 +12,42 @@ bool startsWith(const unsigned char* bytes, std::size_t size, const char* magic,
 
 bool isBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// A JSON object or array: '{' or '[' then, past blanks, what a document's next token must be.
-// Checking the second token keeps recordings that merely start with 0x7b from being refused.
-bool looksLikeJson(const unsigned char* bytes, std::size_t size) {
-  std::size_t i = 0;
-  if (startsWith(bytes, size, "\xef\xbb\xbf", 3)) i = 3;
+std::size_t skipBlanks(const unsigned char* bytes, std::size_t size, std::size_t i) {
   while (i < size && isBlank(bytes[i])) ++i;
-  if (i >= size || (bytes[i] != '{' && bytes[i] != '[')) return false;
-  const unsigned char open = bytes[i++];
-  std::size_t blanks = 0;
-  while (i < size && isBlank(bytes[i])) ++i, ++blanks;
-  if (i >= size) return blanks > 0;
-  if (open == '{') return bytes[i] == '"' || bytes[i] == '}';
-  return bytes[i] == '{' || bytes[i] == '"' || bytes[i] == ']' || (blanks > 0 && bytes[i] == '[');
+  return i;
+}
+
+// A quoted key and its colon, at i: "name" : — the start of any object with members.
+bool keyAt(const unsigned char* bytes, std::size_t size, std::size_t i) {
+  if (i >= size || bytes[i] != '"') return false;
+  for (++i; i < size && bytes[i] != '"'; ++i) {
+    if (bytes[i] < 0x20) return false;
+  }
+  if (i >= size) return false;
+  i = skipBlanks(bytes, size, i + 1);
+  return i < size && bytes[i] == ':';
+}
+
+// An empty document ({} or []) followed by nothing but blanks.
+bool emptyAt(const unsigned char* bytes, std::size_t size, std::size_t i, unsigned char close) {
+  i = skipBlanks(bytes, size, i);
+  return i < size && bytes[i] == close && skipBlanks(bytes, size, i + 1) == size;
+}
+
+// A JSON object (or an array of objects) that begins with a key: several exact bytes, so that
+// samples which merely start with 0x7b or 0x5b are not mistaken for one.
+bool looksLikeJson(const unsigned char* bytes, std::size_t size) {
+  std::size_t i = startsWith(bytes, size, "\xef\xbb\xbf", 3) ? 3 : 0;
+  i = skipBlanks(bytes, size, i);
+  if (i >= size) return false;
+  if (bytes[i] == '[') {
+    const std::size_t inner = skipBlanks(bytes, size, i + 1);
+    if (emptyAt(bytes, size, i + 1, ']')) return true;
+    if (inner >= size || bytes[inner] != '{') return false;
+    i = inner;
+  }
+  if (bytes[i] != '{') return false;
+  return emptyAt(bytes, size, i + 1, '}') || keyAt(bytes, size, skipBlanks(bytes, size, i + 1));
 }
 
 }  // namespace
