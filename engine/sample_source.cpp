@@ -45,9 +45,10 @@ class FileSource final : public SampleSource {
   // Reads in slices so that a conversion needs no second copy of the whole segment.
   template <class Convert>
   void readConverted(long long start, std::size_t count, Convert convert) {
-    constexpr std::size_t SliceSamples = 1 << 16;
+    // Slices of about 512 KiB whatever the number of channels interleaved in a frame.
     const std::size_t width = static_cast<std::size_t>(bytesPerSample(format()));
     const std::size_t frame = width * static_cast<std::size_t>(layout_.channels);
+    const std::size_t SliceSamples = std::max<std::size_t>(1, (std::size_t{1} << 19) / frame);
     std::vector<unsigned char> slice(std::min(count, SliceSamples) * frame);
     std::FILE* file = file_.get();
     std::size_t done = 0;

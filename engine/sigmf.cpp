@@ -18,6 +18,7 @@ namespace {
 
 constexpr const char* MetaSuffix = ".sigmf-meta";
 constexpr const char* DataSuffix = ".sigmf-data";
+constexpr long long MaxChannels = 65536;
 
 bool endsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
@@ -120,8 +121,13 @@ SigmfRecording parseSigmf(const std::string& text, const std::string& about) {
       throw InputError(about + " gives a sample rate that is not a positive number");
     }
   }
-  recording.channels = static_cast<int>(
-      std::min<long long>(countField(global, "core:num_channels", 1, 1, about), 1 << 20));
+  const long long channels = countField(global, "core:num_channels", 1, 1, about);
+  if (channels > MaxChannels) {
+    throw InputError(about + " gives " + std::to_string(channels) +
+                     " channels (core:num_channels), more than the " +
+                     std::to_string(MaxChannels) + " a recording may have here");
+  }
+  recording.channels = static_cast<int>(channels);
   recording.trailingBytes = countField(global, "core:trailing_bytes", 0, 0, about);
 
   if (meta.contains("captures")) {
@@ -168,13 +174,16 @@ DataLayout sigmfLayout(const SigmfRecording& recording, long long dataOffset, lo
   layout.channel = channel;
   const long long frame =
       static_cast<long long>(bytesPerSample(recording.format)) * recording.channels;
+  // Summed with a check: sizes from the metadata may be anything up to 2^63.
   long long headers = 0;
-  for (const SigmfCapture& capture : recording.captures) headers += capture.headerBytes;
-  const long long sampleBytes = dataBytes - recording.trailingBytes - headers;
+  for (const SigmfCapture& capture : recording.captures) {
+    headers = capture.headerBytes > dataBytes - headers ? dataBytes + 1
+                                                        : headers + capture.headerBytes;
+  }
+  const long long sampleBytes = (dataBytes - headers) - recording.trailingBytes;
   if (sampleBytes < 0) {
-    throw InputError(about + " gives " + std::to_string(headers) + " header and " +
-                     std::to_string(recording.trailingBytes) +
-                     " trailing bytes, more than the data file's " + std::to_string(dataBytes));
+    throw InputError(about + " gives more header and trailing bytes than the data file's " +
+                     std::to_string(dataBytes));
   }
   const long long total = sampleBytes / frame;
   // Samples before the first capture, if any, have no header of their own.

@@ -29,7 +29,8 @@ std::string field(const unsigned char* header, int at, int length) {
 // Octal digits, or GNU's base-256 form for sizes beyond 8 GiB.
 std::optional<long long> numberField(const unsigned char* header, int at, int length) {
   if (header[at] & 0x80) {
-    long long value = header[at] & 0x3f;
+    if (header[at] == 0xff) return std::nullopt;  // negative
+    long long value = header[at] & 0x7f;
     for (int i = 1; i < length; ++i) {
       if (value > (LLONG_MAX >> 8)) return std::nullopt;
       value = (value << 8) | header[at + i];
