@@ -130,8 +130,15 @@ std::string hertz(double value) {
 }
 
 // The sample rate of -f and of the SigMF metadata (0 where a recording has none): they must agree.
+// Where a recording's own sample rate comes from, as messages name it.
+const char* rateSource(const Recording& recording) {
+  return recording.kind == RecordingKind::Wav ? "WAV header" : "metadata";
+}
+
 void reconcileRates(double& sampleRate, bool rateGiven, const std::string& rateText,
-                    double firstRate, double secondRate) {
+                    const Recording& first, const Recording& second) {
+  const double firstRate = first.sampleRate;
+  const double secondRate = second.sampleRate;
   if (firstRate > 0.0 && secondRate > 0.0 && firstRate != secondRate) {
     throw InputError("the two recordings' sample rates differ: " + hertz(firstRate) + " and " +
                      hertz(secondRate));
@@ -140,7 +147,7 @@ void reconcileRates(double& sampleRate, bool rateGiven, const std::string& rateT
   if (rateGiven && metadataRate > 0.0 && sampleRate != metadataRate) {
     throw InputError("-f/--ff '" + rateText + "' disagrees with the sample rate " +
                      hertz(metadataRate) + " of the " + (firstRate > 0.0 ? "first" : "second") +
-                     " recording's metadata");
+                     " recording's " + rateSource(firstRate > 0.0 ? first : second));
   }
   if (!rateGiven) {
     if (!(metadataRate > 0.0)) {
@@ -256,8 +263,6 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
     options.warnings.insert(options.warnings.end(), recording->warnings.begin(),
                             recording->warnings.end());
   }
-  const double firstRate = options.firstRecording.sampleRate;
-  const double secondRate = options.secondRecording.sampleRate;
   if (sampleCount > INT_MAX) {
     throw InputError("-s/--ss (the sample count) '" + sampleCountText +
                      "' is beyond the supported 2147483647 samples");
@@ -268,7 +273,8 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
     requireFinite(options.sampleRate, "ff", sampleRateText);
     requirePositive(options.sampleRate, "ff", sampleRateText);
   }
-  reconcileRates(options.sampleRate, rateGiven, sampleRateText, firstRate, secondRate);
+  reconcileRates(options.sampleRate, rateGiven, sampleRateText, options.firstRecording,
+                 options.secondRecording);
   requireFinite(options.centreDelay, "cc", centreText);
   requireFinite(options.delayWindow, "rr", windowText);
   requirePositive(options.delayWindow, "rr", windowText);

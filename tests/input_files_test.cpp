@@ -172,7 +172,7 @@ TEST_F(InputFiles, WavPairsGiveThePlainResults) {
                                          {"-f", "2e6"});
   EXPECT_EQ(wrongRate.status, 2);
   EXPECT_EQ(wrongRate.err, "kestrav: -f/--ff '2e6' disagrees with the sample rate 1000000 Hz of "
-                           "the first recording's metadata\n");
+                           "the first recording's WAV header\n");
   // Renamed, a WAV file is not read as samples.
   std::filesystem::copy_file(path("pcm16.wav-a.wav"), path("wav-in-disguise.iq"));
   const ProcessResult disguised = search(path("wav-in-disguise.iq"), path("b_ci16"));
