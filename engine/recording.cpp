@@ -143,19 +143,19 @@ Recording describeArchive(const std::string& path, const RecordingRequest& reque
   long long size = 0;
   const int descriptor = openRegularFile(path, role, &size);
   const std::string about = std::string("the ") + role + " recording's archive " + quoted(path);
-  try {
-    const ArchivedRecording archived = findArchivedRecording(descriptor, size, path, about);
-    ::close(descriptor);
-    const std::string metaAbout = std::string("the ") + role + " recording's metadata " +
-                                  quoted(path + ":" + archived.metaName);
-    const SigmfRecording sigmf = parseSigmf(archived.metaText, metaAbout);
-    recording.label = quoted(path + ":" + archived.data.name);
-    completeSigmf(recording, sigmf, request, archived.data.offset, archived.data.size, metaAbout,
-                  role);
-  } catch (...) {
-    ::close(descriptor);
-    throw;
-  }
+  const ArchivedRecording archived = [&] {
+    struct Closer {
+      int descriptor;
+      ~Closer() { ::close(descriptor); }
+    } closer{descriptor};
+    return findArchivedRecording(descriptor, size, path, about);
+  }();
+  const std::string metaAbout = std::string("the ") + role + " recording's metadata " +
+                                quoted(path + ":" + archived.metaName);
+  const SigmfRecording sigmf = parseSigmf(archived.metaText, metaAbout);
+  recording.label = quoted(path + ":" + archived.data.name);
+  completeSigmf(recording, sigmf, request, archived.data.offset, archived.data.size, metaAbout,
+                role);
   return recording;
 }
 

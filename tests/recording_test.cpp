@@ -471,6 +471,9 @@ TEST_F(RecordingTest, ArchiveRefusals) {
   tar("several.sigmf", {"one.sigmf-meta", "one.sigmf-data", "two.sigmf-meta"}, "ustar");
   tar("nodata.sigmf", {"one.sigmf-meta"}, "ustar");
   tar("whole.sigmf", {"one.sigmf-meta", "one.sigmf-data"}, "ustar");
+  testing::writeBytes(path("bad.sigmf-meta"), "{\"global\": ");
+  testing::writeBytes(path("bad.sigmf-data"), "");
+  tar("bad.sigmf", {"bad.sigmf-meta", "bad.sigmf-data"}, "ustar");
   const std::string whole = [&] {
     std::ifstream file(path("whole.sigmf"), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
@@ -502,8 +505,24 @@ TEST_F(RecordingTest, ArchiveRefusals) {
                                        "decompress it first"},
       {"text.sigmf", about("text.sigmf") + " is not a tar archive"},
       {"tiny.sigmf", about("tiny.sigmf") + " is too short to be a tar archive"},
+      {"bad.sigmf", "the first recording's metadata '" + path("bad.sigmf") +
+                        ":bad.sigmf-meta' is not valid JSON: "},
   };
-  for (const auto& c : cases) EXPECT_EQ(refusal(c.name), c.reason) << c.name;
+  // Every refusal closes what it opened.
+  const auto openFiles = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
+  const auto before = openFiles();
+  for (const auto& c : cases) {
+    const std::string reason = refusal(c.name);
+    if (c.reason.ends_with(": ")) {
+      EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+    } else {
+      EXPECT_EQ(reason, c.reason) << c.name;
+    }
+  }
+  EXPECT_EQ(openFiles(), before);
   // Of several recordings, the one named like the archive.
   EXPECT_EQ(readInt16("two.sigmf", 9, 1)[0].x, 9);
 }
