@@ -93,14 +93,11 @@ std::vector<std::string> captureWarnings(const ProgramOptions& options,
   return warnings;
 }
 
-RecordingEcho echoOf(const Recording& recording, const SearchOutcome& outcome, bool first,
-                     double sampleRate, const std::optional<StartTime>& origin) {
+// The recording's tuning where its segment starts (at `segmentStart`) and its start time.
+RecordingEcho echoOf(const Recording& recording, long long segmentStart, double sampleRate,
+                     const std::optional<StartTime>& origin) {
   RecordingEcho echo;
-  const SegmentPlacement placement = placeSegments(
-      first ? recording.samples : 0, first ? 0 : recording.samples, outcome.window.centreLag,
-      outcome.window.lagCount);
-  if (const SigmfCapture* capture =
-          captureAt(recording, first ? placement.firstStart : placement.secondStart)) {
+  if (const SigmfCapture* capture = captureAt(recording, segmentStart)) {
     echo.frequency = capture->frequency;
   }
   for (const SigmfCapture& capture : recording.captures) {
@@ -171,13 +168,14 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
   }
   if (options.json) {
     if (isSigmf(options.firstRecording) || isSigmf(options.secondRecording)) {
-      const std::optional<StartTime> origin =
-          startTimeOf(options.firstRecording, parameters.sampleRate);
+      const double rate = parameters.sampleRate;
+      const std::optional<StartTime> origin = startTimeOf(options.firstRecording, rate);
+      const SegmentPlacement placement =
+          placeSegments(options.firstRecording.samples, options.secondRecording.samples,
+                        outcome.window.centreLag, outcome.window.lagCount);
       write(out, formatJson(outcome, parameters,
-                            echoOf(options.firstRecording, outcome, true, parameters.sampleRate,
-                                   origin),
-                            echoOf(options.secondRecording, outcome, false, parameters.sampleRate,
-                                   origin)));
+                            echoOf(options.firstRecording, placement.firstStart, rate, origin),
+                            echoOf(options.secondRecording, placement.secondStart, rate, origin)));
     } else {
       write(out, formatJson(outcome, parameters));
     }

@@ -295,6 +295,11 @@ TEST_F(InputFiles, JsonEchoesTuningAndTime) {
   write("tuned-b", R"({"core:sample_start": 0, "core:frequency": 915.0005e6,
                        "core:datetime": "2024-05-01T12:00:01.5Z"})");
   write("bare-a", R"({"core:sample_start": 0})");
+  // Retuned and timed at sample 10, before the segment's first sample (50): the tuning of the
+  // capture the segment lies in, and a start time 10 samples before the capture's.
+  write("late-a", R"({"core:sample_start": 0, "core:frequency": 1e8},
+                      {"core:sample_start": 10, "core:frequency": 915e6,
+                       "core:datetime": "2024-05-01T12:00:00.00001Z"})");
   const struct {
     const char* first;
     const char* second;
@@ -305,6 +310,12 @@ TEST_F(InputFiles, JsonEchoesTuningAndTime) {
        {{"first", {{"frequency_hz", 915e6}, {"datetime", "2024-05-01T12:00:00.000000100Z"}}},
         {"second", {{"frequency_hz", 915.0005e6}, {"datetime", "2024-05-01T12:00:01.5Z"}}},
         {"start_time_difference_s", 1.4999999},
+        {"tuning_difference_hz", 500.0}},
+       true, true},
+      {"late-a", "tuned-b",
+       {{"first", {{"frequency_hz", 915e6}, {"datetime", "2024-05-01T12:00:00.00001Z"}}},
+        {"second", {{"frequency_hz", 915.0005e6}, {"datetime", "2024-05-01T12:00:01.5Z"}}},
+        {"start_time_difference_s", 1.5},
         {"tuning_difference_hz", 500.0}},
        true, true},
       {"bare-a", "tuned-b",
@@ -318,6 +329,7 @@ TEST_F(InputFiles, JsonEchoesTuningAndTime) {
   for (const auto& c : cases) {
     const ProcessResult run = search(path(c.first), path(c.second), {"--json"});
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
     nlohmann::json document = nlohmann::json::parse(run.out);
     for (const char* key : {"start_time_difference_s", "tuning_difference_hz"}) {
       if (c.recordings.contains(key)) {
@@ -334,8 +346,8 @@ TEST_F(InputFiles, JsonEchoesTuningAndTime) {
       EXPECT_EQ(result.contains("absolute_arrival_difference_s"), c.timed);
       EXPECT_EQ(result.contains("tuning_corrected_frequency_offset_hz"), c.retuned);
       if (c.timed) {
-        EXPECT_NEAR(result["absolute_arrival_difference_s"].get<double>(), delay + 1.4999999,
-                    1e-12);
+        EXPECT_NEAR(result["absolute_arrival_difference_s"].get<double>(),
+                    delay + c.recordings["start_time_difference_s"].get<double>(), 1e-12);
       }
       if (c.retuned) {
         EXPECT_NEAR(result["tuning_corrected_frequency_offset_hz"].get<double>(), offset + 500.0,
