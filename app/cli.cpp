@@ -2,12 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/file_output.hpp"
 #include "app/help_text.hpp"
@@ -17,6 +21,8 @@
 #include "app/progress_line.hpp"
 #include "app/report.hpp"
 #include "app/surface_csv.hpp"
+#include "engine/recording.hpp"
+#include "engine/sample_loader.hpp"
 #include "platform/host/errors.hpp"
 #include "engine/search.hpp"
 
@@ -52,6 +58,63 @@ void write(std::FILE* out, const std::string& text) {
   }
 }
 
+bool isSigmf(const Recording& recording) {
+  return recording.kind == RecordingKind::Sigmf || recording.kind == RecordingKind::SigmfArchive;
+}
+
+// Where the searched segments lie in the recordings, before anything is read; null when the
+// window does not fit (the search says so itself).
+std::optional<std::pair<SegmentPlacement, long long>> placementOf(const Recording& first,
+                                                                  const Recording& second,
+                                                                  int sampleCount,
+                                                                  const LagWindow& window) {
+  const SegmentPlacement placement =
+      placeSegments(first.samples, second.samples, window.centreLag, window.lagCount);
+  if (placement.firstAvailable < 0 || placement.secondAvailable < 0) return std::nullopt;
+  const long long count = std::min<long long>(
+      {sampleCount, placement.firstAvailable, placement.secondAvailable});
+  return std::pair{placement, count};
+}
+
+// A retune inside a searched segment is worth knowing: the results may mix two tunings.
+std::vector<std::string> captureWarnings(const ProgramOptions& options,
+                                         const SearchParameters& parameters,
+                                         const LagWindow& window) {
+  const auto placed = placementOf(options.firstRecording, options.secondRecording,
+                                  parameters.sampleCount, window);
+  if (!placed) return {};
+  const auto& [placement, count] = *placed;
+  std::vector<std::string> warnings =
+      captureBoundaryWarnings(options.firstRecording, placement.firstStart, count, "first");
+  for (std::string& warning : captureBoundaryWarnings(
+           options.secondRecording, placement.secondStart, count + window.lagCount, "second")) {
+    warnings.push_back(std::move(warning));
+  }
+  return warnings;
+}
+
+// The recording's tuning where its segment starts (at `segmentStart`) and its start time.
+RecordingEcho echoOf(const Recording& recording, long long segmentStart, double sampleRate,
+                     const std::optional<StartTime>& origin) {
+  RecordingEcho echo;
+  if (const SigmfCapture* capture = captureAt(recording, segmentStart)) {
+    echo.frequency = capture->frequency;
+  }
+  for (const SigmfCapture& capture : recording.captures) {
+    if (!capture.datetime.empty()) {
+      echo.datetime = capture.datetime;
+      break;
+    }
+  }
+  // Whole seconds counted from the origin's before the fractions are added: a double of the
+  // seconds since 1970 would keep only a few hundred nanoseconds.
+  const std::optional<StartTime> start = startTimeOf(recording, sampleRate);
+  if (start && origin) {
+    echo.startSeconds = static_cast<double>(start->seconds - origin->seconds) + start->fraction;
+  }
+  return echo;
+}
+
 int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
            ComputeBackend* backendOverride) {
   const ProgramOptions options = readOptions(argc, argv);
@@ -81,8 +144,14 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
     progress = std::make_unique<ProgressLine>(err, lagCount);
     search.driver.progress = [line = progress.get()](int lagsDone) { line->update(lagsDone); };
   }
+  // The parameters are checked before any recording is opened.
+  const LagWindow window = validateSearch(parameters);
+  for (const std::string& warning : captureWarnings(options, parameters, window)) {
+    std::fprintf(err, "kestrav: warning: %s\n", oneLine(warning).c_str());
+  }
   const SearchOutcome outcome =
-      searchRecordings(options.firstRecording, options.secondRecording, parameters, search);
+      searchSources(openRecording(options.firstRecording, "first"),
+                    openRecording(options.secondRecording, "second"), parameters, search);
   if (progress) progress->clear();
 
   // The files first: a failure there leaves standard output empty.
@@ -98,7 +167,18 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
                         "the plot");
   }
   if (options.json) {
-    write(out, formatJson(outcome, parameters));
+    if (isSigmf(options.firstRecording) || isSigmf(options.secondRecording)) {
+      const double rate = parameters.sampleRate;
+      const std::optional<StartTime> origin = startTimeOf(options.firstRecording, rate);
+      const SegmentPlacement placement =
+          placeSegments(options.firstRecording.samples, options.secondRecording.samples,
+                        outcome.window.centreLag, outcome.window.lagCount);
+      write(out, formatJson(outcome, parameters,
+                            echoOf(options.firstRecording, placement.firstStart, rate, origin),
+                            echoOf(options.secondRecording, placement.secondStart, rate, origin)));
+    } else {
+      write(out, formatJson(outcome, parameters));
+    }
   } else if (!outcome.results.empty()) {
     write(out, formatResults(outcome.results));
   }

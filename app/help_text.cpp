@@ -15,15 +15,17 @@ std::string usageText() {
   return R"(usage: kestrav -m FIRST -a SECOND -s SAMPLES -f RATE -c CENTRE -r WIDTH -j J -t THRESHOLD [-p N]
                [--backend=auto|host|cuda|reference] [--json] [--refine-all]
                [--surface FILE.csv] [--plot FILE.svg] [--quiet] [--precise]
-               [--format=ci16|cf32|ci8|cu8]
+               [--format=ci16|cf32|ci8|cu8] [--channel K]
 
 Measures the delay and the frequency offset of the second recording against the first.
 
 Required:
-  -m, --mm PATH        the first recording: headerless little-endian int16 I/Q samples
-  -a, --aa PATH        the second recording, same format and sample rate
+  -m, --mm PATH        the first recording: I/Q samples (int16 unless --format or the name
+                       says otherwise), a WAV file or a SigMF recording
+  -a, --aa PATH        the second recording, at the same sample rate
   -s, --ss SAMPLES     samples of the first recording to correlate (lowered to what both hold)
-  -f, --ff HZ          sample rate of both recordings, hertz
+  -f, --ff HZ          sample rate of both recordings, hertz (may be left out when a WAV or
+                       SigMF recording gives it)
   -c, --cc US          centre of the delay window, microseconds (may be 0 or negative)
   -r, --rr US          total width of the delay window, microseconds (> 0)
   -j, --jj VALUE       read and checked, not used
@@ -41,9 +43,13 @@ Optional:
   --precise            refined results carry the precise delay and frequency offset (a
                        band-weighted fit at the Cramer-Rao bound) instead of the refinement's
                        grid values; --json always gives both, with their standard deviations
-  --format=TYPE        sample type of plain recording files: ci16 (default), cf32, ci8, cu8 (offset
-                       binary); a SigMF recording (NAME.sigmf-meta or .sigmf-data) gives its own
-                       datatype and sample rate, and -f may then be left out
+  --format=TYPE        sample type of plain recording files: ci16, cf32, ci8, cu8 (offset binary);
+                       without it the name says: .cf32 .fc32 .cfile cf32, .cs16 .ci16 .sc16 ci16,
+                       .cs8 .ci8 .sc8 ci8, .cu8 cu8, anything else ci16. A WAV file (.wav, .rf64,
+                       .w64: two channels, I and Q) or a SigMF recording (NAME, NAME.sigmf-meta,
+                       .sigmf-data or a NAME.sigmf archive) gives its own type and sample rate,
+                       and -f may then be left out
+  --channel K          the channel (0, 1, ...) of SigMF recordings with several channels
   -h, --help           this text;  --version: version, build and backends
 
 Output (standard output, no newline): COUNT:DELAY_US*OFFSET_HZ*LEVEL_DB+... strongest first, at

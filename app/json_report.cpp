@@ -70,4 +70,33 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
   return document.dump(2) + "\n";
 }
 
+std::string formatJson(const SearchOutcome& outcome, const SearchParameters& parameters,
+                       const RecordingEcho& first, const RecordingEcho& second) {
+  using nlohmann::json;
+  json document = json::parse(formatJson(outcome, parameters));
+  auto echo = [](const RecordingEcho& recording) {
+    return json{{"frequency_hz", recording.frequency ? json(*recording.frequency) : json()},
+                {"datetime", recording.datetime.empty() ? json() : json(recording.datetime)}};
+  };
+  json recordings{{"first", echo(first)}, {"second", echo(second)}};
+  const bool timed = first.startSeconds && second.startSeconds;
+  const bool retuned = first.frequency && second.frequency && *first.frequency != *second.frequency;
+  const double startDifference = timed ? *second.startSeconds - *first.startSeconds : 0.0;
+  const double tuningDifference = retuned ? *second.frequency - *first.frequency : 0.0;
+  if (timed) recordings["start_time_difference_s"] = startDifference;
+  if (retuned) recordings["tuning_difference_hz"] = tuningDifference;
+  document["recordings"] = std::move(recordings);
+  for (std::size_t r = 0; r < outcome.results.size(); ++r) {
+    json& result = document["results"][r];
+    if (timed) {
+      result["absolute_arrival_difference_s"] = outcome.results[r].delay + startDifference;
+    }
+    if (retuned) {
+      result["tuning_corrected_frequency_offset_hz"] =
+          outcome.results[r].frequencyOffset + tuningDifference;
+    }
+  }
+  return document.dump(2) + "\n";
+}
+
 }  // namespace kestrav

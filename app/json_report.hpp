@@ -1,5 +1,6 @@
 #pragma once
 // The results as one JSON document, for programs that read them.
+#include <optional>
 #include <string>
 
 #include "engine/search.hpp"
@@ -7,5 +8,18 @@
 namespace kestrav {
 
 std::string formatJson(const SearchOutcome& outcome, const SearchParameters& parameters);
+
+// What a SigMF recording says of how it was taken, echoed beside the results.
+struct RecordingEcho {
+  std::optional<double> frequency;  // core:frequency of the capture the search starts in, Hz
+  std::string datetime;             // core:datetime as written; empty when absent
+  std::optional<double> startSeconds;  // its sample 0's time, seconds from a common origin
+};
+
+// The same document with a "recordings" object giving both recordings' frequency and datetime,
+// and, where both give them, each result's delay in absolute time (delay plus the difference of
+// start times) and frequency offset corrected by the tuning difference, beside the measured ones.
+std::string formatJson(const SearchOutcome& outcome, const SearchParameters& parameters,
+                       const RecordingEcho& first, const RecordingEcho& second);
 
 }  // namespace kestrav

@@ -14,8 +14,9 @@
 #include <sys/stat.h>
 
 #include "app/option_parser.hpp"
-#include "platform/host/errors.hpp"
+#include "engine/recording.hpp"
 #include "engine/sigmf.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {
@@ -123,38 +124,6 @@ std::string required(const OptionParser& parser, const char* longName) {
   return parser.get(longName);
 }
 
-void requireRegularFile(const std::string& path, const char* role) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) {
-    const int error = errno;
-    throw InputError(std::string("the ") + role + " recording '" + path + "' " +
-                     (error == ENOENT ? std::string("does not exist")
-                                      : std::string("cannot be examined: ") + std::strerror(error)));
-  }
-  if (!S_ISREG(status.st_mode)) {
-    throw InputError(std::string("the ") + role + " recording '" + path +
-                     "' is not a regular file");
-  }
-}
-
-// A recording as the command line names it: a plain file of the --format's samples, or a SigMF
-// recording by its metadata or data file, whose datatype must agree with --format if given.
-RecordingFile resolveRecording(const std::string& path, const char* role,
-                               const std::optional<SampleFormat>& format, double* sigmfRate) {
-  if (!isSigmfPath(path)) {
-    requireRegularFile(path, role);
-    return {path, format.value_or(SampleFormat::Ci16)};
-  }
-  const SigmfRecording sigmf = readSigmf(path, role);
-  requireRegularFile(sigmf.dataPath, role);
-  if (format && *format != sigmf.format) {
-    throw InputError(std::string("--format ") + formatName(*format) + " disagrees with the " +
-                     role + " recording's metadata, which gives " + formatName(sigmf.format));
-  }
-  *sigmfRate = sigmf.sampleRate;
-  return {sigmf.dataPath, sigmf.format};
-}
-
 std::string hertz(double value) {
   char text[48];
   std::snprintf(text, sizeof text, "%.17g Hz", value);
@@ -162,8 +131,15 @@ std::string hertz(double value) {
 }
 
 // The sample rate of -f and of the SigMF metadata (0 where a recording has none): they must agree.
+// Where a recording's own sample rate comes from, as messages name it.
+const char* rateSource(const Recording& recording) {
+  return recording.kind == RecordingKind::Wav ? "WAV header" : "metadata";
+}
+
 void reconcileRates(double& sampleRate, bool rateGiven, const std::string& rateText,
-                    double firstRate, double secondRate) {
+                    const Recording& first, const Recording& second) {
+  const double firstRate = first.sampleRate;
+  const double secondRate = second.sampleRate;
   if (firstRate > 0.0 && secondRate > 0.0 && firstRate != secondRate) {
     throw InputError("the two recordings' sample rates differ: " + hertz(firstRate) + " and " +
                      hertz(secondRate));
@@ -172,9 +148,15 @@ void reconcileRates(double& sampleRate, bool rateGiven, const std::string& rateT
   if (rateGiven && metadataRate > 0.0 && sampleRate != metadataRate) {
     throw InputError("-f/--ff '" + rateText + "' disagrees with the sample rate " +
                      hertz(metadataRate) + " of the " + (firstRate > 0.0 ? "first" : "second") +
-                     " recording's metadata");
+                     " recording's " + rateSource(firstRate > 0.0 ? first : second));
   }
-  if (!rateGiven) sampleRate = metadataRate;
+  if (!rateGiven) {
+    if (!(metadataRate > 0.0)) {
+      throw InputError("missing option -f/--ff (the sample rate in Hz): neither recording gives "
+                       "its own");
+    }
+    sampleRate = metadataRate;
+  }
 }
 
 void requireFinite(double value, const char* longName, const std::string& text) {
@@ -209,6 +191,7 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   parser.addOption("", "quiet", 1, "", 1);
   parser.addOption("", "format", 0, "", 1);
   parser.addOption("", "precise", 1, "", 1);
+  parser.addOption("", "channel", 0, "", 1);
   try {
     parser.parse(argc, argv);  // positional arguments are ignored
   } catch (const std::exception& error) {
@@ -234,9 +217,10 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   options.firstPath = required(parser, "mm");
   options.secondPath = required(parser, "aa");
   const std::string sampleCountText = required(parser, "ss");
-  // A SigMF recording carries its sample rate, so -f may then be left out.
-  const bool sigmfNamed = isSigmfPath(options.firstPath) || isSigmfPath(options.secondPath);
-  const bool rateGiven = !sigmfNamed || parser.exists("ff");
+  // A WAV or SigMF recording may carry its sample rate, so -f may then be left out.
+  const bool rateCarried =
+      mayCarrySampleRate(options.firstPath) || mayCarrySampleRate(options.secondPath);
+  const bool rateGiven = !rateCarried || parser.exists("ff");
   const std::string sampleRateText = rateGiven ? required(parser, "ff") : std::string();
   const std::string centreText = required(parser, "cc");
   const std::string windowText = required(parser, "rr");
@@ -264,10 +248,22 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
     }
   }
 
-  double firstRate = 0.0;
-  double secondRate = 0.0;
-  options.firstRecording = resolveRecording(options.firstPath, "first", format, &firstRate);
-  options.secondRecording = resolveRecording(options.secondPath, "second", format, &secondRate);
+  RecordingRequest request{format, -1};
+  if (parser.exists("channel")) {
+    const std::string text = parser.get("channel");
+    bool whole = false;
+    const long long channel = integerPrefix(text, &whole);
+    if (!whole || channel < 0 || channel > INT_MAX) {
+      throw InputError("--channel '" + text + "' is not a channel number (0, 1, ...)");
+    }
+    options.channel = request.channel = static_cast<int>(channel);
+  }
+  options.firstRecording = describeRecording(options.firstPath, request, "first");
+  options.secondRecording = describeRecording(options.secondPath, request, "second");
+  for (const Recording* recording : {&options.firstRecording, &options.secondRecording}) {
+    options.warnings.insert(options.warnings.end(), recording->warnings.begin(),
+                            recording->warnings.end());
+  }
   if (sampleCount > INT_MAX) {
     throw InputError("-s/--ss (the sample count) '" + sampleCountText +
                      "' is beyond the supported 2147483647 samples");
@@ -278,7 +274,8 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
     requireFinite(options.sampleRate, "ff", sampleRateText);
     requirePositive(options.sampleRate, "ff", sampleRateText);
   }
-  reconcileRates(options.sampleRate, rateGiven, sampleRateText, firstRate, secondRate);
+  reconcileRates(options.sampleRate, rateGiven, sampleRateText, options.firstRecording,
+                 options.secondRecording);
   requireFinite(options.centreDelay, "cc", centreText);
   requireFinite(options.delayWindow, "rr", windowText);
   requirePositive(options.delayWindow, "rr", windowText);

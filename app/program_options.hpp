@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "backends/compute_backend.hpp"
+#include "engine/recording.hpp"
 #include "engine/search.hpp"
 #include "engine/search_parameters.hpp"
 
@@ -33,10 +34,12 @@ struct ProgramOptions {
   std::string surfacePath;  // --surface FILE: the coarse lag surface as CSV
   std::string plotPath;     // --plot FILE: the lag surface and the zooms as SVG
 
-  // The files to read and their sample formats: the paths as given with --format (ci16 by
-  // default), or for a SigMF recording its data file and the datatype of its metadata.
-  RecordingFile firstRecording;
-  RecordingFile secondRecording;
+  int channel = -1;  // --channel K: the channel of multi-channel SigMF recordings; -1 when absent
+
+  // The recordings as described: bare samples of --format (or the type their name says, ci16 by
+  // default), WAV files, SigMF recordings and archives.
+  Recording firstRecording;
+  Recording secondRecording;
 };
 
 // The band the coarse search covers, fixed for the command line.

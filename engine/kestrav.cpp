@@ -2,12 +2,14 @@
 #include "engine/kestrav.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <new>
 #include <string>
 
+#include "engine/recording.hpp"
 #include "platform/host/errors.hpp"
 #include "engine/search.hpp"
 
@@ -31,6 +33,17 @@ void copyMessage(const std::string& text, char* message, size_t messageSize) {
 int refuse(int status, const std::string& reason, char* message, size_t messageSize) {
   copyMessage(reason, message, messageSize);
   return status;
+}
+
+// A sample rate the recording carries must be the one the caller searches at.
+void requireRate(const kestrav::Recording& recording, double sampleRate, const char* role) {
+  if (recording.sampleRate > 0.0 && recording.sampleRate != sampleRate) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the sample rate %.17g Hz disagrees with the %s recording's own, %.17g Hz",
+                  sampleRate, role, recording.sampleRate);
+    throw kestrav::InputError(text);
+  }
 }
 
 }  // namespace
@@ -68,8 +81,8 @@ extern "C" int KestravSearchSamples(SearchResult* results, int* resultCount,
                                        minAbsFrequency, peakThreshold, refine};
   try {
     const kestrav::SearchOutcome outcome =
-        kestrav::searchSources(kestrav::wrapSamples(firstSamples, firstCount, format),
-                               kestrav::wrapSamples(secondSamples, secondCount, format),
+        kestrav::searchSources(kestrav::wrapSamples(firstSamples, firstCount, format, "first"),
+                               kestrav::wrapSamples(secondSamples, secondCount, format, "second"),
                                parameters, {});
     std::copy(outcome.results.begin(), outcome.results.end(), results);
     *resultCount = static_cast<int>(outcome.results.size());
@@ -97,13 +110,68 @@ extern "C" bool Kestrav(SearchResult* results, int* resultCount, const char* fir
                                        delayWindow,     frequencySpan, minAbsDelay,
                                        minAbsFrequency, peakThreshold, refine};
   try {
+    kestrav::validateSearch(parameters);
+    const kestrav::Recording first = kestrav::describeRecording(firstPath, {}, "first");
+    const kestrav::Recording second = kestrav::describeRecording(secondPath, {}, "second");
+    requireRate(first, sampleRate, "first");
+    requireRate(second, sampleRate, "second");
     const kestrav::SearchOutcome outcome =
-        kestrav::searchRecordings(firstPath, secondPath, parameters, {});
+        kestrav::searchSources(kestrav::openRecording(first, "first"),
+                               kestrav::openRecording(second, "second"), parameters, {});
     std::copy(outcome.results.begin(), outcome.results.end(), results);
     *resultCount = static_cast<int>(outcome.results.size());
     return true;
   } catch (...) {
     // Another program's process must never be ended by a failed search: report false.
     return false;
+  }
+}
+
+extern "C" int KestravReadRecording(const char* path, const char* format, int channel,
+                                    long long start, long long count, void* samples,
+                                    int* sampleType, long long* sampleTotal, double* sampleRate,
+                                    char* message, size_t messageSize) {
+  if (path == nullptr) return refuse(KestravInputError, "the path is null", message, messageSize);
+  try {
+    kestrav::RecordingRequest request;
+    if (format != nullptr && *format != '\0') {
+      request.format = kestrav::formatNamed(format);
+      if (!request.format) {
+        return refuse(KestravInputError,
+                      std::string("the format '") + format + "' is not one of ci16, cf32, ci8, cu8",
+                      message, messageSize);
+      }
+    }
+    request.channel = channel;
+    const kestrav::Recording recording = kestrav::describeRecording(path, request, "given");
+    const bool floats = !kestrav::fitsInt16(recording.format);
+    if (samples != nullptr || count != 0) {
+      if (samples == nullptr || start < 0 || count < 0 || start > recording.samples ||
+          count > recording.samples - start) {
+        return refuse(KestravInputError,
+                      "samples " + std::to_string(start) + " to " + std::to_string(start + count) +
+                          " are not within the recording's " + std::to_string(recording.samples) +
+                          " (or the buffer is null)",
+                      message, messageSize);
+      }
+      const std::unique_ptr<kestrav::SampleSource> source =
+          kestrav::openRecording(recording, "given");
+      if (floats) {
+        source->read(start, static_cast<std::size_t>(count), static_cast<float2*>(samples));
+      } else {
+        source->read(start, static_cast<std::size_t>(count), static_cast<short2*>(samples));
+      }
+    }
+    if (sampleType != nullptr) *sampleType = floats ? KestravFloat32 : KestravInt16;
+    if (sampleTotal != nullptr) *sampleTotal = recording.samples;
+    if (sampleRate != nullptr) *sampleRate = recording.sampleRate;
+    copyMessage("", message, messageSize);
+    return KestravOk;
+  } catch (const kestrav::SearchError& error) {
+    return refuse(error.exitStatus(), error.what(), message, messageSize);
+  } catch (const std::bad_alloc&) {
+    return refuse(KestravResourceError, "out of memory", message, messageSize);
+  } catch (const std::exception& error) {
+    return refuse(KestravResourceError, error.what(), message, messageSize);
   }
 }

@@ -92,8 +92,9 @@ TEST_F(Formats, BadMetadataSaysWhat) {
        about + " gives the datatype 'ri16_le', which is not one of ci16_le, cf32_le, ci8, cu8"},
       {R"({"global": {"core:datatype": "ci16_be", "core:sample_rate": 1e6}})", {},
        about + " gives the big-endian datatype 'ci16_be'; only little-endian recordings are read"},
+      // The sample rate is optional in SigMF: then -f must give it.
       {R"({"global": {"core:datatype": "ci16_le"}})", {},
-       about + " has no \"core:sample_rate\" number"},
+       "missing option -f/--ff (the sample rate in Hz): neither recording gives its own"},
       {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": "fast"}})", {},
        about + " has no \"core:sample_rate\" number"},
       {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": -5}})", {},

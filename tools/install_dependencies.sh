@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, where they are missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ libfftw3-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev
-  librsvg2-bin python3 python3-numpy
+  librsvg2-bin python3 python3-numpy libsndfile1-dev
   pkg-config dpkg-dev file binutils python3-venv python3-setuptools python3-pip ${KESTRAV_EXTRA_PACKAGES:-})
 missing=()
 for package in "${packages[@]}"; do

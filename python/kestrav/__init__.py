@@ -5,15 +5,16 @@
     best = results[0]
     print(best.delay, best.frequency_offset, best.level)
 
-Recordings are NumPy arrays (complex64, or int16 I/Q pairs of shape (n, 2)) or file paths
-(headerless files of `sample_format`, or SigMF recordings by their .sigmf-meta/.sigmf-data path).
+Recordings are NumPy arrays (complex64, or int16 I/Q pairs of shape (n, 2)) or file paths, read
+by the library's own loader exactly as the program reads them: bare samples of `sample_format`
+(or of the type the name says: .cf32, .cs8, .cu8, ...; int16 otherwise), WAV files, SigMF
+recordings (NAME, NAME.sigmf-meta, NAME.sigmf-data) and SigMF archives (NAME.sigmf).
 The search runs in libkestrav.so through ctypes: set KESTRAV_LIBRARY to its path when it is not
 found beside this package's build tree or on the system's library path.
 """
 
 import ctypes
 import ctypes.util
-import json
 import os
 from typing import List, NamedTuple, Optional, Union
 
@@ -76,40 +77,47 @@ def _entry():
     return _library.KestravSearchSamples
 
 
-_FORMATS = {  # name: (NumPy dtype of one component, offset of the stored values)
-    "ci16": (np.int16, 0), "cf32": (np.float32, 0), "ci8": (np.int8, 0), "cu8": (np.uint8, 128),
-}
-_SIGMF_DATATYPES = {"ci16_le": "ci16", "cf32_le": "cf32", "ci8": "ci8", "cu8": "cu8"}
+def _reader():
+    _entry()  # loads the library
+    function = _library.KestravReadRecording
+    function.restype = ctypes.c_int
+    function.argtypes = [
+        ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_longlong, ctypes.c_longlong,
+        ctypes.c_void_p, ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_longlong),
+        ctypes.POINTER(ctypes.c_double), ctypes.c_char_p, ctypes.c_size_t]
+    return function
 
 
-def load(path: Union[str, os.PathLike], sample_format: str = "ci16"):
-    """Reads a recording into an array the search takes, with its sample rate when SigMF gives
-    one: (samples, sample_rate or None)."""
-    path = os.fspath(path)
-    rate = None
-    if path.endswith(".sigmf-meta") or path.endswith(".sigmf-data"):
-        base = path[: -len(".sigmf-meta")]
-        with open(base + ".sigmf-meta", "rb") as meta_file:
-            meta = json.load(meta_file)
-        datatype = meta["global"]["core:datatype"]
-        if datatype not in _SIGMF_DATATYPES:
-            raise KestravError(2, "unsupported SigMF datatype '%s'" % datatype)
-        sample_format = _SIGMF_DATATYPES[datatype]
-        rate = float(meta["global"]["core:sample_rate"])
-        path = base + ".sigmf-data"
-    if sample_format not in _FORMATS:
-        raise KestravError(2, "unknown sample format '%s'" % sample_format)
-    dtype, offset = _FORMATS[sample_format]
-    values = np.fromfile(path, dtype=np.dtype(dtype).newbyteorder("<"))
-    values = values[: len(values) // 2 * 2].reshape(-1, 2)
-    if sample_format == "cf32":
-        return values.astype(np.float32).view(np.complex64).reshape(-1), rate
-    return (values.astype(np.int16) - np.int16(offset)).astype(np.int16), rate
+def load(path: Union[str, os.PathLike], sample_format: Optional[str] = None,
+         channel: Optional[int] = None):
+    """Reads a recording into an array the search takes, with its sample rate when the recording
+    carries one: (samples, sample_rate or None). Integer recordings give int16 I/Q pairs of shape
+    (n, 2), float ones complex64."""
+    encoded = os.fsencode(os.fspath(path))
+    form = sample_format.encode() if sample_format else None
+    chosen = -1 if channel is None else int(channel)
+    read = _reader()
+    sample_type, total, rate = ctypes.c_int(0), ctypes.c_longlong(0), ctypes.c_double(0.0)
+    message = ctypes.create_string_buffer(1024)
+
+    def check(status):
+        if status != 0:
+            raise KestravError(status, message.value.decode("utf-8", "replace"))
+
+    check(read(encoded, form, chosen, 0, 0, None, ctypes.byref(sample_type), ctypes.byref(total),
+               ctypes.byref(rate), message, len(message)))
+    if sample_type.value == _FLOAT32:
+        samples = np.empty(total.value, dtype=np.complex64)
+    else:
+        samples = np.empty((total.value, 2), dtype=np.int16)
+    check(read(encoded, form, chosen, 0, total.value, samples.ctypes.data_as(ctypes.c_void_p),
+               None, None, None, message, len(message)))
+    return samples, (rate.value if rate.value > 0 else None)
 
 
-def _as_samples(recording, sample_format: str):
+def _as_samples(recording, sample_format: Optional[str], channel: Optional[int]):
     if isinstance(recording, (str, os.PathLike)):
-        return load(recording, sample_format)
+        return load(recording, sample_format, channel)
     array = np.asarray(recording)
     if np.iscomplexobj(array):
         return np.ascontiguousarray(array, dtype=np.complex64), None
@@ -124,11 +132,14 @@ def search(first, second, sample_rate: Optional[float] = None, delay_window: flo
            centre_delay: float = 0.0, peak_threshold: float = 15.0,
            sample_count: Optional[int] = None, refine: bool = True,
            frequency_span: float = 16384.0, min_abs_delay: float = 0.0,
-           min_abs_frequency: float = 0.0, sample_format: str = "ci16") -> List[Result]:
+           min_abs_frequency: float = 0.0, sample_format: Optional[str] = None,
+           channel: Optional[int] = None) -> List[Result]:
     """Searches the second recording against the first over the delay window (seconds, total
-    width, centred on centre_delay) and returns up to ten results, strongest first."""
-    first_samples, first_rate = _as_samples(first, sample_format)
-    second_samples, second_rate = _as_samples(second, sample_format)
+    width, centred on centre_delay) and returns up to ten results, strongest first.
+    sample_format overrides the type a bare sample file's name says; channel picks the channel of
+    multi-channel SigMF recordings."""
+    first_samples, first_rate = _as_samples(first, sample_format, channel)
+    second_samples, second_rate = _as_samples(second, sample_format, channel)
     rates = {rate for rate in (first_rate, second_rate) if rate is not None}
     if len(rates) > 1:
         raise KestravError(2, "the two recordings' sample rates differ")
@@ -137,7 +148,7 @@ def search(first, second, sample_rate: Optional[float] = None, delay_window: flo
             raise KestravError(2, "the sample rate is needed")
         sample_rate = rates.pop()
     elif rates and rates.pop() != sample_rate:
-        raise KestravError(2, "sample_rate disagrees with the SigMF metadata")
+        raise KestravError(2, "sample_rate disagrees with the recording's own")
     floating = np.iscomplexobj(first_samples) or np.iscomplexobj(second_samples)
     if floating:
         first_samples = _to_complex64(first_samples)

@@ -94,6 +94,53 @@ class Binding(unittest.TestCase):
                                                 os.path.join(self.directory, "b.sigmf-data"),
                                                 delay_window=WINDOW))
 
+    def test_files_read_by_the_library_loader(self):
+        """Names, containers and SigMF fields as the program reads them, refusals with its reason."""
+        raw = np.fromfile(self.first, dtype="<i2").reshape(-1, 2)
+        cfile = os.path.join(self.directory, "named.cfile")
+        raw.astype(np.float32).tofile(cfile)
+        shifted = os.path.join(self.directory, "shifted")
+        with open(shifted + ".sigmf-data", "wb") as data:
+            data.write(b"\x55" * 8 + raw.tobytes())
+        with open(shifted + ".sigmf-meta", "w") as meta:
+            json.dump({"global": {"core:datatype": "ci16_le", "core:sample_rate": RATE},
+                       "captures": [{"core:sample_start": 0, "core:header_bytes": 8}]}, meta)
+        stereo = os.path.join(self.directory, "stereo")
+        np.stack([np.zeros_like(raw), raw], axis=1).astype("<i2").tofile(stereo + ".sigmf-data")
+        with open(stereo + ".sigmf-meta", "w") as meta:
+            json.dump({"global": {"core:datatype": "ci16_le", "core:num_channels": 2}}, meta)
+        cases = [  # path, load's arguments, samples wanted, rate wanted
+            (cfile, {}, (raw[:, 0] + 1j * raw[:, 1]).astype(np.complex64), None),
+            (cfile, {"sample_format": "ci16"}, raw.astype(np.float32).view("<i2").reshape(-1, 2),
+             None),
+            (shifted, {}, raw, RATE),
+            (stereo + ".sigmf-meta", {"channel": 1}, raw, None),
+        ]
+        for path, arguments, wanted, rate in cases:
+            samples, got_rate = kestrav.load(path, **arguments)
+            np.testing.assert_array_equal(samples, wanted, err_msg=path)
+            self.assertEqual(got_rate, rate, path)
+        self.assertSameAsProgram(kestrav.search(shifted, self.second, delay_window=WINDOW))
+        refusals = [
+            (stereo, {}, "pick one with --channel K"),
+            (shifted + ".sigmf-meta", {"sample_format": "cf32"}, "disagrees with the given"),
+            (shifted + ".sigmf-meta", {"sample_format": "cf64"}, "is not one of ci16"),
+            (shifted + ".sigmf-data.missing", {}, "does not exist"),
+        ]
+        disguised = os.path.join(self.directory, "disguised.iq")
+        shutil.copyfile(shifted + ".sigmf-meta", disguised)
+        refusals.append((disguised, {}, "looks like a JSON document"))
+        nan = os.path.join(self.directory, "nan.cf32")
+        values = raw.astype(np.float32)
+        values[7, 1] = np.nan
+        values.tofile(nan)
+        refusals.append((nan, {}, "not a finite number (NaN or infinity) at sample 7"))
+        for path, arguments, reason in refusals:
+            with self.assertRaises(kestrav.KestravError) as caught:
+                kestrav.load(path, **arguments)
+            self.assertEqual(caught.exception.status, 2)
+            self.assertIn(reason, str(caught.exception))
+
     def test_errors_carry_the_reason(self):
         with self.assertRaises(kestrav.KestravError) as caught:
             kestrav.search(self.first, self.second, sample_rate=-1.0, delay_window=1e-4)
