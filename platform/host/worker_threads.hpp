@@ -6,7 +6,25 @@
 
 namespace kestrav {
 
-// Workers for `tasks` independent tasks: one per hardware thread, never more than the tasks,
+// The most workers one search may use: the limit set on the calling thread (WorkerThreadLimit),
+// else KESTRAV_THREADS from the environment when it is a whole number of at least 1, else the
+// hardware threads.
+int workerThreadLimit();
+
+// Sets the calling thread's limit for the life of the object; 0 leaves it as it was. Searches run
+// side by side on different threads may so each take their own share of the machine.
+class WorkerThreadLimit {
+ public:
+  explicit WorkerThreadLimit(int threads);
+  ~WorkerThreadLimit();
+  WorkerThreadLimit(const WorkerThreadLimit&) = delete;
+  WorkerThreadLimit& operator=(const WorkerThreadLimit&) = delete;
+
+ private:
+  int previous_;
+};
+
+// Workers for `tasks` independent tasks: one per thread of the limit, never more than the tasks,
 // at least one.
 int workerCountFor(long long tasks);
 
