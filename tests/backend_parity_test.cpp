@@ -170,17 +170,6 @@ void precisePrimitivesHost() {
 // ---------------------------------------------------------------------------------------------
 // The GPU's rows
 
-CoarseRequest requestFor(const testing::GeneratedPair& recordings, int sampleCount,
-                         double sampleRate, int lagCount) {
-  CoarseRequest request;
-  request.segments = SpanPair<short2>{recordings.first, recordings.second};
-  request.sampleCount = sampleCount;
-  request.lagCount = lagCount;
-  request.sampleRate = sampleRate;
-  request.frequencySpan = 16384.0;
-  return request;
-}
-
 testing::GeneratedPair generate(int sampleCount, double sampleRate, int lagCount, int trueLag,
                                 unsigned seed) {
   return testing::generatedPair(
@@ -241,7 +230,7 @@ void coarseCellsCuda() {
   for (const CoarseCase& c : cases) {
     const testing::GeneratedPair recordings =
         generate(c.sampleCount, c.sampleRate, c.lagCount, c.lagCount / 3, 77);
-    CoarseRequest request = requestFor(recordings, c.sampleCount, c.sampleRate, c.lagCount);
+    CoarseRequest request = testing::coarseRequestFor(recordings, c.sampleCount, c.sampleRate, c.lagCount);
     const CoarseSizes sizes =
         deriveCoarseSizes(c.sampleCount, c.sampleRate, c.lagCount, request.frequencySpan);
     std::vector<LagCell> reference(static_cast<std::size_t>(c.lagCount));
@@ -283,7 +272,7 @@ void coarseCellsCuda() {
 void coarseOnePointRowsCuda() {
   const int sampleCount = 200, lagCount = 40;  // D = 125 at 2.048 MHz: M = 1, L = 1
   const testing::GeneratedPair recordings = generate(sampleCount, 2048000.0, lagCount, 13, 78);
-  const CoarseRequest request = requestFor(recordings, sampleCount, 2048000.0, lagCount);
+  const CoarseRequest request = testing::coarseRequestFor(recordings, sampleCount, 2048000.0, lagCount);
   ASSERT_EQ(deriveCoarseSizes(sampleCount, 2048000.0, lagCount, 16384.0).fftLength, 1u);
   std::vector<LagCell> reference(lagCount);
   std::vector<LagCell> gpu(lagCount, LagCell{-1, 1.0, 1.0});
@@ -360,17 +349,6 @@ void precisePrimitivesCuda() {
   }
 }
 
-// Largest difference over the largest magnitude of the host's values.
-double relativeDifference(const std::vector<double2>& got, const std::vector<double2>& want) {
-  double largest = 0.0, difference = 0.0;
-  for (std::size_t i = 0; i < want.size(); ++i) {
-    largest = std::max(largest, std::hypot(want[i].x, want[i].y));
-    difference = std::max(difference, std::hypot(got[i].x - want[i].x, got[i].y - want[i].y));
-  }
-  EXPECT_GT(largest, 0.0) << "an all-zero result proves nothing";
-  return difference / largest;
-}
-
 struct Spectra {
   std::vector<double2> margined, windowed, runs;
 };
@@ -388,9 +366,9 @@ Spectra allPrimitives(PrecisePrimitives& primitives, const PreciseSegments& segm
 }
 
 void expectSame(const Spectra& device, const Spectra& host, const char* what) {
-  EXPECT_LT(relativeDifference(device.margined, host.margined), 1e-13) << what;
-  EXPECT_LT(relativeDifference(device.windowed, host.windowed), 1e-13) << what;
-  EXPECT_LT(relativeDifference(device.runs, host.runs), 1e-12) << what;
+  EXPECT_LT(testing::relativeDifference(device.margined, host.margined), 1e-13) << what;
+  EXPECT_LT(testing::relativeDifference(device.windowed, host.windowed), 1e-13) << what;
+  EXPECT_LT(testing::relativeDifference(device.runs, host.runs), 1e-12) << what;
 }
 
 constexpr double SampleRate = 1e6;

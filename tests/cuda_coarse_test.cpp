@@ -7,6 +7,7 @@
 
 #include "backends/compute_backend.hpp"
 #include "support/cuda_device.hpp"
+#include "support/generated_pairs.hpp"
 #include "stages/coarse/coarse_search.hpp"
 
 namespace kestrav {
@@ -16,24 +17,13 @@ struct Recordings {
   std::vector<short2> first, second;
 };
 
-CoarseRequest requestFor(const Recordings& recordings, int sampleCount, double sampleRate,
-                         int lagCount) {
-  CoarseRequest request;
-  request.segments = SpanPair<short2>{recordings.first, recordings.second};
-  request.sampleCount = sampleCount;
-  request.lagCount = lagCount;
-  request.sampleRate = sampleRate;
-  request.frequencySpan = 16384.0;
-  return request;
-}
-
 TEST(CudaCoarseSearch, AnAllZeroRowHasNoLevelAndTooFewSamplesLeaveTheCellsZero) {
   SKIP_WITHOUT_CUDA_DEVICE();
   const auto backend = makeBackend(BackendKind::Cuda);
   Recordings silent{std::vector<short2>(4096, short2{0, 0}),
                     std::vector<short2>(4099, short2{3, -4})};
   std::vector<LagCell> cells(3);
-  backend->coarseSearch(requestFor(silent, 4096, 20000.0, 3), cells);
+  backend->coarseSearch(testing::coarseRequestFor(silent, 4096, 20000.0, 3), cells);
   for (const LagCell& cell : cells) {
     EXPECT_EQ(cell.frequencyOffset, 0.0);
     EXPECT_TRUE(std::isnan(cell.level));
@@ -41,7 +31,7 @@ TEST(CudaCoarseSearch, AnAllZeroRowHasNoLevelAndTooFewSamplesLeaveTheCellsZero) 
   // 100 samples at 2.048 MHz are fewer than one decimation run of 125.
   Recordings few{std::vector<short2>(100, short2{1, 1}), std::vector<short2>(103, short2{1, 1})};
   std::vector<LagCell> untouched(3, LagCell{5, 6.0, 7.0});
-  backend->coarseSearch(requestFor(few, 100, 2048000.0, 3), untouched);
+  backend->coarseSearch(testing::coarseRequestFor(few, 100, 2048000.0, 3), untouched);
   for (const LagCell& cell : untouched) {
     EXPECT_EQ(cell.lagIndex, 0);
     EXPECT_EQ(cell.level, 0.0);

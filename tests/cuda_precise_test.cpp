@@ -18,17 +18,6 @@
 namespace kestrav {
 namespace {
 
-// Largest difference over the largest magnitude of the host's values.
-double relativeDifference(const std::vector<double2>& got, const std::vector<double2>& want) {
-  double largest = 0.0, difference = 0.0;
-  for (std::size_t i = 0; i < want.size(); ++i) {
-    largest = std::max(largest, std::hypot(want[i].x, want[i].y));
-    difference = std::max(difference, std::hypot(got[i].x - want[i].x, got[i].y - want[i].y));
-  }
-  EXPECT_GT(largest, 0.0) << "an all-zero result proves nothing";
-  return difference / largest;
-}
-
 // A buffer refilled in place, at the same address and size, is a new recording: outside a hold
 // the device reads it again, whether or not a hold came before.
 TEST(CudaPrecisePrimitives, ABufferRefilledInPlaceIsReadAfresh) {
@@ -43,14 +32,14 @@ TEST(CudaPrecisePrimitives, ABufferRefilledInPlaceIsReadAfresh) {
       const SegmentHold hold(*device);
       device->crossSpectrum(s.view(), layout, 0.01, FrameShape::Margined, got);
       host->crossSpectrum(s.view(), layout, 0.01, FrameShape::Margined, want);
-      EXPECT_LT(relativeDifference(got, want), 1e-13) << seed;
+      EXPECT_LT(testing::relativeDifference(got, want), 1e-13) << seed;
     }
     const testing::TestSegments fresh = testing::randomSegments(700, 64, 64, seed);
     std::copy(fresh.first.begin(), fresh.first.end(), s.first.begin());
     std::copy(fresh.secondStore.begin(), fresh.secondStore.end(), s.secondStore.begin());
     device->crossSpectrum(s.view(), layout, 0.01, FrameShape::Margined, got);
     host->crossSpectrum(s.view(), layout, 0.01, FrameShape::Margined, want);
-    EXPECT_LT(relativeDifference(got, want), 1e-13) << seed;
+    EXPECT_LT(testing::relativeDifference(got, want), 1e-13) << seed;
   }
 }
 

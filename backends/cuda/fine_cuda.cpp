@@ -187,11 +187,10 @@ Refinement refineOnDevice(const Sample* firstSamples, const Sample* secondSample
            TdcSite::RefineUploadFirstSegment);
   GpuCheck(cudaMemcpy(second.get(), secondSamples, second.bytes(), cudaMemcpyHostToDevice),
            TdcSite::RefineUploadSecondSegment);
-  Refinement refinement;
-  refinement.frequency = fineFrequencyOnDevice(first.get(), second.get(), request, handle);
-  FineRequest shifted = request;
-  shifted.frequencyOffset += refinement.frequency.correction;
-  refinement.delay = fineDelayOnDevice(first.get(), second.get(), shifted, handle);
+  const Refinement refinement = refineInTurn(
+      request,
+      [&](const FineRequest& r) { return fineFrequencyOnDevice(first.get(), second.get(), r, handle); },
+      [&](const FineRequest& r) { return fineDelayOnDevice(first.get(), second.get(), r, handle); });
   first.release(TdcSite::RefineFreeFirstSegment);
   second.release(TdcSite::RefineFreeSecondSegment);
   return refinement;

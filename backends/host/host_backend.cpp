@@ -8,12 +8,7 @@
 namespace kestrav {
 
 Refinement refineOnHostStreamed(const FineRequest& request) {
-  Refinement refinement;
-  refinement.frequency = estimateFineFrequencyStreamed(request);
-  FineRequest shifted = request;
-  shifted.frequencyOffset += refinement.frequency.correction;
-  refinement.delay = estimateFineDelayStreamed(shifted);
-  return refinement;
+  return refineInTurn(request, estimateFineFrequencyStreamed, estimateFineDelayStreamed);
 }
 
 namespace {

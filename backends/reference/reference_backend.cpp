@@ -9,12 +9,9 @@
 namespace kestrav {
 
 Refinement refineOnHost(const FineRequest& request, CztFunction czt) {
-  Refinement refinement;
-  refinement.frequency = estimateFineFrequency(request, czt);
-  FineRequest shifted = request;
-  shifted.frequencyOffset += refinement.frequency.correction;
-  refinement.delay = estimateFineDelay(shifted, czt);
-  return refinement;
+  return refineInTurn(
+      request, [&](const FineRequest& r) { return estimateFineFrequency(r, czt); },
+      [&](const FineRequest& r) { return estimateFineDelay(r, czt); });
 }
 
 namespace {

@@ -36,4 +36,17 @@ struct Refinement {
   FineEstimate delay;
 };
 
+// The refinement's order: the frequency estimate first, then the delay estimated with the second
+// segment shifted down by the corrected frequency offset.
+template <class EstimateFrequency, class EstimateDelay>
+Refinement refineInTurn(const FineRequest& request, EstimateFrequency&& frequency,
+                        EstimateDelay&& delay) {
+  Refinement refinement;
+  refinement.frequency = frequency(request);
+  FineRequest shifted = request;
+  shifted.frequencyOffset += refinement.frequency.correction;
+  refinement.delay = delay(shifted);
+  return refinement;
+}
+
 }  // namespace kestrav

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/host/vector_types.hpp"
+#include "stages/coarse/coarse_search.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav::testing {
@@ -28,5 +29,19 @@ GeneratedPair generatedPair(const PairConfig& config, Samples samples = Samples:
 
 // A generated recording scaled and stored as floats without rounding, as a cf32 file holds it.
 std::vector<float2> scaledFloats(const std::vector<std::complex<double>>& samples, double scale);
+
+// A coarse request over int16 recordings (anything with `first` and `second` sample vectors), over
+// the default band of 16384 Hz.
+template <class Recordings>
+CoarseRequest coarseRequestFor(const Recordings& recordings, int sampleCount, double sampleRate,
+                               int lagCount) {
+  CoarseRequest request;
+  request.segments = SpanPair<short2>{recordings.first, recordings.second};
+  request.sampleCount = sampleCount;
+  request.lagCount = lagCount;
+  request.sampleRate = sampleRate;
+  request.frequencySpan = 16384.0;
+  return request;
+}
 
 }  // namespace kestrav::testing

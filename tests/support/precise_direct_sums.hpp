@@ -2,6 +2,10 @@
 // The precise estimate's primitives summed directly, in long double, over the frames the element
 // maps fill: each frame's transform a sum over the roots of unity, not an FFT. Every
 // implementation of the primitives is checked against them on the same layouts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 #include <complex>
 #include <string>
 #include <vector>
@@ -38,5 +42,18 @@ double relativeError(const std::vector<double2>& got, const std::vector<Wide>& w
 void expectCrossSpectraMatchDirectSums(PrecisePrimitives& primitives, const std::string& name);
 // Every layout case against the direct sums, within 1e-12 of the largest run.
 void expectProductRunsMatchDirectSums(PrecisePrimitives& primitives, const std::string& name);
+
+// Largest difference over the largest magnitude of the expected values; an all-zero expectation
+// fails, since it proves nothing.
+inline double relativeDifference(const std::vector<double2>& got,
+                                 const std::vector<double2>& want) {
+  double largest = 0.0, difference = 0.0;
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    largest = std::max(largest, std::hypot(want[i].x, want[i].y));
+    difference = std::max(difference, std::hypot(got[i].x - want[i].x, got[i].y - want[i].y));
+  }
+  EXPECT_GT(largest, 0.0) << "an all-zero result proves nothing";
+  return difference / largest;
+}
 
 }  // namespace kestrav::testing
