@@ -12,6 +12,7 @@
 #include "app/file_output.hpp"
 #include "app/help_text.hpp"
 #include "app/json_report.hpp"
+#include "app/npy_map.hpp"
 #include "app/plot_svg.hpp"
 #include "app/program_options.hpp"
 #include "app/progress_line.hpp"
@@ -45,6 +46,45 @@ int fail(std::FILE* err, const std::string& reason, int status) {
   return status;
 }
 
+// The best result on an edge of the search: its true place may lie beyond, so say which limit to
+// widen.
+void warnAboutEdges(const SearchOutcome& outcome, std::FILE* err) {
+  if (outcome.qualities.empty() || outcome.candidates.empty()) return;
+  const ResultQuality& best = outcome.qualities.front();
+  // Noise and the DC ridge have no true place beyond the edge to point at.
+  if (best.classified && best.resultClass != ResultClass::Emitter) return;
+  if (best.atDelayEdge) {
+    const bool first = outcome.candidates.front().lagIndex == 0;
+    std::fprintf(err,
+                 "kestrav: warning: the best result lies on the %s lag of the delay window; "
+                 "widen -r/--rr or move -c/--cc %s\n",
+                 first ? "first" : "last", first ? "lower" : "higher");
+  }
+  if (best.atFrequencyEdge) {
+    std::fprintf(err,
+                 "kestrav: warning: the best result lies on the edge of the frequency band; "
+                 "widen --frequency-span\n");
+  }
+}
+
+// Only the results classed as emitters, in their order.
+SearchOutcome distinctOnly(SearchOutcome outcome) {
+  SearchOutcome kept = outcome;
+  kept.results.clear();
+  kept.candidates.clear();
+  kept.qualities.clear();
+  for (std::size_t r = 0; r < outcome.results.size(); ++r) {
+    if (r < outcome.qualities.size() &&
+        outcome.qualities[r].resultClass != ResultClass::Emitter) {
+      continue;
+    }
+    kept.results.push_back(outcome.results[r]);
+    kept.candidates.push_back(outcome.candidates[r]);
+    if (r < outcome.qualities.size()) kept.qualities.push_back(outcome.qualities[r]);
+  }
+  return kept;
+}
+
 void write(std::FILE* out, const std::string& text) {
   std::fputs(text.c_str(), out);
   if (std::fflush(out) != 0) {
@@ -75,20 +115,32 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
   search.reportPrecise = options.precise;
   search.driver.keepSurface = !options.surfacePath.empty() || !options.plotPath.empty();
   if (!options.plotPath.empty()) search.driver.traceHalfWidth = PlotTraceHalfWidth;
+  search.driver.classify = options.json || options.distinct || !options.plotPath.empty();
+  search.driver.falseAlarm = options.falseAlarm;
+  search.driver.keepMap = !options.mapPath.empty();
+  search.removeDc = options.removeDc;
   std::unique_ptr<ProgressLine> progress;
   if (!options.quiet && ::isatty(::fileno(err))) {
     const int lagCount = validateSearch(parameters).lagCount;
     progress = std::make_unique<ProgressLine>(err, lagCount);
     search.driver.progress = [line = progress.get()](int lagsDone) { line->update(lagsDone); };
   }
-  const SearchOutcome outcome =
+  const SearchOutcome searched =
       searchRecordings(options.firstRecording, options.secondRecording, parameters, search);
   if (progress) progress->clear();
+  warnAboutEdges(searched, err);
+  const SearchOutcome outcome = options.distinct ? distinctOnly(searched) : searched;
 
   // The files first: a failure there leaves standard output empty.
   if (!options.surfacePath.empty()) {
     writeFileAtomically(options.surfacePath, formatSurfaceCsv(outcome, parameters.sampleRate),
                         "the lag surface");
+  }
+  if (!options.mapPath.empty()) {
+    writeFileAtomically(options.mapPath,
+                        formatNpy(outcome.map, static_cast<std::uint64_t>(outcome.window.lagCount),
+                                  outcome.sizes.fftLength),
+                        "the surface map");
   }
   if (!options.plotPath.empty()) {
     writeFileAtomically(options.plotPath,
