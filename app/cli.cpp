@@ -114,7 +114,11 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
   search.driver.precise = options.precise || options.json;
   search.reportPrecise = options.precise;
   search.driver.keepSurface = !options.surfacePath.empty() || !options.plotPath.empty();
-  if (!options.plotPath.empty()) search.driver.traceHalfWidth = PlotTraceHalfWidth;
+  if (!options.plotPath.empty()) {
+    search.driver.traceHalfWidth = PlotTraceHalfWidth;
+    search.driver.patchHalfLags = PlotPatchHalfLags;
+    search.driver.patchHalfBins = PlotPatchHalfBins;
+  }
   search.driver.classify = options.json || options.distinct || !options.plotPath.empty();
   search.driver.falseAlarm = options.falseAlarm;
   search.driver.keepMap = !options.mapPath.empty();

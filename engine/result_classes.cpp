@@ -275,6 +275,41 @@ void removeMeans(SamplePair& pair) {
   }
 }
 
+SurfacePatch coarseNeighbourhood(const ProbeContext& context, const SearchCandidate& candidate,
+                                 const ResultQuality& quality, int halfLags, int halfBins) {
+  const CoarseSizes& sizes = context.sizes;
+  SurfacePatch patch;
+  if (sizes.decimatedLength <= 0 || sizes.fftLength == 0) return patch;
+  const auto L = static_cast<long long>(sizes.fftLength);
+  const int binsHalf = static_cast<int>(std::min<long long>(halfBins, (L - 1) / 2));
+  patch.firstLagIndex = std::max(0, candidate.lagIndex - halfLags);
+  const int lastLag = std::min(context.window.lagCount - 1, candidate.lagIndex + halfLags);
+  patch.lags = std::max(0, lastLag - patch.firstLagIndex + 1);
+  patch.bins = 2 * binsHalf + 1;
+  patch.binSpacing = binSpacing(sizes);
+  const long long centre = std::llround(quality.coarseFrequency / patch.binSpacing);
+  const double shift =
+      std::round((candidate.frequencyOffset - quality.coarseFrequency) / sizes.decimatedRate) *
+      sizes.decimatedRate;
+  patch.firstFrequency = static_cast<double>(centre - binsHalf) * patch.binSpacing + shift;
+  patch.levels.resize(static_cast<std::size_t>(patch.lags) * patch.bins);
+  for (int k = 0; k < patch.lags; ++k) {
+    const int lag = patch.firstLagIndex + k;
+    const std::vector<Cell> row = withPair(context.pair, [&](const auto* a, const auto* b) {
+      return decimatedRow(a, b + lag, sizes.decimation, sizes.decimatedLength);
+    });
+    const std::vector<double> power = spectrumPower(row, sizes.fftLength);
+    const double total = std::accumulate(power.begin(), power.end(), 0.0);
+    for (int b = 0; b < patch.bins; ++b) {
+      const long long j = ((centre - binsHalf + b) % L + L) % L;
+      const double p = power[static_cast<std::size_t>(j)];
+      patch.levels[static_cast<std::size_t>(k) * patch.bins + b] =
+          static_cast<float>(10.0 * std::log10(static_cast<double>(L) * p / total));
+    }
+  }
+  return patch;
+}
+
 std::vector<float> coarseSurfaceMap(const ProbeContext& context) {
   const CoarseSizes& sizes = context.sizes;
   const std::uint64_t L = sizes.fftLength;

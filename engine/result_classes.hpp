@@ -52,6 +52,11 @@ void flagEdges(const ProbeContext& context, std::span<const SearchCandidate> can
 // Subtracts each recording's mean from its segment; the pair holds float samples afterwards.
 void removeMeans(SamplePair& pair);
 
+// The patch of up to 2 halfLags + 1 lags and 2 halfBins + 1 bins centred on the candidate's
+// coarse cell.
+SurfacePatch coarseNeighbourhood(const ProbeContext& context, const SearchCandidate& candidate,
+                                 const ResultQuality& quality, int halfLags, int halfBins);
+
 // The whole coarse surface, lagCount rows of L levels in decibels (peak-to-mean, as the lag
 // cells), each row from -fs_dec/2 upward.
 std::vector<float> coarseSurfaceMap(const ProbeContext& context);

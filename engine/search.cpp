@@ -77,6 +77,7 @@ SearchOutcome searchSources(std::unique_ptr<SampleSource> first,
   outcome.classFalseAlarm = run.classFalseAlarm;
   outcome.noiseLevel = run.noiseLevel;
   outcome.map = std::move(run.map);
+  outcome.patch = std::move(run.patch);
   return outcome;
 }
 

@@ -36,6 +36,7 @@ struct SearchOutcome {
   double classFalseAlarm = 0.0;
   double noiseLevel = 0.0;  // decibels: the level below which results are noise
   std::vector<float> map;   // the whole coarse surface, when asked for
+  std::optional<SurfacePatch> patch;  // the surface round the best result, when asked for
 };
 
 // A recording file and the format of its samples.

@@ -164,6 +164,10 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
   classifyResults(context, std::span(candidates).first(classified),
                   std::span(run.qualities).first(classified), run.classFalseAlarm);
   if (options.keepMap) run.map = coarseSurfaceMap(context);
+  if (options.patchHalfLags > 0 && !candidates.empty()) {
+    run.patch = coarseNeighbourhood(context, candidates[0], run.qualities[0],
+                                    options.patchHalfLags, options.patchHalfBins);
+  }
   if (options.keepSurface) run.surface = std::move(cells);
   return run;
 }

@@ -8,6 +8,7 @@
 
 #include "backends/compute_backend.hpp"
 #include "engine/result_quality.hpp"
+#include "engine/surface_patch.hpp"
 #include "engine/sample_loader.hpp"
 #include "engine/search_parameters.hpp"
 #include "stages/coarse/coarse_search.hpp"
@@ -43,6 +44,8 @@ struct DriverOptions {
   bool classify = false;    // class every result (noise, DC ridge, sidelobe, emitter)
   double falseAlarm = 0.0;  // when in (0, 1): the peak threshold for this whole-search probability
   bool keepMap = false;     // return the whole coarse surface, every lag's every bin
+  int patchHalfLags = 0;    // when positive: the surface round the best result, this many lags
+  int patchHalfBins = 0;    // and bins each side
 };
 
 // Seconds spent in each stage of the search.
@@ -62,6 +65,7 @@ struct SearchRun {
   double classFalseAlarm = 0.0;          // the probability results were classed as noise at
   double noiseLevel = 0.0;               // decibels: the level of that probability
   std::vector<float> map;                // lagCount x L levels, when kept
+  std::optional<SurfacePatch> patch;     // round the best result, when asked for
 };
 
 // Corrects the candidate's frequency offset and then, at the corrected frequency, its delay, on

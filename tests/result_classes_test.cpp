@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/label_layout.hpp"
 #include "support/search_output.hpp"
 #include "support/test_files.hpp"
 #include "tools/modulated_pair.hpp"
@@ -245,6 +247,42 @@ TEST_F(ResultClasses, WindowEdgesAreFlaggedAndWarned) {
   }
   const ProcessResult inside = run(files, {"-t", "10"}, "1000000", "150", "200");
   EXPECT_EQ(inside.err, "");
+}
+
+// The plot draws each class in its colour, the surface round the best result, and labels that
+// keep clear of each other.
+TEST_F(ResultClasses, PlotDrawsClassesAndLabelsApart) {
+  ModulatedPairConfig config;
+  config.emitters = {{Waveform::Psk, 40.25e-6, 1500.0, 0.0, 125.0e3},
+                     {Waveform::Ofdm, -70.5e-6, -2600.0, -8.0, 0.0}};
+  config.snrDb = 15.0;
+  config.firstDc = {0.2, -0.1};
+  config.secondDc = {0.15, 0.15};
+  const Recordings files = write("plot", generateModulatedPair(config), SampleFormat::Cu8);
+  const std::string svgPath = scratch_->path("classes.svg").string();
+  ASSERT_EQ(run(files, {"-t", "11", "--plot", svgPath}).status, 0);
+  std::ifstream in(svgPath);
+  std::stringstream content;
+  content << in.rdbuf();
+  const std::string svg = content.str();
+  for (const char* part : {"coarse surface round #1", " emitter", "sidelobe of #1", " dc",
+                           "fill=\"#d62728\"", "fill=\"#ff7f0e\"", "fill=\"#9467bd\""}) {
+    EXPECT_NE(svg.find(part), std::string::npos) << part;
+  }
+  // The result labels: 11-pixel text starting "#", each box from its position and width.
+  const std::regex label("<text x=\"([-0-9.]+)\" y=\"([-0-9.]+)\" font-family=\"sans-serif\" "
+                         "font-size=\"11\" text-anchor=\"start\" fill=\"[#0-9a-f]+\">(#[^<]*)<");
+  std::vector<LabelBox> boxes;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), label); it != std::sregex_iterator();
+       ++it) {
+    const double x = std::stod((*it)[1]);
+    const double baseline = std::stod((*it)[2]);
+    boxes.push_back({x, baseline - 11.0, labelWidth((*it)[3], 11.0), 13.0});
+  }
+  EXPECT_GE(boxes.size(), 5u);
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) EXPECT_FALSE(overlaps(boxes[i], boxes[j])) << i << " " << j;
+  }
 }
 
 // Bursts (577 of every 5000 samples) make a comb of teeth 216.67 Hz apart: the best result is the
