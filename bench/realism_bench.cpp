@@ -59,6 +59,9 @@ std::vector<Scenario> scenarios() {
     burst.burstOn = 577;
     burst.burstPeriod = 5000;
     add("GMSK bursts 577/5000", {burst}, 10, 1083333.0);
+    add("GMSK bursts 577/5000, 0 dB", {burst}, 0, 1083333.0);
+    burst.frequencyOffset = 1875.0 + 1.1;  // between two coarse bins
+    add("GMSK bursts 577/5000, 0 dB, off-bin", {burst}, 0, 1083333.0);
   }
   add("two QPSK 6 dB apart",
       {emitter(Waveform::Psk, 60.0, 1200.0, 0, 125e3), emitter(Waveform::Psk, -45.0, -3100.0, -6, 125e3)},
@@ -76,7 +79,7 @@ std::vector<Scenario> scenarios() {
 
 // What a listed result truly is: an emitter's own peak, on an emitter's frequency ridge or at
 // its symbol-rate features (a sidelobe), on the DC ridge of receivers with DC, or elsewhere
-// (noise).
+// (noise). A comb tooth of bursts counts as a sidelobe.
 ResultClass truthOf(const SearchResult& result, const Scenario& scenario, double binHz) {
   const double fs = scenario.config.sampleRate;
   for (const ModulatedEmitter& e : scenario.config.emitters) {
@@ -88,7 +91,13 @@ ResultClass truthOf(const SearchResult& result, const Scenario& scenario, double
   const bool dc = std::abs(scenario.config.firstDc) > 0.0 && std::abs(scenario.config.secondDc) > 0.0;
   if (dc && std::fabs(result.frequencyOffset) < 2.0 * binHz) return ResultClass::Dc;
   for (const ModulatedEmitter& e : scenario.config.emitters) {
-    for (const double feature : {0.0, e.symbolRate, -e.symbolRate}) {
+    std::vector<double> features{0.0, e.symbolRate, -e.symbolRate};
+    // Bursts: the teeth of the burst-rate comb.
+    for (int k = 1; e.burstPeriod > 0 && k <= 5; ++k) {
+      features.push_back(k * fs / e.burstPeriod);
+      features.push_back(-k * fs / e.burstPeriod);
+    }
+    for (const double feature : features) {
       if (std::fabs(result.frequencyOffset - e.frequencyOffset - feature) < 3.0 * binHz) {
         return ResultClass::Sidelobe;
       }
@@ -99,7 +108,7 @@ ResultClass truthOf(const SearchResult& result, const Scenario& scenario, double
 
 bool bestIsRight(const SearchResult& best, const Scenario& scenario) {
   const ModulatedEmitter& e = scenario.config.emitters.front();
-  return std::fabs(best.delay - e.delay) * scenario.config.sampleRate < 0.5 &&
+  return std::fabs(best.delay - e.delay) * scenario.config.sampleRate < 1.0 &&
          std::fabs(best.frequencyOffset - e.frequencyOffset) < 5.0;
 }
 

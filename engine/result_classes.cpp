@@ -240,7 +240,10 @@ void classifyResults(const ProbeContext& context, std::span<const SearchCandidat
                         (candidates[j].frequencyOffset - candidates[i].frequencyOffset) / fs,
                         first.mean);
       });
-      const double prediction = strength[i] * std::abs(self) / firstEnergy;
+      // The emitter holds only part of the first recording's energy: about its correlation
+      // coefficient's share when both receivers see it alike.
+      const double share = std::clamp(qualities[i].correlation, 1e-3, 1.0);
+      const double prediction = strength[i] * std::abs(self) / (share * firstEnergy);
       // Within 6 dB of the prediction, or below it: nothing of its own is needed to explain it.
       if (strength[j] <= 2.0 * prediction && prediction > bestPrediction) {
         bestPrediction = prediction;
