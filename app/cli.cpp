@@ -46,8 +46,8 @@ int fail(std::FILE* err, const std::string& reason, int status) {
   return status;
 }
 
-// The best result on an edge of the search: its true place may lie beyond, so say which limit to
-// widen.
+// Where the best result cannot be sure: on an edge of the search (its true place may lie beyond:
+// say which limit to widen), an undecided alias, or a competitor it cannot be told from.
 void warnAboutEdges(const SearchOutcome& outcome, std::FILE* err) {
   if (outcome.qualities.empty() || outcome.candidates.empty()) return;
   const ResultQuality& best = outcome.qualities.front();
@@ -64,6 +64,18 @@ void warnAboutEdges(const SearchOutcome& outcome, std::FILE* err) {
     std::fprintf(err,
                  "kestrav: warning: the best result lies on the edge of the frequency band; "
                  "widen --frequency-span\n");
+  }
+  if (best.aliasAmbiguous) {
+    std::fprintf(err,
+                 "kestrav: warning: the best result's frequency offset may be an alias: its "
+                 "images %.3f Hz apart are alike at the full rate; widen --frequency-span\n",
+                 outcome.sizes.decimatedRate);
+  }
+  if (best.ambiguous && best.runnerUp) {
+    std::fprintf(err,
+                 "kestrav: warning: the best result cannot be told from another at %.3f us, "
+                 "%.3f Hz (a comb tooth or an echo); --json gives both\n",
+                 best.runnerUp->delay * 1e6, best.runnerUp->frequencyOffset);
   }
 }
 

@@ -51,6 +51,42 @@ double binSpacing(const CoarseSizes& sizes) {
   return sizes.fftLength > 0 ? sizes.decimatedRate / static_cast<double>(sizes.fftLength) : 0.0;
 }
 
+// The best result is ambiguous beside another emitter of its strength within three deviations of
+// its cell (an echo, a second path).
+void weighEchoes(const ProbeContext& context, std::span<const SearchCandidate> candidates,
+                 std::span<ResultQuality> qualities, std::span<const double> strength) {
+  if (candidates.size() < 2 || qualities[0].resultClass != ResultClass::Emitter) return;
+  const int lag = candidates[0].lagIndex;
+  const double productEnergy = withPair(context.pair, [&](const auto* a, const auto* b) {
+    return productPower(a, b + lag, context.sampleCount);
+  });
+  const double sigma = std::sqrt(
+      std::max(0.0, productEnergy - strength[0] * strength[0] / context.sampleCount));
+  const SegmentMoments first = firstMoments(context);
+  const double step = binSpacing(context.sizes) / 8.0;
+  for (std::size_t j = 1; j < candidates.size(); ++j) {
+    if (qualities[j].resultClass != ResultClass::Emitter || strength[j] < 0.5 * strength[0]) {
+      continue;
+    }
+    // An unrefined competitor's offset lies anywhere in its coarse bin: its cell is taken at the
+    // best of nine offsets across the bin, as the best's was refined.
+    double competitor = strength[j];
+    for (int d = -4; d <= 4 && step > 0.0; ++d) {
+      competitor = std::max(competitor, fullRateCell(context, candidates[j].lagIndex,
+                                                     candidates[j].frequencyOffset + d * step,
+                                                     first)
+                                            .strength);
+    }
+    if (competitor < strength[0] - 3.0 * sigma) continue;
+    // Another path of about the best's strength: which is the direct one cannot be said here.
+    qualities[0].ambiguous = true;
+    if (!qualities[0].runnerUp || qualities[0].runnerUp->correlation < qualities[j].correlation) {
+      qualities[0].runnerUp =
+          RunnerUp{candidates[j].delay, candidates[j].frequencyOffset, qualities[j].correlation};
+    }
+  }
+}
+
 }  // namespace
 
 const char* resultClassName(ResultClass resultClass) {
@@ -252,6 +288,7 @@ void classifyResults(const ProbeContext& context, std::span<const SearchCandidat
       }
     }
   }
+  weighEchoes(context, candidates, qualities, strength);
 }
 
 void removeMeans(SamplePair& pair) {

@@ -41,7 +41,8 @@ void weighCompetitors(const ProbeContext& context, SearchCandidate& best, Result
 
 // Flags edges, measures correlations and classes every candidate: noise below the level of
 // `falseAlarm`, the DC ridge, a sidelobe predicted from a stronger emitter through the first
-// recording's self-ambiguity, otherwise an emitter.
+// recording's self-ambiguity, otherwise an emitter. The best result is marked ambiguous beside
+// another emitter whose full-rate cell is within three deviations of its own (an echo).
 void classifyResults(const ProbeContext& context, std::span<const SearchCandidate> candidates,
                      std::span<ResultQuality> qualities, double falseAlarm);
 

@@ -309,6 +309,31 @@ TEST_F(ResultClasses, BurstCombGivesTheTrueToothOrAmbiguous) {
   }
 }
 
+// An echo as strong as the direct path cannot be told from it: the best is ambiguous, with the
+// other path as its runner-up; a weak echo leaves the best clear.
+TEST_F(ResultClasses, EchoOfTheBestsStrengthIsAmbiguous) {
+  struct Case {
+    const char* name;
+    double echoPowerDb;
+    bool ambiguous;
+  };
+  for (const Case& c : {Case{"echo-equal", 0.0, true}, Case{"echo-weak", -10.0, false}}) {
+    SCOPED_TRACE(c.name);
+    ModulatedEmitter e{Waveform::Psk, 20.0e-6, 900.0, 0.0, 125.0e3};
+    e.echoDelay = 35.0e-6;
+    e.echoPowerDb = c.echoPowerDb;
+    const json document = runJson(write(c.name, generateModulatedPair(single(e, 20.0))), {"-t", "12"});
+    const json& best = document["results"][0];
+    EXPECT_EQ(best["ambiguous"].get<bool>(), c.ambiguous) << document["results"].dump(1);
+    if (c.ambiguous) {
+      ASSERT_TRUE(best.contains("runner_up"));
+      const double other = best["runner_up"]["delay_s"].get<double>() * 1e6;
+      const double mine = best["delay_us"].get<double>();
+      EXPECT_NEAR(std::fabs(other - mine), 35.0, 1.5);
+    }
+  }
+}
+
 // A threshold that lets noise in: the noise peaks are classed noise; a false-alarm probability
 // in its place keeps them out.
 TEST_F(ResultClasses, NoisePeaksAreClassedNoise) {

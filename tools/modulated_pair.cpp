@@ -158,9 +158,14 @@ ComplexPair generateModulatedPair(const ModulatedPairConfig& config) {
     const std::vector<Complex> w = waveform(emitter, n, fs, random);
     std::vector<Complex> delayed = w;
     transform(delayed, FFTW_FORWARD);
+    const double echoGain =
+        emitter.echoDelay != 0.0 ? std::pow(10.0, emitter.echoPowerDb / 20.0) : 0.0;
     for (std::size_t k = 0; k < n; ++k) {
-      delayed[k] *= std::polar(1.0 / static_cast<double>(n),
-                               -2.0 * Pi * signedFrequency(k, n, fs) * emitter.delay);
+      const double f = signedFrequency(k, n, fs);
+      // The direct path, and the echo a further echoDelay later.
+      delayed[k] *= std::polar(1.0 / static_cast<double>(n), -2.0 * Pi * f * emitter.delay) +
+                    echoGain * std::polar(1.0 / static_cast<double>(n),
+                                          -2.0 * Pi * f * (emitter.delay + emitter.echoDelay));
     }
     transform(delayed, FFTW_BACKWARD);
     for (std::size_t i = 0; i < n; ++i) {

@@ -24,6 +24,8 @@ struct ModulatedEmitter {
   int ofdmPrefix = 16;           // ... and the cyclic prefix's
   int burstOn = 0;               // bursts: on for burstOn of every burstPeriod samples
   int burstPeriod = 0;           // 0: continuous
+  double echoDelay = 0.0;        // seconds after the direct path; 0: no echo in the second
+  double echoPowerDb = 0.0;      // the echo's power against the direct path's
 };
 
 struct ModulatedPairConfig {
