@@ -1,10 +1,12 @@
 #include "engine/search_driver.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 
 #include "platform/host/errors.hpp"
+#include "platform/host/worker_threads.hpp"
 #include "engine/kestrav.h"
 #include "engine/peak_picking.hpp"
 #include "engine/result_classes.hpp"
@@ -131,10 +133,16 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
 
   const ProbeContext context{pair, n, window, run.sizes, parameters.sampleRate};
   run.qualities.assign(candidates.size(), ResultQuality{});
-  for (std::size_t c = 0; c < candidates.size(); ++c) {
-    run.qualities[c].coarseFrequency = candidates[c].frequencyOffset;
-    if (options.checkAliases) checkAlias(context, candidates[c], run.qualities[c]);
-  }
+  // Each candidate's images are independent of the others': one task each.
+  const auto candidateCount = static_cast<int>(candidates.size());
+  std::atomic<int> next{0};
+  runOnWorkers(workerCountFor(candidateCount), [&](int) {
+    for (int c = next++; c < candidateCount; c = next++) {
+      const auto at = static_cast<std::size_t>(c);
+      run.qualities[at].coarseFrequency = candidates[at].frequencyOffset;
+      if (options.checkAliases) checkAlias(context, candidates[at], run.qualities[at]);
+    }
+  });
 
   if (parameters.refine && n >= MinRefineSamples) {
     // The precise estimate fits each zoom's maximum and its neighbours.
