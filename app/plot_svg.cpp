@@ -159,11 +159,19 @@ void drawPatch(SvgCanvas& canvas, const SvgCanvas::Panel& frame, const SurfacePa
   low = std::max(low, high - 30.0);  // the colours spent on the top 30 dB
   const double cellWidth = panel.width / patch.lags;
   const double cellHeight = panel.height / patch.bins;
+  // Levels in 1 dB steps; neighbouring bins of one colour drawn as one rectangle.
+  const auto colourAt = [&](int k, int b) {
+    const double level = patch.levels[static_cast<std::size_t>(k) * patch.bins + b];
+    return heatColour(std::isfinite(level) ? std::round(level) : level, low, high);
+  };
   for (int k = 0; k < patch.lags; ++k) {
-    for (int b = 0; b < patch.bins; ++b) {
-      const double level = patch.levels[static_cast<std::size_t>(k) * patch.bins + b];
-      canvas.rect(panel.left + k * cellWidth, panel.top + panel.height - (b + 1) * cellHeight,
-                  cellWidth + 0.3, cellHeight + 0.3, heatColour(level, low, high));
+    for (int b = 0; b < patch.bins;) {
+      const std::string colour = colourAt(k, b);
+      int end = b + 1;
+      while (end < patch.bins && colourAt(k, end) == colour) ++end;
+      canvas.rect(panel.left + k * cellWidth, panel.top + panel.height - end * cellHeight,
+                  cellWidth + 0.3, (end - b) * cellHeight + 0.3, colour);
+      b = end;
     }
   }
   for (std::size_t r = 0; r < outcome.candidates.size(); ++r) {
