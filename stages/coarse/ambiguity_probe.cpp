@@ -10,6 +10,24 @@
 
 namespace kestrav {
 
+std::vector<Cell> transformPhases(std::vector<Cell> phases) {
+  if (phases.size() > static_cast<std::size_t>(INT_MAX)) {
+    throw ResourceError("too many images to compare");
+  }
+  if (phases.size() <= 1) return phases;
+  auto* data = reinterpret_cast<fftw_complex*>(phases.data());
+  fftw_plan raw = nullptr;
+  {
+    std::lock_guard lock(fftwPlannerLock());
+    raw = fftw_plan_dft_1d(static_cast<int>(phases.size()), data, data, FFTW_FORWARD,
+                           FFTW_ESTIMATE);
+  }
+  if (raw == nullptr) throw ResourceError("cannot plan the comparison of images");
+  const FftwPlan plan(raw);
+  fftw_execute(plan.get());
+  return phases;
+}
+
 std::vector<double> spectrumPower(std::span<const Cell> values, std::uint64_t L) {
   if (L > static_cast<std::uint64_t>(INT_MAX) || values.size() > L) {
     throw ResourceError("a spectrum of " + std::to_string(L) + " points cannot be formed");

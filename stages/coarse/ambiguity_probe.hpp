@@ -56,6 +56,10 @@ void PhaseRamp::run(std::int64_t count, Visit&& visit) const {
   }
 }
 
+// The D-point forward DFT of the polyphase sums: image k at index k. Throws ResourceError when
+// the transform cannot be planned.
+std::vector<Cell> transformPhases(std::vector<Cell> phases);
+
 // sum over n < count of conj(a[n] - ma) (b[n] - mb) e^{-j 2 pi f n}, f in cycles per sample:
 // with the segments' means as ma and mb, the cell without the DC ridge.
 template <class Sample>
@@ -79,17 +83,7 @@ std::vector<Cell> imageCells(const Sample* a, const Sample* b, std::int64_t coun
     phases[phase] += times(conjTimes(toComplex(a[n]), toComplex(b[n])), rotation);
     if (++phase == static_cast<std::size_t>(D)) phase = 0;
   });
-  std::vector<Cell> images(static_cast<std::size_t>(D), Cell{});
-  const double twoPi = 6.283185307179586;
-  for (int k = 0; k < D; ++k) {
-    Cell sum = 0.0;
-    for (int r = 0; r < D; ++r) {
-      const auto turn = static_cast<double>((static_cast<std::int64_t>(k) * r) % D) / D;
-      sum += times(phases[static_cast<std::size_t>(r)], std::polar(1.0, -twoPi * turn));
-    }
-    images[static_cast<std::size_t>(k)] = sum;
-  }
-  return images;
+  return transformPhases(std::move(phases));
 }
 
 // The mean of count samples and their total power.
