@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -48,7 +49,7 @@ int fail(std::FILE* err, const std::string& reason, int status) {
 
 // Where the best result cannot be sure: on an edge of the search (its true place may lie beyond:
 // say which limit to widen), an undecided alias, or a competitor it cannot be told from.
-void warnAboutEdges(const SearchOutcome& outcome, std::FILE* err) {
+void warnWhereUnsure(const SearchOutcome& outcome, std::FILE* err) {
   if (outcome.qualities.empty() || outcome.candidates.empty()) return;
   const ResultQuality& best = outcome.qualities.front();
   // Noise and the DC ridge have no true place beyond the edge to point at.
@@ -79,22 +80,22 @@ void warnAboutEdges(const SearchOutcome& outcome, std::FILE* err) {
   }
 }
 
-// Only the results classed as emitters, in their order.
-SearchOutcome distinctOnly(SearchOutcome outcome) {
-  SearchOutcome kept = outcome;
-  kept.results.clear();
-  kept.candidates.clear();
-  kept.qualities.clear();
+// Keeps only the results classed as emitters, in their order.
+void keepEmitters(SearchOutcome& outcome) {
+  std::size_t kept = 0;
   for (std::size_t r = 0; r < outcome.results.size(); ++r) {
     if (r < outcome.qualities.size() &&
         outcome.qualities[r].resultClass != ResultClass::Emitter) {
       continue;
     }
-    kept.results.push_back(outcome.results[r]);
-    kept.candidates.push_back(outcome.candidates[r]);
-    if (r < outcome.qualities.size()) kept.qualities.push_back(outcome.qualities[r]);
+    outcome.results[kept] = outcome.results[r];
+    outcome.candidates[kept] = std::move(outcome.candidates[r]);
+    if (r < outcome.qualities.size()) outcome.qualities[kept] = std::move(outcome.qualities[r]);
+    ++kept;
   }
-  return kept;
+  outcome.results.resize(kept);
+  outcome.candidates.resize(kept);
+  outcome.qualities.resize(std::min(kept, outcome.qualities.size()));
 }
 
 void write(std::FILE* out, const std::string& text) {
@@ -141,11 +142,11 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
     progress = std::make_unique<ProgressLine>(err, lagCount);
     search.driver.progress = [line = progress.get()](int lagsDone) { line->update(lagsDone); };
   }
-  const SearchOutcome searched =
+  SearchOutcome outcome =
       searchRecordings(options.firstRecording, options.secondRecording, parameters, search);
   if (progress) progress->clear();
-  warnAboutEdges(searched, err);
-  const SearchOutcome outcome = options.distinct ? distinctOnly(searched) : searched;
+  warnWhereUnsure(outcome, err);
+  if (options.distinct) keepEmitters(outcome);
 
   // The files first: a failure there leaves standard output empty.
   if (!options.surfacePath.empty()) {
