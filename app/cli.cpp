@@ -16,6 +16,7 @@
 #include "app/file_output.hpp"
 #include "app/help_text.hpp"
 #include "app/json_report.hpp"
+#include "app/npy_map.hpp"
 #include "app/plot_svg.hpp"
 #include "app/program_options.hpp"
 #include "app/progress_line.hpp"
@@ -49,6 +50,57 @@ std::string oneLine(const std::string& text) {
 int fail(std::FILE* err, const std::string& reason, int status) {
   std::fprintf(err, "kestrav: %s\n", oneLine(reason).c_str());
   return status;
+}
+
+// Where the best result cannot be sure: on an edge of the search (its true place may lie beyond:
+// say which limit to widen), an undecided alias, or a competitor it cannot be told from.
+void warnWhereUnsure(const SearchOutcome& outcome, std::FILE* err) {
+  if (outcome.qualities.empty() || outcome.candidates.empty()) return;
+  const ResultQuality& best = outcome.qualities.front();
+  // Noise and the DC ridge have no true place beyond the edge to point at.
+  if (best.classified && best.resultClass != ResultClass::Emitter) return;
+  if (best.atDelayEdge) {
+    const bool first = outcome.candidates.front().lagIndex == 0;
+    std::fprintf(err,
+                 "kestrav: warning: the best result lies on the %s lag of the delay window; "
+                 "widen -r/--rr or move -c/--cc %s\n",
+                 first ? "first" : "last", first ? "lower" : "higher");
+  }
+  if (best.atFrequencyEdge) {
+    std::fprintf(err,
+                 "kestrav: warning: the best result lies on the edge of the frequency band; "
+                 "widen --frequency-span\n");
+  }
+  if (best.aliasAmbiguous) {
+    std::fprintf(err,
+                 "kestrav: warning: the best result's frequency offset may be an alias: its "
+                 "images %.3f Hz apart are alike at the full rate; widen --frequency-span\n",
+                 outcome.sizes.decimatedRate);
+  }
+  if (best.ambiguous && best.runnerUp) {
+    std::fprintf(err,
+                 "kestrav: warning: the best result cannot be told from another at %.3f us, "
+                 "%.3f Hz (a comb tooth or an echo); --json gives both\n",
+                 best.runnerUp->delay * 1e6, best.runnerUp->frequencyOffset);
+  }
+}
+
+// Keeps only the results classed as emitters, in their order.
+void keepEmitters(SearchOutcome& outcome) {
+  std::size_t kept = 0;
+  for (std::size_t r = 0; r < outcome.results.size(); ++r) {
+    if (r < outcome.qualities.size() &&
+        outcome.qualities[r].resultClass != ResultClass::Emitter) {
+      continue;
+    }
+    outcome.results[kept] = outcome.results[r];
+    outcome.candidates[kept] = std::move(outcome.candidates[r]);
+    if (r < outcome.qualities.size()) outcome.qualities[kept] = std::move(outcome.qualities[r]);
+    ++kept;
+  }
+  outcome.results.resize(kept);
+  outcome.candidates.resize(kept);
+  outcome.qualities.resize(std::min(kept, outcome.qualities.size()));
 }
 
 void write(std::FILE* out, const std::string& text) {
@@ -137,7 +189,15 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
   search.driver.precise = options.precise || options.json;
   search.reportPrecise = options.precise;
   search.driver.keepSurface = !options.surfacePath.empty() || !options.plotPath.empty();
-  if (!options.plotPath.empty()) search.driver.traceHalfWidth = PlotTraceHalfWidth;
+  if (!options.plotPath.empty()) {
+    search.driver.traceHalfWidth = PlotTraceHalfWidth;
+    search.driver.patchHalfLags = PlotPatchHalfLags;
+    search.driver.patchHalfBins = PlotPatchHalfBins;
+  }
+  search.driver.classify = options.json || options.distinct || !options.plotPath.empty();
+  search.driver.falseAlarm = options.falseAlarm;
+  search.driver.keepMap = !options.mapPath.empty();
+  search.removeDc = options.removeDc;
   std::unique_ptr<ProgressLine> progress;
   if (!options.quiet && ::isatty(::fileno(err))) {
     const int lagCount = validateSearch(parameters).lagCount;
@@ -149,15 +209,23 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
   for (const std::string& warning : captureWarnings(options, parameters, window)) {
     std::fprintf(err, "kestrav: warning: %s\n", oneLine(warning).c_str());
   }
-  const SearchOutcome outcome =
+  SearchOutcome outcome =
       searchSources(openRecording(options.firstRecording, "first"),
                     openRecording(options.secondRecording, "second"), parameters, search);
   if (progress) progress->clear();
+  warnWhereUnsure(outcome, err);
+  if (options.distinct) keepEmitters(outcome);
 
   // The files first: a failure there leaves standard output empty.
   if (!options.surfacePath.empty()) {
     writeFileAtomically(options.surfacePath, formatSurfaceCsv(outcome, parameters.sampleRate),
                         "the lag surface");
+  }
+  if (!options.mapPath.empty()) {
+    writeFileAtomically(options.mapPath,
+                        formatNpy(outcome.map, static_cast<std::uint64_t>(outcome.window.lagCount),
+                                  outcome.sizes.fftLength),
+                        "the surface map");
   }
   if (!options.plotPath.empty()) {
     writeFileAtomically(options.plotPath,

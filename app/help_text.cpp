@@ -16,6 +16,8 @@ std::string usageText() {
                [--backend=auto|host|cuda|reference] [--json] [--refine-all]
                [--surface FILE.csv] [--plot FILE.svg] [--quiet] [--precise]
                [--format=ci16|cf32|ci8|cu8] [--channel K]
+               [--frequency-span HZ] [--min-abs-delay US] [--min-abs-offset HZ]
+               [--false-alarm P] [--distinct] [--remove-dc] [--map FILE.npy]
 
 Measures the delay and the frequency offset of the second recording against the first.
 
@@ -50,12 +52,26 @@ Optional:
                        .sigmf-data or a NAME.sigmf archive) gives its own type and sample rate,
                        and -f may then be left out
   --channel K          the channel (0, 1, ...) of SigMF recordings with several channels
+  --frequency-span HZ  the band of frequency offsets the coarse search covers (default 16384);
+                       an offset outside it is checked at its images at the full rate
+  --min-abs-delay US   drop results whose delay is smaller in magnitude
+  --min-abs-offset HZ  drop results whose frequency offset is smaller in magnitude
+  --false-alarm P      the peak threshold as the probability, 0 < P < 1, that noise alone passes
+                       it anywhere in the search (instead of -t); also the level results are
+                       classed as noise at (default 0.001)
+  --distinct           report only results classed as emitters: not sidelobes of a stronger
+                       result, the DC ridge or noise (--json gives every result its class)
+  --remove-dc          subtract each recording's mean before the search
+  --map FILE.npy       write the whole coarse surface (lags x frequency bins, float32 levels in
+                       decibels, bins from -fs_dec/2 upward) as a NumPy array
   -h, --help           this text;  --version: version, build and backends
 
 Output (standard output, no newline): COUNT:DELAY_US*OFFSET_HZ*LEVEL_DB+... strongest first, at
 most ten, three decimals each; nothing when no result passes the threshold. The delay is positive
 when the signal occurs later in the second recording, the offset positive when the second
 recording is higher in frequency. Only the best result is refined unless --refine-all.
+A warning on standard error says when the best result lies on an edge of the delay window or
+of the frequency band, and which limit to widen.
 
 Exit status: 0 the search ran (with or without results); 2 the command line or a recording
 cannot be used; 1 the machine could not do the work (memory, GPU, output). Diagnostics go to

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+
 namespace kestrav {
 
 std::string formatJson(const SearchOutcome& outcome, const SearchParameters& parameters) {
@@ -41,6 +43,27 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
                            {"effective_bandwidth_hz", precise.effectiveBandwidthHz},
                            {"effective_duration_s", precise.effectiveDurationS}};
     }
+    if (r < outcome.qualities.size()) {
+      const ResultQuality& quality = outcome.qualities[r];
+      if (quality.classified) {
+        result["class"] = resultClassName(quality.resultClass);
+        if (quality.resultClass == ResultClass::Sidelobe) result["explained_by"] = quality.explainedBy;
+        result["correlation_coefficient"] = quality.correlation;
+        result["correlation_db"] =
+            quality.correlation > 0.0 ? 20.0 * std::log10(quality.correlation) : -INFINITY;
+      }
+      result["at_delay_edge"] = quality.atDelayEdge;
+      result["at_frequency_edge"] = quality.atFrequencyEdge;
+      result["alias_checked"] = quality.aliasChecked;
+      result["alias_ambiguous"] = quality.aliasAmbiguous;
+      if (quality.aliasMoved) result["alias_moved_from_hz"] = quality.coarseFrequency;
+      result["ambiguous"] = quality.ambiguous;
+      if (quality.runnerUp) {
+        result["runner_up"] = {{"delay_s", quality.runnerUp->delay},
+                               {"frequency_offset_hz", quality.runnerUp->frequencyOffset},
+                               {"correlation_coefficient", quality.runnerUp->correlation}};
+      }
+    }
     results.push_back(std::move(result));
   }
   const LagWindow& window = outcome.window;
@@ -55,7 +78,10 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
         {"first_lag", window.firstLag},
         {"first_delay_s", window.firstLag / rate},
         {"last_delay_s", (static_cast<double>(window.firstLag) + window.lagCount - 1) / rate}}},
-      {"peak_threshold_db", parameters.peakThreshold},
+      {"peak_threshold_db", outcome.peakThreshold},
+      {"frequency_span_hz", parameters.frequencySpan},
+      {"false_alarm_probability", outcome.classFalseAlarm},
+      {"noise_level_db", outcome.noiseLevel},
       {"decimation", outcome.sizes.decimation},
       {"decimated_rate_hz", outcome.sizes.decimatedRate},
       {"decimated_length", outcome.sizes.decimatedLength},

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "app/label_layout.hpp"
 #include "app/svg_canvas.hpp"
 
 namespace kestrav {
@@ -95,6 +96,96 @@ void drawZoom(SvgCanvas& canvas, const SvgCanvas::Panel& frame, const FineEstima
   canvas.text(panel.left + panel.width / 2, panel.top - 8, caption, 13, "middle");
 }
 
+// Each class in its own colour, in the markers, the labels and the legend.
+const char* classColour(const SearchOutcome& outcome, std::size_t r) {
+  if (r >= outcome.qualities.size() || !outcome.qualities[r].classified) return "#d62728";
+  switch (outcome.qualities[r].resultClass) {
+    case ResultClass::Sidelobe: return "#ff7f0e";
+    case ResultClass::Dc: return "#9467bd";
+    case ResultClass::Noise: return "#7f7f7f";
+    case ResultClass::Emitter: break;
+  }
+  return "#d62728";
+}
+
+std::string classNote(const SearchOutcome& outcome, std::size_t r) {
+  if (r >= outcome.qualities.size() || !outcome.qualities[r].classified) return "";
+  const ResultQuality& quality = outcome.qualities[r];
+  std::string note = std::string("  ") + resultClassName(quality.resultClass);
+  if (quality.resultClass == ResultClass::Sidelobe && quality.explainedBy >= 0) {
+    note += " of #" + std::to_string(quality.explainedBy + 1);
+  }
+  if (quality.ambiguous || quality.aliasAmbiguous) note += " (ambiguous)";
+  if (quality.atDelayEdge || quality.atFrequencyEdge) note += " (edge)";
+  return note;
+}
+
+// Level in decibels to a colour: dark blue through green to yellow over [low, high].
+std::string heatColour(double level, double low, double high) {
+  static constexpr double Stops[][3] = {
+      {68, 1, 84}, {59, 82, 139}, {33, 145, 140}, {94, 201, 98}, {253, 231, 37}};
+  double t = high > low ? (level - low) / (high - low) : 0.0;
+  t = std::isfinite(t) ? std::clamp(t, 0.0, 1.0) : 0.0;
+  const double at = t * 4.0;
+  const int i = std::min(3, static_cast<int>(at));
+  const double f = at - i;
+  char text[16];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x",
+                static_cast<int>(Stops[i][0] + f * (Stops[i + 1][0] - Stops[i][0])),
+                static_cast<int>(Stops[i][1] + f * (Stops[i + 1][1] - Stops[i][1])),
+                static_cast<int>(Stops[i][2] + f * (Stops[i + 1][2] - Stops[i][2])));
+  return text;
+}
+
+// The coarse surface round the best result: delay across, frequency offset up, level as colour.
+void drawPatch(SvgCanvas& canvas, const SvgCanvas::Panel& frame, const SurfacePatch& patch,
+               const SearchOutcome& outcome, double rate) {
+  if (patch.lags <= 0 || patch.bins <= 0) return;
+  const auto delayUs = [&](double lagIndex) {
+    return (outcome.window.firstLag + lagIndex) / rate * 1e6;
+  };
+  SvgCanvas::Panel panel = frame;
+  panel.x = {delayUs(patch.firstLagIndex - 0.5), delayUs(patch.firstLagIndex + patch.lags - 0.5)};
+  panel.y = {patch.firstFrequency - patch.binSpacing / 2,
+             patch.firstFrequency + (patch.bins - 0.5) * patch.binSpacing};
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  for (const float level : patch.levels) {
+    if (!std::isfinite(level)) continue;
+    low = std::min<double>(low, level);
+    high = std::max<double>(high, level);
+  }
+  canvas.axes(panel, "delay (\u00b5s)", "frequency offset (Hz)");
+  low = std::max(low, high - 30.0);  // the colours spent on the top 30 dB
+  const double cellWidth = panel.width / patch.lags;
+  const double cellHeight = panel.height / patch.bins;
+  // Levels in 1 dB steps; neighbouring bins of one colour drawn as one rectangle.
+  const auto colourAt = [&](int k, int b) {
+    const double level = patch.levels[static_cast<std::size_t>(k) * patch.bins + b];
+    return heatColour(std::isfinite(level) ? std::round(level) : level, low, high);
+  };
+  for (int k = 0; k < patch.lags; ++k) {
+    for (int b = 0; b < patch.bins;) {
+      const std::string colour = colourAt(k, b);
+      int end = b + 1;
+      while (end < patch.bins && colourAt(k, end) == colour) ++end;
+      canvas.rect(panel.left + k * cellWidth, panel.top + panel.height - end * cellHeight,
+                  cellWidth + 0.3, (end - b) * cellHeight + 0.3, colour);
+      b = end;
+    }
+  }
+  for (std::size_t r = 0; r < outcome.candidates.size(); ++r) {
+    const SearchCandidate& candidate = outcome.candidates[r];
+    const double x = delayUs(candidate.lagIndex);
+    if (x < panel.x.low || x > panel.x.high) continue;
+    const double y = candidate.frequencyOffset;
+    if (y < panel.y.low || y > panel.y.high) continue;
+    canvas.marker(panel, x, y, classColour(outcome, r));
+  }
+  canvas.text(panel.left + panel.width / 2, panel.top - 8,
+              format("coarse surface round #1, %.1f to %.1f dB", low, high), 13, "middle");
+}
+
 }  // namespace
 
 std::string renderPlotSvg(const SearchOutcome& outcome, const SearchParameters& parameters,
@@ -102,7 +193,8 @@ std::string renderPlotSvg(const SearchOutcome& outcome, const SearchParameters& 
   const bool zoomPanel = !outcome.candidates.empty() && outcome.candidates[0].refined &&
                          !outcome.candidates[0].refinement.delay.trace.empty() &&
                          !outcome.candidates[0].refinement.frequency.trace.empty();
-  SvgCanvas canvas(Width, zoomPanel ? 900 : 520);
+  const bool patchPanel = outcome.patch.has_value() && outcome.patch->lags > 0;
+  SvgCanvas canvas(Width, zoomPanel || patchPanel ? 900 : 520);
   canvas.text(Width / 2.0, 28, title, 16, "middle");
 
   // The coarse surface: level against delay across the window.
@@ -128,14 +220,44 @@ std::string renderPlotSvg(const SearchOutcome& outcome, const SearchParameters& 
   canvas.horizontalLine(coarse, parameters.peakThreshold, "#d62728", true);
   canvas.dataText(coarse, coarse.x.low, parameters.peakThreshold,
                   format("threshold %.1f dB", parameters.peakThreshold), "#d62728");
+  // Markers first, then labels placed clear of each other, the best result's nearest.
+  std::vector<LabelRequest> requests;
+  std::vector<std::string> labels;
+  constexpr double LabelSize = 11.0;
   for (std::size_t r = 0; r < outcome.candidates.size(); ++r) {
     const SearchCandidate& candidate = outcome.candidates[r];
     const double x = lagDelayUs(candidate.lagIndex);
-    canvas.marker(coarse, x, candidate.level, "#d62728");
-    canvas.dataText(coarse, x, candidate.level,
-                    format("#%.0f  %.3f \u00b5s  %.3f Hz", static_cast<double>(r + 1),
-                           candidate.delay * 1e6, candidate.frequencyOffset),
-                    "#222");
+    canvas.marker(coarse, x, candidate.level, classColour(outcome, r));
+    labels.push_back(format("#%.0f  %.3f \u00b5s  %.3f Hz", static_cast<double>(r + 1),
+                            candidate.delay * 1e6, candidate.frequencyOffset) +
+                     classNote(outcome, r));
+    requests.push_back({SvgCanvas::pixelX(coarse, x),
+                        SvgCanvas::pixelY(coarse, std::clamp(candidate.level, coarse.y.low,
+                                                             coarse.y.high)),
+                        labelWidth(labels.back(), LabelSize), LabelSize + 3});
+  }
+  const std::vector<LabelBox> boxes =
+      placeLabels(requests, {coarse.left, coarse.top, coarse.width, coarse.height});
+  for (std::size_t r = 0; r < boxes.size(); ++r) {
+    const LabelBox& box = boxes[r];
+    const double cx = std::clamp(requests[r].anchorX, box.x, box.x + box.width);
+    const double cy = std::clamp(requests[r].anchorY, box.y, box.y + box.height);
+    // A label pushed away from its marker keeps a leader line to it.
+    if (std::hypot(cx - requests[r].anchorX, cy - requests[r].anchorY) > 10.0) {
+      canvas.line(requests[r].anchorX, requests[r].anchorY, cx, cy, "#999");
+    }
+    canvas.text(box.x, box.y + box.height - 3, labels[r], static_cast<int>(LabelSize), "start",
+                r == 0 ? "#222" : "#444");
+  }
+  if (!outcome.qualities.empty() && outcome.qualities[0].classified) {
+    double x = coarse.left + coarse.width;
+    for (const auto& [name, colour] :
+         {std::pair{"noise", "#7f7f7f"}, std::pair{"dc", "#9467bd"},
+          std::pair{"sidelobe", "#ff7f0e"}, std::pair{"emitter", "#d62728"}}) {
+      x -= labelWidth(name, 11) + 22;
+      canvas.rect(x, coarse.top + coarse.height + 38, 9, 9, colour);
+      canvas.text(x + 12, coarse.top + coarse.height + 46, name, 11, "start", "#444");
+    }
   }
   canvas.text(Width / 2.0, 48,
               format("%.0f samples at %.0f Hz; coarse bins of %.4g Hz", outcome.sampleCount, rate,
@@ -149,13 +271,20 @@ std::string renderPlotSvg(const SearchOutcome& outcome, const SearchParameters& 
     const Refinement& refinement = best.refinement;
     const double coarseDelay = best.delay - refinement.delay.correction;
     const double coarseFrequency = best.frequencyOffset - refinement.frequency.correction;
-    const double halfWidth = (Width - 200.0) / 2;
-    drawZoom(canvas, {80, 540, halfWidth, 280, {}, {}}, refinement.delay, coarseDelay, 1e6,
+    // With the surface round #1 beside them, the zooms share the row three ways.
+    const double panelWidth = patchPanel ? (Width - 280.0) / 3 : (Width - 200.0) / 2;
+    drawZoom(canvas, {80, 540, panelWidth, 280, {}, {}}, refinement.delay, coarseDelay, 1e6,
              best.delay, "delay (\u00b5s)",
              format("fine delay of #1: %.4f \u00b5s", best.delay * 1e6));
-    drawZoom(canvas, {160 + halfWidth, 540, halfWidth, 280, {}, {}}, refinement.frequency,
+    drawZoom(canvas, {160 + panelWidth, 540, panelWidth, 280, {}, {}}, refinement.frequency,
              coarseFrequency, 1.0, best.frequencyOffset, "frequency offset (Hz)",
              format("fine frequency of #1: %.4f Hz", best.frequencyOffset));
+    if (patchPanel) {
+      drawPatch(canvas, {240 + 2 * panelWidth, 540, panelWidth, 280, {}, {}}, *outcome.patch,
+                outcome, rate);
+    }
+  } else if (patchPanel) {
+    drawPatch(canvas, {80, 540, (Width - 200.0) / 2, 280, {}, {}}, *outcome.patch, outcome, rate);
   }
   return canvas.finish();
 }

@@ -10,6 +10,9 @@ namespace kestrav {
 
 // Zoom points kept on each side of a refined maximum for the plot's second panel.
 inline constexpr int PlotTraceHalfWidth = 20000;
+// The coarse surface drawn round the best result: lags and bins on each side.
+inline constexpr int PlotPatchHalfLags = 16;
+inline constexpr int PlotPatchHalfBins = 48;
 
 std::string renderPlotSvg(const SearchOutcome& outcome, const SearchParameters& parameters,
                           const std::string& title);

@@ -173,6 +173,18 @@ void requirePositive(double value, const char* longName, const std::string& text
   }
 }
 
+// A long option's number, all of its text a finite number: these options are new, and take no
+// prefix readings.
+double longOptionNumber(const OptionParser& parser, const char* longName) {
+  const std::string text = parser.get(longName);
+  bool whole = false;
+  const double value = realPrefix(text, &whole);
+  if (!whole || !std::isfinite(value)) {
+    throw InputError(std::string("--") + longName + " '" + text + "' is not a finite number");
+  }
+  return value;
+}
+
 }  // namespace
 
 ProgramOptions readOptions(int argc, const char* const* argv) {
@@ -192,6 +204,13 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   parser.addOption("", "format", 0, "", 1);
   parser.addOption("", "precise", 1, "", 1);
   parser.addOption("", "channel", 0, "", 1);
+  parser.addOption("", "frequency-span", 0, "", 1);
+  parser.addOption("", "min-abs-delay", 0, "", 1);
+  parser.addOption("", "min-abs-offset", 0, "", 1);
+  parser.addOption("", "false-alarm", 0, "", 1);
+  parser.addOption("", "distinct", 1, "", 1);
+  parser.addOption("", "remove-dc", 1, "", 1);
+  parser.addOption("", "map", 0, "", 1);
   try {
     parser.parse(argc, argv);  // positional arguments are ignored
   } catch (const std::exception& error) {
@@ -214,6 +233,34 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   if (parser.exists("plot") && options.plotPath.empty()) {
     throw InputError("--plot needs a file name");
   }
+  options.distinct = parser.exists("distinct");
+  options.removeDc = parser.exists("remove-dc");
+  options.mapPath = parser.get("map");
+  if (parser.exists("map") && options.mapPath.empty()) throw InputError("--map needs a file name");
+  if (parser.exists("frequency-span")) {
+    options.frequencySpan = longOptionNumber(parser, "frequency-span");
+    if (!(options.frequencySpan > 0.0)) {
+      throw InputError("--frequency-span (the band in Hz) must be greater than 0");
+    }
+  }
+  if (parser.exists("min-abs-delay")) {
+    options.minAbsDelay = longOptionNumber(parser, "min-abs-delay");
+    if (options.minAbsDelay < 0.0) throw InputError("--min-abs-delay must not be negative");
+  }
+  if (parser.exists("min-abs-offset")) {
+    options.minAbsOffset = longOptionNumber(parser, "min-abs-offset");
+    if (options.minAbsOffset < 0.0) throw InputError("--min-abs-offset must not be negative");
+  }
+  const bool probabilityThreshold = parser.exists("false-alarm");
+  if (probabilityThreshold) {
+    options.falseAlarm = longOptionNumber(parser, "false-alarm");
+    if (!(options.falseAlarm > 0.0 && options.falseAlarm < 1.0)) {
+      throw InputError("--false-alarm (a probability) must lie between 0 and 1, exclusive");
+    }
+    if (parser.exists("tt")) {
+      throw InputError("-t/--tt and --false-alarm both set the peak threshold: give one");
+    }
+  }
   options.firstPath = required(parser, "mm");
   options.secondPath = required(parser, "aa");
   const std::string sampleCountText = required(parser, "ss");
@@ -225,7 +272,9 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   const std::string centreText = required(parser, "cc");
   const std::string windowText = required(parser, "rr");
   const std::string jText = required(parser, "jj");
-  const std::string thresholdText = required(parser, "tt");
+  // With --false-alarm the threshold follows from the probability and -t stays out.
+  const std::string thresholdText =
+      probabilityThreshold ? std::string("1") : required(parser, "tt");
   NumberReader numbers(options.warnings);
   const long long sampleCount = numbers.integer(sampleCountText, "ss");
   if (rateGiven) options.sampleRate = numbers.real(sampleRateText, "ff");
@@ -285,6 +334,7 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
 
   options.centreDelay *= 0.000001;
   options.delayWindow *= 0.000001;
+  options.minAbsDelay *= 0.000001;
   return options;
 }
 
@@ -294,9 +344,9 @@ SearchParameters searchParametersOf(const ProgramOptions& options) {
   parameters.sampleRate = options.sampleRate;
   parameters.centreDelay = options.centreDelay;
   parameters.delayWindow = options.delayWindow;
-  parameters.frequencySpan = CommandLineFrequencySpan;
-  parameters.minAbsDelay = 0.0;
-  parameters.minAbsFrequency = 0.0;
+  parameters.frequencySpan = options.frequencySpan;
+  parameters.minAbsDelay = options.minAbsDelay;
+  parameters.minAbsFrequency = options.minAbsOffset;
   parameters.peakThreshold = options.peakThreshold;
   parameters.refine = options.skipRefine == 0;
   return parameters;

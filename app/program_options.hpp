@@ -33,6 +33,13 @@ struct ProgramOptions {
   bool precise = false;   // --precise: refined results carry the precise delay and offset
   std::string surfacePath;  // --surface FILE: the coarse lag surface as CSV
   std::string plotPath;     // --plot FILE: the lag surface and the zooms as SVG
+  double frequencySpan = 16384.0;  // --frequency-span HZ (CommandLineFrequencySpan)
+  double minAbsDelay = 0.0;        // --min-abs-delay, typed in microseconds; seconds here
+  double minAbsOffset = 0.0;       // --min-abs-offset HZ
+  double falseAlarm = 0.0;         // --false-alarm P: the threshold as a probability (0: -t)
+  bool distinct = false;           // --distinct: only the results classed as emitters
+  bool removeDc = false;           // --remove-dc: each recording's mean subtracted
+  std::string mapPath;             // --map FILE.npy: the whole coarse surface
 
   int channel = -1;  // --channel K: the channel of multi-channel SigMF recordings; -1 when absent
 
@@ -42,7 +49,7 @@ struct ProgramOptions {
   Recording secondRecording;
 };
 
-// The band the coarse search covers, fixed for the command line.
+// The band the coarse search covers unless --frequency-span says otherwise.
 inline constexpr double CommandLineFrequencySpan = 16384.0;
 
 // Parses and validates argv. Throws InputError with a one-line reason: the parser's own message

@@ -70,7 +70,9 @@ void SvgCanvas::axes(const Panel& panel, const std::string& xLabel, const std::s
   body_ += "<rect x=\"" + number(panel.left) + "\" y=\"" + number(panel.top) + "\" width=\"" +
            number(panel.width) + "\" height=\"" + number(panel.height) +
            "\" fill=\"#fbfbfd\" stroke=\"#444\"/>\n";
-  const std::vector<double> xTicks = niceTicks(panel.x, 8);
+  // Narrow panels get fewer ticks, so that their labels keep apart.
+  const std::vector<double> xTicks =
+      niceTicks(panel.x, std::clamp(static_cast<int>(panel.width / 70), 3, 8));
   const double xStep = xTicks.size() > 1 ? xTicks[1] - xTicks[0] : 1.0;
   for (const double tick : xTicks) {
     const double px = toPixelX(panel, tick);
@@ -152,6 +154,16 @@ void SvgCanvas::dataText(const Panel& panel, double x, double y, const std::stri
   const bool leftwards = px > panel.left + panel.width * 0.7;
   text(px + (leftwards ? -8 : 8), toPixelY(panel, std::clamp(y, panel.y.low, panel.y.high)) - 6,
        content, 11, leftwards ? "end" : "start", colour);
+}
+
+void SvgCanvas::rect(double x, double y, double width, double height, const std::string& fill) {
+  body_ += "<rect x=\"" + number(x) + "\" y=\"" + number(y) + "\" width=\"" + number(width) +
+           "\" height=\"" + number(height) + "\" fill=\"" + fill + "\"/>\n";
+}
+
+void SvgCanvas::line(double x1, double y1, double x2, double y2, const std::string& colour) {
+  body_ += "<line x1=\"" + number(x1) + "\" y1=\"" + number(y1) + "\" x2=\"" + number(x2) +
+           "\" y2=\"" + number(y2) + "\" stroke=\"" + colour + "\" stroke-width=\"0.8\"/>\n";
 }
 
 std::string SvgCanvas::finish() {

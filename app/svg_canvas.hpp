@@ -32,6 +32,12 @@ class SvgCanvas {
             const std::string& colour = "#222");
   void dataText(const Panel& panel, double x, double y, const std::string& content,
                 const std::string& colour);
+  // A filled rectangle and a line, in pixels.
+  void rect(double x, double y, double width, double height, const std::string& fill);
+  void line(double x1, double y1, double x2, double y2, const std::string& colour);
+  // Where a data point lands, in pixels.
+  static double pixelX(const Panel& panel, double x) { return toPixelX(panel, x); }
+  static double pixelY(const Panel& panel, double y) { return toPixelY(panel, y); }
   std::string finish();
 
  private:

@@ -4,6 +4,7 @@
 
 #include "platform/host/errors.hpp"
 #include "engine/memory_budget.hpp"
+#include "engine/result_classes.hpp"
 #include "engine/sample_loader.hpp"
 
 namespace kestrav {
@@ -36,8 +37,15 @@ SearchOutcome searchSources(std::unique_ptr<SampleSource> first,
   parameters.sampleCount = source.sampleCount();
   MemoryNeed need;
   need.add("recordings", source.segmentBytes());
+  if (options.driver.keepMap) {
+    const CoarseSizes sizes = deriveCoarseSizes(parameters.sampleCount, parameters.sampleRate,
+                                                window.lagCount, parameters.frequencySpan);
+    need.add("the surface map", static_cast<std::uint64_t>(window.lagCount) * sizes.fftLength * 4);
+  }
+  if (options.removeDc) need.add("the centred recordings", source.segmentBytes() * 2);
   requireMemory(need, memoryAvailableBytes());
-  const SamplePair pair = source.read();
+  SamplePair pair = source.read();
+  if (options.removeDc) removeMeans(pair);
 
   std::unique_ptr<ComputeBackend> owned;
   ComputeBackend* backend = options.backendOverride;
@@ -64,6 +72,12 @@ SearchOutcome searchSources(std::unique_ptr<SampleSource> first,
   outcome.surface = std::move(run.surface);
   outcome.sizes = run.sizes;
   outcome.times = run.times;
+  outcome.qualities = std::move(run.qualities);
+  outcome.peakThreshold = run.peakThreshold;
+  outcome.classFalseAlarm = run.classFalseAlarm;
+  outcome.noiseLevel = run.noiseLevel;
+  outcome.map = std::move(run.map);
+  outcome.patch = std::move(run.patch);
   return outcome;
 }
 

@@ -18,6 +18,7 @@ struct SearchOptions {
   DriverOptions driver;
   // The results carry the precise delay and frequency offset where there is one (driver.precise).
   bool reportPrecise = false;
+  bool removeDc = false;  // each recording's mean subtracted before the search
 };
 
 struct SearchOutcome {
@@ -30,6 +31,12 @@ struct SearchOutcome {
   std::string backendName;
   double loadSeconds = 0.0;
   StageTimes times;
+  std::vector<ResultQuality> qualities;  // one for each result
+  double peakThreshold = 0.0;            // decibels, as applied
+  double classFalseAlarm = 0.0;
+  double noiseLevel = 0.0;  // decibels: the level below which results are noise
+  std::vector<float> map;   // the whole coarse surface, when asked for
+  std::optional<SurfacePatch> patch;  // the surface round the best result, when asked for
 };
 
 // A recording file and the format of its samples.

@@ -1,12 +1,15 @@
 #include "engine/search_driver.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 
 #include "platform/host/errors.hpp"
+#include "platform/host/worker_threads.hpp"
 #include "engine/kestrav.h"
 #include "engine/peak_picking.hpp"
+#include "engine/result_classes.hpp"
 
 namespace kestrav {
 namespace {
@@ -77,6 +80,8 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
   SearchRun run;
   run.sizes =
       deriveCoarseSizes(n, parameters.sampleRate, window.lagCount, parameters.frequencySpan);
+  run.peakThreshold = parameters.peakThreshold;
+  run.classFalseAlarm = DefaultFalseAlarm;
   // Fewer samples than one decimation run: no lag can be evaluated.
   if (run.sizes.decimatedLength == 0) return run;
 
@@ -92,8 +97,14 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
   backend.coarseSearch(request, cells);
   run.times.coarseSearch = stopwatch.lap();
 
+  const bool probabilityThreshold = options.falseAlarm > 0.0 && options.falseAlarm < 1.0;
+  run.peakThreshold = probabilityThreshold
+                          ? noiseLevelDb(run.sizes, window.lagCount, options.falseAlarm)
+                          : parameters.peakThreshold;
+  run.classFalseAlarm = probabilityThreshold ? options.falseAlarm : DefaultFalseAlarm;
+  run.noiseLevel = noiseLevelDb(run.sizes, window.lagCount, run.classFalseAlarm);
   std::vector<int> peaks;
-  pickPeaks(cells, peaks, parameters.peakThreshold, PeakGap);
+  pickPeaks(cells, peaks, run.peakThreshold, PeakGap);
   std::vector<SearchCandidate>& candidates = run.candidates;
   for (const int k : peaks) {
     const LagCell& cell = cells[static_cast<std::size_t>(k)];
@@ -108,6 +119,19 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
   if (candidates.size() > MaxResults) candidates.resize(MaxResults);
   run.times.peakPicking = stopwatch.lap();
 
+  const ProbeContext context{pair, n, window, run.sizes, parameters.sampleRate};
+  run.qualities.assign(candidates.size(), ResultQuality{});
+  // Each candidate's images are independent of the others': one task each.
+  const auto candidateCount = static_cast<int>(candidates.size());
+  std::atomic<int> next{0};
+  runOnWorkers(workerCountFor(candidateCount), [&](int) {
+    for (int c = next++; c < candidateCount; c = next++) {
+      const auto at = static_cast<std::size_t>(c);
+      run.qualities[at].coarseFrequency = candidates[at].frequencyOffset;
+      if (options.checkAliases) checkAlias(context, candidates[at], run.qualities[at]);
+    }
+  });
+
   if (parameters.refine && n >= MinRefineSamples) {
     // The precise estimate fits each zoom's maximum and its neighbours.
     const int traceHalfWidth = std::max(options.traceHalfWidth, options.precise ? 3 : 0);
@@ -117,6 +141,9 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
     for (std::size_t c = 0; c < refined; ++c) {
       SearchCandidate& candidate = candidates[c];
       refineCandidate(candidate, pair, n, parameters.sampleRate, traceHalfWidth, backend);
+      if (c == 0 && options.weighCompetitors) {
+        weighCompetitors(context, candidate, run.qualities[c], traceHalfWidth, backend);
+      }
       if (options.precise) {
         candidate.precise = estimateCandidatePrecisely(candidate, pair, n, window.lagCount,
                                                        window.firstLag, parameters.sampleRate,
@@ -125,6 +152,18 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
     }
   }
   run.times.refinement = stopwatch.lap();
+  flagEdges(context, candidates, run.qualities);
+  // Without classes asked for, the best alone is classed (noise and DC cost little), so that
+  // its warnings speak only of an emitter.
+  const std::size_t classified = options.classify ? candidates.size()
+                                                  : std::min<std::size_t>(1, candidates.size());
+  classifyResults(context, std::span(candidates).first(classified),
+                  std::span(run.qualities).first(classified), run.classFalseAlarm);
+  if (options.keepMap) run.map = coarseSurfaceMap(context);
+  if (options.patchHalfLags > 0 && !candidates.empty()) {
+    run.patch = coarseNeighbourhood(context, candidates[0], run.qualities[0],
+                                    options.patchHalfLags, options.patchHalfBins);
+  }
   if (options.keepSurface) run.surface = std::move(cells);
   return run;
 }

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "backends/compute_backend.hpp"
+#include "engine/result_quality.hpp"
+#include "engine/surface_patch.hpp"
 #include "engine/sample_loader.hpp"
 #include "engine/search_parameters.hpp"
 #include "stages/coarse/coarse_search.hpp"
@@ -35,6 +37,15 @@ struct DriverOptions {
   bool keepSurface = false;  // return the coarse lag cells
   bool precise = false;      // a precise estimate of every refined candidate
   CoarseProgress progress;  // told of the coarse search's progress, when set
+  // An offset that may be an alias of the decimated band is checked at its images at full rate.
+  bool checkAliases = true;
+  // The best refined result is weighed against the other strong peaks of its lag (comb teeth).
+  bool weighCompetitors = true;
+  bool classify = false;    // class every result (noise, DC ridge, sidelobe, emitter)
+  double falseAlarm = 0.0;  // when in (0, 1): the peak threshold for this whole-search probability
+  bool keepMap = false;     // return the whole coarse surface, every lag's every bin
+  int patchHalfLags = 0;    // when positive: the surface round the best result, this many lags
+  int patchHalfBins = 0;    // and bins each side
 };
 
 // Seconds spent in each stage of the search.
@@ -49,6 +60,12 @@ struct SearchRun {
   std::vector<LagCell> surface;             // every lag's cell, when kept
   CoarseSizes sizes;
   StageTimes times;
+  std::vector<ResultQuality> qualities;  // one for each candidate
+  double peakThreshold = 0.0;            // decibels: the threshold the peaks were picked at
+  double classFalseAlarm = 0.0;          // the probability results were classed as noise at
+  double noiseLevel = 0.0;               // decibels: the level of that probability
+  std::vector<float> map;                // lagCount x L levels, when kept
+  std::optional<SurfacePatch> patch;     // round the best result, when asked for
 };
 
 // Corrects the candidate's frequency offset and then, at the corrected frequency, its delay, on
