@@ -91,7 +91,9 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
        {{"load", outcome.loadSeconds},
         {"coarse_search", outcome.times.coarseSearch},
         {"peak_picking", outcome.times.peakPicking},
-        {"refinement", outcome.times.refinement}}},
+        {"alias_checks", outcome.times.aliasChecks},
+        {"refinement", outcome.times.refinement},
+        {"classification", outcome.times.classification}}},
   };
   return document.dump(2) + "\n";
 }

@@ -131,6 +131,7 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
       if (options.checkAliases) checkAlias(context, candidates[at], run.qualities[at]);
     }
   });
+  run.times.aliasChecks = stopwatch.lap();
 
   if (parameters.refine && n >= MinRefineSamples) {
     // The precise estimate fits each zoom's maximum and its neighbours.
@@ -164,6 +165,7 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
     run.patch = coarseNeighbourhood(context, candidates[0], run.qualities[0],
                                     options.patchHalfLags, options.patchHalfBins);
   }
+  run.times.classification = stopwatch.lap();
   if (options.keepSurface) run.surface = std::move(cells);
   return run;
 }

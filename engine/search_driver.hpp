@@ -52,7 +52,9 @@ struct DriverOptions {
 struct StageTimes {
   double coarseSearch = 0.0;
   double peakPicking = 0.0;
+  double aliasChecks = 0.0;     // each result's offset weighed at its images at the full rate
   double refinement = 0.0;
+  double classification = 0.0;  // classes, edges, the map and the heat map's patch
 };
 
 struct SearchRun {

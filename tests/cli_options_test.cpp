@@ -127,7 +127,8 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
   EXPECT_EQ(document["decimation"].get<int>(), 61);
   EXPECT_EQ(document["fft_length"].get<int>(), 8192);
   EXPECT_EQ(document["backend"].get<std::string>(), "host");
-  for (const char* stage : {"load", "coarse_search", "peak_picking", "refinement"}) {
+  for (const char* stage : {"load", "coarse_search", "peak_picking", "alias_checks", "refinement",
+                            "classification"}) {
     EXPECT_TRUE(document["timings_s"][stage].is_number()) << stage;
   }
   // A search that finds nothing is still one document.
