@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -270,14 +269,18 @@ TEST_F(ResultClasses, PlotDrawsClassesAndLabelsApart) {
     EXPECT_NE(svg.find(part), std::string::npos) << part;
   }
   // The result labels: 11-pixel text starting "#", each box from its position and width.
-  const std::regex label("<text x=\"([-0-9.]+)\" y=\"([-0-9.]+)\" font-family=\"sans-serif\" "
-                         "font-size=\"11\" text-anchor=\"start\" fill=\"[#0-9a-f]+\">(#[^<]*)<");
+  const std::string opening = "<text x=\"";
+  const std::string style =
+      "font-family=\"sans-serif\" font-size=\"11\" text-anchor=\"start\" fill=\"";
   std::vector<LabelBox> boxes;
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), label); it != std::sregex_iterator();
-       ++it) {
-    const double x = std::stod((*it)[1]);
-    const double baseline = std::stod((*it)[2]);
-    boxes.push_back({x, baseline - 11.0, labelWidth((*it)[3], 11.0), 13.0});
+  for (std::size_t at = svg.find(opening); at != std::string::npos; at = svg.find(opening, at + 1)) {
+    const std::size_t end = svg.find('>', at);
+    const std::string tag = svg.substr(at, end - at);
+    if (tag.find(style) == std::string::npos || svg.compare(end + 1, 1, "#") != 0) continue;
+    const double x = std::stod(tag.substr(opening.size()));
+    const double baseline = std::stod(tag.substr(tag.find("y=\"") + 3));
+    const std::string text = svg.substr(end + 1, svg.find('<', end) - end - 1);
+    boxes.push_back({x, baseline - 11.0, labelWidth(text, 11.0), 13.0});
   }
   EXPECT_GE(boxes.size(), 5u);
   for (std::size_t i = 0; i < boxes.size(); ++i) {
