@@ -4,6 +4,7 @@
 // the sample type, and reached through withSegments. The kernels' translation units are C++17,
 // so the span form is left out there.
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #if __cplusplus >= 202002L
@@ -53,7 +54,9 @@ decltype(auto) withSegments(const std::variant<Pairs...>& segments, Read&& read)
 // Pointers at the segments' first samples, the second's `secondOffset` samples on.
 inline SegmentPointers pointersAt(const SegmentSpans& segments, std::ptrdiff_t secondOffset) {
   return withSegments(segments, [&](auto first, auto second) {
-    return SegmentPointers(SegmentPair{first.data(), second.data() + secondOffset});
+    // Spelled out: clang before 17 deduces no aggregate's template arguments.
+    using Sample = std::remove_const_t<typename decltype(first)::element_type>;
+    return SegmentPointers(PointerPair<Sample>{first.data(), second.data() + secondOffset});
   });
 }
 #endif
