@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <sstream>
@@ -345,6 +346,43 @@ TEST_F(KestravSearchEntry, ASmallBufferLearnsTheLengthNeeded) {
   EXPECT_EQ(fits.json.size(), fits.length);
   EXPECT_EQ(withoutTimings(nlohmann::json::parse(fits.json)),
             withoutTimings(nlohmann::json::parse(call(&given).json)));
+}
+
+// The request's threads bound the workers, and the document says both; without them the
+// program's default (KESTRAV_THREADS, read once per process) stands.
+TEST_F(KestravSearchEntry, ThreadsAskedAndAllowed) {
+  const struct {
+    int threads;
+    const char* environment;  // KESTRAV_THREADS for the program; null: unset
+  } cases[] = {{1, nullptr}, {3, nullptr}, {0, "2"}, {5, "2"}};
+  for (const auto& c : cases) {
+    kestrav_search_request given = request();
+    given.threads = c.threads;
+    const nlohmann::json parameters = nlohmann::json::parse(call(&given).json)["parameters"];
+    if (c.threads > 0) {
+      EXPECT_EQ(parameters["threads"], c.threads);
+      EXPECT_EQ(parameters["worker_threads"], c.threads);
+    } else {
+      EXPECT_TRUE(parameters["threads"].is_null());
+      EXPECT_GE(parameters["worker_threads"].get<int>(), 1);
+    }
+    std::vector<std::string> arguments{"-m", first_, "-a", second_, "-s", "65536", "-f",
+                                       "1000000", "-c", "0", "-r", "100", "-j", "0", "-t",
+                                       "15", "--json"};
+    if (c.threads > 0) arguments.insert(arguments.end(), {"--threads", std::to_string(c.threads)});
+    const std::string program =
+        c.environment == nullptr ? std::string(KESTRAV_PROGRAM)
+                                 : std::string("/usr/bin/env");
+    if (c.environment != nullptr) {
+      arguments.insert(arguments.begin(),
+                       {std::string("KESTRAV_THREADS=") + c.environment, KESTRAV_PROGRAM});
+    }
+    const testing::ProcessResult run = testing::runProgram(program, arguments);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json printed = nlohmann::json::parse(run.out)["parameters"];
+    const int allowed = c.threads > 0 ? c.threads : std::atoi(c.environment);
+    EXPECT_EQ(printed["worker_threads"], allowed) << c.threads;
+  }
 }
 
 TEST_F(KestravSearchEntry, TellsItsVersion) {
