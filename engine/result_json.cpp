@@ -203,7 +203,8 @@ std::string formatJson(const SearchRequest& request, const SearchReport& report)
       {"threads", request.threads > 0 ? json(request.threads) : json()},
       {"worker_threads", report.workerThreads}};
   document["warnings"] = report.warnings;
-  return document.dump(2) + "\n";
+  // Paths are bytes, not always UTF-8: such bytes are shown as U+FFFD rather than failing.
+  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace kestrav

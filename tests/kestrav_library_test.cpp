@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -383,6 +384,18 @@ TEST_F(KestravSearchEntry, ThreadsAskedAndAllowed) {
     const int allowed = c.threads > 0 ? c.threads : std::atoi(c.environment);
     EXPECT_EQ(printed["worker_threads"], allowed) << c.threads;
   }
+}
+
+// A path is bytes: one that is not UTF-8 still gives a document, its stray byte shown as U+FFFD.
+TEST_F(KestravSearchEntry, APathThatIsNotUtf8IsEchoedReplaced) {
+  const std::string odd = scratch_->path("odd\xff.iq").string();
+  std::filesystem::copy_file(first_, odd, std::filesystem::copy_options::overwrite_existing);
+  kestrav_search_request given = request();
+  given.first_path = odd.c_str();
+  const Call entry = call(&given);
+  ASSERT_EQ(entry.status, KestravOk) << entry.message;
+  EXPECT_EQ(nlohmann::json::parse(entry.json)["inputs"]["first"]["path"],
+            scratch_->path("odd\xef\xbf\xbd.iq").string());
 }
 
 TEST_F(KestravSearchEntry, TellsItsVersion) {

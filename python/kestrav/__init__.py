@@ -300,6 +300,8 @@ def _search_paths(first, second, sample_rate, delay_window, centre_delay, peak_t
                   sample_count, refine, frequency_span, min_abs_delay, min_abs_frequency,
                   sample_format, channel, false_alarm, refine_all, precise, distinct, remove_dc,
                   threads, backend) -> Results:
+    if sample_rate is not None and not float(sample_rate) > 0.0:
+        raise KestravError(2, f"the sample rate {sample_rate} Hz must be greater than 0")
     _entry()
     form = sample_format.encode() if sample_format else None
     request = _Request(
@@ -316,8 +318,6 @@ def _search_paths(first, second, sample_rate, delay_window, centre_delay, peak_t
         distinct=int(bool(distinct)), remove_dc=int(bool(remove_dc)),
         threads=0 if threads is None else int(threads),
         backend=backend.encode() if backend else None)
-    if sample_rate is not None and not float(sample_rate) > 0.0:
-        raise KestravError(2, f"the sample rate {sample_rate} Hz must be greater than 0")
     message = ctypes.create_string_buffer(1024)
     length = ctypes.c_size_t(0)
     size = 1 << 16
