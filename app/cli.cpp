@@ -2,31 +2,26 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "app/file_output.hpp"
 #include "app/help_text.hpp"
-#include "engine/result_json.hpp"
 #include "app/npy_map.hpp"
 #include "app/plot_svg.hpp"
 #include "app/program_options.hpp"
 #include "app/progress_line.hpp"
 #include "app/report.hpp"
 #include "app/surface_csv.hpp"
-#include "engine/recording.hpp"
-#include "engine/sample_loader.hpp"
-#include "platform/host/errors.hpp"
+#include "engine/result_json.hpp"
 #include "engine/search.hpp"
 #include "engine/search_request.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {
