@@ -386,6 +386,59 @@ TEST_F(KestravSearchEntry, ThreadsAskedAndAllowed) {
   }
 }
 
+// SigMF recordings: the rate from their metadata, their captures echoed, a retune inside the
+// searched segment among the warnings as the program says it on standard error.
+TEST_F(KestravSearchEntry, EchoesWhatSigmfMetadataGave) {
+  const std::string first = scratch_->path("tuned").string();
+  const std::string second = scratch_->path("other").string();
+  std::filesystem::copy_file(first_, first + ".sigmf-data",
+                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(second_, second + ".sigmf-data",
+                             std::filesystem::copy_options::overwrite_existing);
+  const auto meta = [](const std::string& base, const nlohmann::json& captures) {
+    testing::writeBytes(base + ".sigmf-meta",
+                        nlohmann::json{{"global",
+                                        {{"core:datatype", "ci16_le"},
+                                         {"core:sample_rate", 1e6},
+                                         {"core:version", "1.0.0"}}},
+                                       {"captures", captures},
+                                       {"annotations", nlohmann::json::array()}}
+                            .dump());
+  };
+  meta(first, {{{"core:sample_start", 0}, {"core:frequency", 1e8},
+                {"core:datetime", "2024-05-01T12:00:00Z"}},
+               {{"core:sample_start", 30000}, {"core:frequency", 1.00001e8}}});
+  meta(second, nlohmann::json::array());
+  kestrav_search_request given = request();
+  given.first_path = first.c_str();
+  given.second_path = second.c_str();
+  given.sample_rate = 0.0;
+  const Call entry = call(&given);
+  ASSERT_EQ(entry.status, KestravOk) << entry.message;
+  const nlohmann::json document = nlohmann::json::parse(entry.json);
+  const nlohmann::json& input = document["inputs"]["first"];
+  EXPECT_EQ(input["kind"], "sigmf");
+  EXPECT_EQ(input["format"], "ci16");
+  EXPECT_EQ(input["sample_rate_hz"], 1e6);
+  EXPECT_EQ(input["data_path"], first + ".sigmf-data");
+  ASSERT_EQ(input["captures"].size(), 2u);
+  EXPECT_EQ(input["captures"][1]["sample_start"], 30000);
+  EXPECT_EQ(input["captures"][1]["frequency_hz"], 1.00001e8);
+  EXPECT_TRUE(input["captures"][1]["datetime"].is_null());
+  EXPECT_EQ(document["inputs"]["second"]["captures"], nlohmann::json::array());
+  EXPECT_EQ(document["parameters"]["sample_rate_hz"], 1e6);
+  const testing::ProcessResult program = testing::runProgram(
+      KESTRAV_PROGRAM, {"-m", first, "-a", second, "-s", "65536", "-c", "0", "-r", "100", "-j",
+                        "0", "-t", "15"});
+  ASSERT_EQ(program.status, 0) << program.err;
+  std::string said;
+  for (const nlohmann::json& warning : document["warnings"]) {
+    said += "kestrav: warning: " + warning.get<std::string>() + "\n";
+  }
+  EXPECT_NE(said.find("capture 1 at sample 30000"), std::string::npos) << said;
+  EXPECT_EQ(said, program.err);
+}
+
 // A path is bytes: one that is not UTF-8 still gives a document, its stray byte shown as U+FFFD.
 TEST_F(KestravSearchEntry, APathThatIsNotUtf8IsEchoedReplaced) {
   const std::string odd = scratch_->path("odd\xff.iq").string();
