@@ -18,6 +18,7 @@ std::string usageText() {
                [--format=ci16|cf32|ci8|cu8] [--channel K]
                [--frequency-span HZ] [--min-abs-delay US] [--min-abs-offset HZ]
                [--false-alarm P] [--distinct] [--remove-dc] [--map FILE.npy]
+               [--threads N]
 
 Measures the delay and the frequency offset of the second recording against the first.
 
@@ -64,6 +65,8 @@ Optional:
   --remove-dc          subtract each recording's mean before the search
   --map FILE.npy       write the whole coarse surface (lags x frequency bins, float32 levels in
                        decibels, bins from -fs_dec/2 upward) as a NumPy array
+  --threads N          use at most N worker threads (default: KESTRAV_THREADS, else every
+                       hardware thread)
   -h, --help           this text;  --version: version, build and backends
 
 Output (standard output, no newline): COUNT:DELAY_US*OFFSET_HZ*LEVEL_DB+... strongest first, at

@@ -15,6 +15,7 @@
 
 #include "app/option_parser.hpp"
 #include "engine/recording.hpp"
+#include "engine/search_request.hpp"
 #include "engine/sigmf.hpp"
 #include "platform/host/errors.hpp"
 
@@ -108,11 +109,8 @@ class NumberReader {
   std::vector<std::string>& warnings_;
 };
 
-BackendKind backendNamed(const std::string& name) {
-  if (name == "auto") return BackendKind::Automatic;
-  if (name == "host") return BackendKind::Host;
-  if (name == "cuda") return BackendKind::Cuda;
-  if (name == "reference") return BackendKind::Reference;
+BackendKind backendOf(const std::string& name) {
+  if (const std::optional<BackendKind> kind = backendNamed(name)) return *kind;
   throw InputError("--backend '" + name + "' is not one of auto, host, cuda, reference");
 }
 
@@ -211,6 +209,7 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
   parser.addOption("", "distinct", 1, "", 1);
   parser.addOption("", "remove-dc", 1, "", 1);
   parser.addOption("", "map", 0, "", 1);
+  parser.addOption("", "threads", 0, "", 1);
   try {
     parser.parse(argc, argv);  // positional arguments are ignored
   } catch (const std::exception& error) {
@@ -251,6 +250,15 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
     options.minAbsOffset = longOptionNumber(parser, "min-abs-offset");
     if (options.minAbsOffset < 0.0) throw InputError("--min-abs-offset must not be negative");
   }
+  if (parser.exists("threads")) {
+    const std::string text = parser.get("threads");
+    bool whole = false;
+    const long long threads = integerPrefix(text, &whole);
+    if (!whole || threads < 1 || threads > INT_MAX) {
+      throw InputError("--threads '" + text + "' is not a number of worker threads (1, 2, ...)");
+    }
+    options.threads = static_cast<int>(threads);
+  }
   const bool probabilityThreshold = parser.exists("false-alarm");
   if (probabilityThreshold) {
     options.falseAlarm = longOptionNumber(parser, "false-alarm");
@@ -287,7 +295,7 @@ ProgramOptions readOptions(int argc, const char* const* argv) {
     options.skipRefine = numbers.integer(parser.get("pp"), "pp") != 0 ? 1 : 0;
   }
 
-  if (parser.exists("backend")) options.backend = backendNamed(parser.get("backend"));
+  if (parser.exists("backend")) options.backend = backendOf(parser.get("backend"));
   std::optional<SampleFormat> format;
   if (parser.exists("format")) {
     format = formatNamed(parser.get("format"));

@@ -40,6 +40,7 @@ struct ProgramOptions {
   bool distinct = false;           // --distinct: only the results classed as emitters
   bool removeDc = false;           // --remove-dc: each recording's mean subtracted
   std::string mapPath;             // --map FILE.npy: the whole coarse surface
+  int threads = 0;                 // --threads N: workers at most; 0: KESTRAV_THREADS or all
 
   int channel = -1;  // --channel K: the channel of multi-channel SigMF recordings; -1 when absent
 

@@ -1,17 +1,23 @@
-// The exported C entry: the whole search behind one plain function.
+// The exported C entries: the whole search behind plain functions.
 #include "engine/kestrav.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "engine/recording.hpp"
 #include "platform/host/errors.hpp"
+#include "engine/result_json.hpp"
 #include "engine/search.hpp"
+#include "engine/search_request.hpp"
 
 namespace {
 
@@ -173,5 +179,156 @@ extern "C" int KestravReadRecording(const char* path, const char* format, int ch
     return refuse(KestravResourceError, "out of memory", message, messageSize);
   } catch (const std::exception& error) {
     return refuse(KestravResourceError, error.what(), message, messageSize);
+  }
+}
+
+namespace {
+
+// The first layout of the request: every later one is longer.
+constexpr std::size_t FirstRequestSize = offsetof(kestrav_search_request, backend) + sizeof(char*);
+
+// Bare samples of the named type, or the type the name says when none is named.
+kestrav::RecordingRequest recordingRequest(const char* format, int channel, const char* role) {
+  kestrav::RecordingRequest request;
+  request.channel = channel;
+  if (format != nullptr && *format != '\0') {
+    request.format = kestrav::formatNamed(format);
+    if (!request.format) {
+      throw kestrav::InputError(std::string("the ") + role + " format '" + format +
+                                "' is not one of ci16, cf32, ci8, cu8");
+    }
+  }
+  return request;
+}
+
+kestrav::SearchRequest searchRequestOf(const kestrav_search_request& given) {
+  using kestrav::InputError;
+  if (given.first_path == nullptr || given.second_path == nullptr) {
+    throw InputError("both recordings' paths are needed");
+  }
+  if (given.channel < -1) {
+    throw InputError("the channel " + std::to_string(given.channel) +
+                     " is neither -1 (none) nor a channel number (0, 1, ...)");
+  }
+  if (given.sample_count < 0 || given.sample_count > INT_MAX) {
+    throw InputError("the sample count " + std::to_string(given.sample_count) +
+                     " is not within 0 (all) to 2147483647");
+  }
+  if (given.threads < 0) {
+    throw InputError("the thread count " + std::to_string(given.threads) +
+                     " is negative (0: the default)");
+  }
+  if (!(given.false_alarm >= 0.0 && given.false_alarm < 1.0)) {
+    throw InputError("the false-alarm probability must lie between 0 and 1 (0: by threshold)");
+  }
+  kestrav::SearchRequest request;
+  const char* backend = given.backend == nullptr ? "auto" : given.backend;
+  const std::optional<kestrav::BackendKind> kind = kestrav::backendNamed(backend);
+  if (!kind) {
+    throw InputError(std::string("the backend '") + backend +
+                     "' is not one of auto, host, cuda, reference");
+  }
+  request.options.backend = *kind;
+  request.firstPath = given.first_path;
+  request.secondPath = given.second_path;
+  request.channel = given.channel;
+  request.first = kestrav::describeRecording(
+      request.firstPath, recordingRequest(given.first_format, given.channel, "first"), "first");
+  request.second = kestrav::describeRecording(
+      request.secondPath, recordingRequest(given.second_format, given.channel, "second"),
+      "second");
+  for (const kestrav::Recording* recording : {&request.first, &request.second}) {
+    request.warnings.insert(request.warnings.end(), recording->warnings.begin(),
+                            recording->warnings.end());
+  }
+  kestrav::SearchParameters& parameters = request.parameters;
+  parameters.sampleCount = static_cast<int>(
+      given.sample_count > 0 ? given.sample_count
+                             : std::min<long long>(request.first.samples, INT_MAX));
+  parameters.sampleRate = kestrav::sampleRateOf(given.sample_rate, request.first, request.second);
+  parameters.centreDelay = given.centre_delay;
+  parameters.delayWindow = given.delay_window;
+  parameters.frequencySpan = given.frequency_span;
+  parameters.minAbsDelay = given.min_abs_delay;
+  parameters.minAbsFrequency = given.min_abs_frequency;
+  // With a probability the threshold follows from it; the one given stands unused.
+  parameters.peakThreshold = given.false_alarm > 0.0 ? 1.0 : given.peak_threshold;
+  parameters.refine = given.refine != 0;
+  if (!(parameters.peakThreshold > 0.0) || !std::isfinite(parameters.peakThreshold)) {
+    throw InputError("the peak threshold must be a finite number of decibels above 0");
+  }
+  if (!(parameters.minAbsDelay >= 0.0) || !(parameters.minAbsFrequency >= 0.0)) {
+    throw InputError("the smallest |delay| and |frequency offset| must not be negative");
+  }
+  kestrav::SearchOptions& options = request.options;
+  options.driver.refineAll = given.refine_all != 0;
+  // The document always carries the precise estimate and each result's class.
+  options.driver.precise = true;
+  options.driver.classify = true;
+  options.reportPrecise = given.precise != 0;
+  options.driver.falseAlarm = given.false_alarm;
+  options.removeDc = given.remove_dc != 0;
+  request.distinct = given.distinct != 0;
+  request.threads = given.threads;
+  return request;
+}
+
+}  // namespace
+
+extern "C" const char* kestrav_version(void) { return kestrav::kestravVersion(); }
+
+extern "C" kestrav_search_request kestrav_default_request(void) {
+  kestrav_search_request request{};
+  request.struct_size = sizeof request;
+  request.channel = -1;
+  request.frequency_span = 16384.0;
+  request.peak_threshold = 15.0;
+  request.refine = 1;
+  return request;
+}
+
+extern "C" int kestrav_search(const kestrav_search_request* request, char* json,
+                              size_t json_size, size_t* json_length, char* message,
+                              size_t message_size) {
+  if (json_length != nullptr) *json_length = 0;
+  if (request == nullptr) {
+    return refuse(KestravInputError, "the request is null", message, message_size);
+  }
+  if (request->struct_size < FirstRequestSize || request->struct_size > sizeof *request) {
+    return refuse(KestravInputError,
+                  "the request's struct_size " + std::to_string(request->struct_size) +
+                      " is not a layout this library knows (" +
+                      std::to_string(FirstRequestSize) + " to " +
+                      std::to_string(sizeof *request) + " bytes): fill it with "
+                      "kestrav_default_request()",
+                  message, message_size);
+  }
+  if (json == nullptr && json_size > 0) {
+    return refuse(KestravInputError, "the JSON buffer is null but its size is not 0", message,
+                  message_size);
+  }
+  // Fields beyond the caller's layout keep their defaults.
+  kestrav_search_request given = kestrav_default_request();
+  std::memcpy(&given, request, request->struct_size);
+  try {
+    const kestrav::SearchRequest search = searchRequestOf(given);
+    const std::string document = kestrav::formatJson(search, kestrav::runSearchRequest(search));
+    if (json_length != nullptr) *json_length = document.size();
+    if (json_size <= document.size()) {
+      return refuse(KestravInputError,
+                    "the JSON document needs " + std::to_string(document.size() + 1) +
+                        " bytes with its terminator; the buffer holds " +
+                        std::to_string(json_size),
+                    message, message_size);
+    }
+    std::memcpy(json, document.c_str(), document.size() + 1);
+    copyMessage("", message, message_size);
+    return KestravOk;
+  } catch (const kestrav::SearchError& error) {
+    return refuse(error.exitStatus(), error.what(), message, message_size);
+  } catch (const std::bad_alloc&) {
+    return refuse(KestravResourceError, "out of memory", message, message_size);
+  } catch (const std::exception& error) {
+    return refuse(KestravResourceError, error.what(), message, message_size);
   }
 }

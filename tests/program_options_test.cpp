@@ -104,6 +104,16 @@ TEST_F(ProgramOptionsTest, EverySpellingOfAValue) {
 }
 
 // The messages the program run itself does not already check (tests/reliability_test.cpp).
+// --threads N: a whole number of at least 1; absent, 0 (the platform's default).
+TEST_F(ProgramOptionsTest, ThreadsAreAWholeNumber) {
+  const struct {
+    Strings change;
+    int threads;
+  } cases[] = {{{}, 0}, {{"--threads", "1"}, 1}, {{"--threads", "16"}, 16},
+               {{"--threads", " 3"}, 3}};
+  for (const auto& c : cases) EXPECT_EQ(read(line(c.change)).threads, c.threads);
+}
+
 TEST_F(ProgramOptionsTest, RejectionsSayWhy) {
   Strings noThreshold = line();
   noThreshold.resize(noThreshold.size() - 2);
@@ -123,6 +133,11 @@ TEST_F(ProgramOptionsTest, RejectionsSayWhy) {
       {noThreshold, "missing option -t/--tt (the peak threshold in dB)"},
       {terminated, "missing option -t/--tt (the peak threshold in dB)"},
       {line({"-a", absent}), "the second recording '" + absent + "' does not exist"},
+      {line({"--threads", "0"}), "--threads '0' is not a number of worker threads (1, 2, ...)"},
+      {line({"--threads", "2x"}), "--threads '2x' is not a number of worker threads (1, 2, ...)"},
+      {line({"--threads", "-4"}), "--threads '-4' is not a number of worker threads (1, 2, ...)"},
+      {line({"--threads", "99999999999"}),
+       "--threads '99999999999' is not a number of worker threads (1, 2, ...)"},
   };
   for (const auto& c : cases) {
     std::string message = "(accepted)";

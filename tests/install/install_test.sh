@@ -30,8 +30,49 @@ flags=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs kestrav
 cc -o "$work/pc_consumer" "$source/tests/install/search_pair.c" $flags
 LD_LIBRARY_PATH=$prefix/lib "$work/pc_consumer" "$work/a.iq" "$work/b.iq" 65536 1e6 100 |
   expect_result 12.5 300 "pkg-config consumer"
-objdump -p "$prefix/lib/libkestrav.so" | grep -q 'SONAME *libkestrav.so.0' ||
+# Not piped: grep -q stops reading at the match, and objdump's SIGPIPE would fail the pipeline.
+grep -q 'SONAME *libkestrav.so.0' <<<"$(objdump -p "$prefix/lib/libkestrav.so")" ||
   { echo "libkestrav.so has no SONAME libkestrav.so.0" >&2; exit 1; }
+
+echo "== kestrav_search from C: the document the installed program prints"
+cc -std=c99 -Wall -Werror -o "$work/json_consumer" "$source/tests/install/search_json.c" $flags
+"$prefix/bin/kestrav" -m "$work/a.iq" -a "$work/b.iq" -s 65536 -f 1000000 -c 0 -r 100 -j 0 -t 15 \
+  --json >"$work/program.json"
+LD_LIBRARY_PATH=$prefix/lib "$work/json_consumer" "$work/a.iq" "$work/b.iq" 1e6 100 \
+  >"$work/entry.json"
+/usr/bin/python3 - "$work/program.json" "$work/entry.json" <<'PYTHON'
+import json, sys
+printed, returned = (json.load(open(path)) for path in sys.argv[1:3])
+for document in (printed, returned):
+    del document["timings_s"]
+assert returned == printed, "kestrav_search and the program disagree"
+PYTHON
+
+echo "== pip install --no-build-isolation --no-index into a virtual environment"
+/usr/bin/python3 -m venv --system-site-packages "$work/venv"
+cp -r "$source/python" "$work/python"  # pip builds in the folder it is given: not the checkout
+PIP_DISABLE_PIP_VERSION_CHECK=1 "$work/venv/bin/pip" install --quiet --no-build-isolation \
+  --no-index "$work/python" >/dev/null
+(cd "$work" && KESTRAV_LIBRARY=$prefix/lib/libkestrav.so.0 "$work/venv/bin/python" - \
+  "$work/venv" "$work/a.iq" "$work/b.iq" "$work/program.json" <<'PYTHON'
+import json, os, sys
+import kestrav
+venv, first, second, printed = sys.argv[1:5]
+assert os.path.realpath(kestrav.__file__).startswith(os.path.realpath(venv)), kestrav.__file__
+expected = json.load(open(printed))["results"]
+results = kestrav.search(first, second, sample_rate=1e6, delay_window=100 * 0.000001)
+assert len(results) == len(expected) > 0, (len(results), len(expected))
+for got, want in zip(results, expected):
+    pairs = [(got.delay, want["delay_s"]), (got.frequency_offset, want["frequency_offset_hz"]),
+             (got.level, want["level_db"]), (got.precise_delay, want.get("precise_delay_s")),
+             (got.precise_frequency_offset, want.get("precise_frequency_offset_hz")),
+             (got.sigma_delay, want.get("sigma_delay_s")),
+             (got.sigma_frequency_offset, want.get("sigma_frequency_offset_hz"))]
+    assert all(a == b for a, b in pairs), pairs
+assert results[0].sigma_delay is not None and results[0].sigma_delay > 0
+assert kestrav.__version__ == kestrav.library_version()
+PYTHON
+)
 
 echo "== the installed program finds nothing of CUDA it does not need"
 "$prefix/bin/kestrav" --version | grep -q '^backends: reference, host'

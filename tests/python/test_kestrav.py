@@ -154,5 +154,136 @@ class Binding(unittest.TestCase):
                                         delay_window=WINDOW, peak_threshold=60.0), [])
 
 
+def program_document(first, second, *extra):
+    """The program's --json document for the pair."""
+    run = subprocess.run([PROGRAM, "-m", first, "-a", second, "-s", "262144", "-f", "1000000",
+                          "-r", "311", "-j", "0", "--json", *extra],
+                         check=True, capture_output=True, text=True)
+    return json.loads(run.stdout), run.stderr
+
+
+# -r 311 as the program converts it, so that the parameters echoed agree to the last bit.
+TYPED_WINDOW = 311 * 0.000001
+
+
+class WholeResult(unittest.TestCase):
+    """Recordings named by path: every field of the program's --json, in seconds and hertz."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.directory = tempfile.mkdtemp(prefix="kestrav-python-")
+        cls.first = os.path.join(cls.directory, "first.iq")
+        cls.second = os.path.join(cls.directory, "second.iq")
+        synthesize(cls.first, cls.second)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.directory)
+
+    def test_fields_as_the_program_prints_them(self):
+        cases = [  # program options, search arguments
+            (["-c", "0", "-t", "15"], {}),
+            (["-c", "0", "-t", "15", "--precise", "--refine-all", "--threads", "2"],
+             {"precise": True, "refine_all": True, "threads": 2}),
+            (["-c", "-30", "--false-alarm", "0.01", "--distinct", "--remove-dc"],
+             {"centre_delay": -30 * 0.000001, "false_alarm": 0.01, "distinct": True,
+              "remove_dc": True}),
+        ]
+        renamed = {"delay": "delay_s", "frequency_offset": "frequency_offset_hz",
+                   "level": "level_db", "precise_delay": "precise_delay_s",
+                   "precise_frequency_offset": "precise_frequency_offset_hz",
+                   "sigma_delay": "sigma_delay_s",
+                   "sigma_frequency_offset": "sigma_frequency_offset_hz",
+                   "refined": "refined", "class": "class", "result_class": "class",
+                   "at_delay_edge": "at_delay_edge", "at_frequency_edge": "at_frequency_edge",
+                   "alias_ambiguous": "alias_ambiguous", "ambiguous": "ambiguous",
+                   "correlation_coefficient": "correlation_coefficient",
+                   "explained_by": "explained_by", "lag_index": "lag_index"}
+        for options, arguments in cases:
+            expected, said = program_document(self.first, self.second, *options)
+            results = kestrav.search(self.first, self.second, sample_rate=RATE,
+                                     delay_window=TYPED_WINDOW, **arguments)
+            self.assertEqual(len(results), len(expected["results"]), options)
+            for got, want in zip(results, expected["results"]):
+                for name, key in renamed.items():
+                    self.assertEqual(getattr(got, name), want.get(key), (options, name))
+                self.assertEqual(got.json, want)
+            self.assertEqual(results.warnings, expected["warnings"], options)
+            self.assertEqual(["kestrav: warning: " + w for w in results.warnings],
+                             said.splitlines(), options)
+            for key in ("version", "inputs", "parameters", "lag_window", "sample_count"):
+                self.assertEqual(results.document[key], expected[key], (options, key))
+
+    def test_units_of_the_precise_values(self):
+        best = kestrav.search(self.first, self.second, sample_rate=RATE, delay_window=TYPED_WINDOW)[0]
+        self.assertTrue(best.refined)
+        self.assertEqual(best.result_class, "emitter")
+        self.assertEqual(getattr(best, "class"), "emitter")
+        self.assertFalse(best.at_delay_edge or best.at_frequency_edge or best.ambiguous)
+        # Seconds and hertz, as delay and frequency_offset: the truth within a few deviations,
+        # the deviations of a 20 dB pair far below a sample and a hertz.
+        self.assertTrue(0 < best.sigma_delay < 1e-8, best.sigma_delay)
+        self.assertTrue(0 < best.sigma_frequency_offset < 0.1, best.sigma_frequency_offset)
+        self.assertAlmostEqual(best.precise_delay, -87.654e-6, delta=6 * best.sigma_delay)
+        self.assertAlmostEqual(best.precise_frequency_offset, 2345.678,
+                               delta=6 * best.sigma_frequency_offset)
+        self.assertAlmostEqual(best.precise_delay, best.delay, delta=2e-9)
+        self.assertEqual(best.json["delay_us"], best.json["delay_s"] * 1e6)
+        self.assertEqual(best.fine_delay["grid_step_s"], best.json["fine_delay"]["grid_step_s"])
+        # With precise=True the reported values are the precise ones.
+        reported = kestrav.search(self.first, self.second, sample_rate=RATE,
+                                  delay_window=TYPED_WINDOW, precise=True)[0]
+        self.assertEqual((reported.delay, reported.frequency_offset),
+                         (best.precise_delay, best.precise_frequency_offset))
+
+    def test_arrays_carry_the_three_values_only(self):
+        pair = [np.fromfile(path, dtype="<i2").reshape(-1, 2)
+                for path in (self.first, self.second)]
+        best = kestrav.search(*pair, sample_rate=RATE, delay_window=TYPED_WINDOW)[0]
+        for name in ("refined", "precise_delay", "sigma_delay", "result_class", "at_delay_edge",
+                     "json"):
+            self.assertIsNone(getattr(best, name), name)
+        self.assertIsNone(kestrav.search(*pair, sample_rate=RATE, delay_window=TYPED_WINDOW).document)
+        with self.assertRaises(kestrav.KestravError) as caught:
+            kestrav.search(*pair, sample_rate=RATE, delay_window=TYPED_WINDOW, precise=True)
+        self.assertIn("precise need both recordings named by path", str(caught.exception))
+
+    def test_refusals(self):
+        cases = [  # arguments, status, reason
+            ({"threads": -1}, 2, "thread count -1"),
+            ({"backend": "gpu"}, 2, "backend 'gpu'"),
+            ({"false_alarm": 2.0}, 2, "false-alarm probability"),
+            ({"sample_format": "cf64"}, 2, "format 'cf64'"),
+            ({"delay_window": 0.0}, 2, "window"),
+        ]
+        for arguments, status, reason in cases:
+            given = {"sample_rate": RATE, "delay_window": TYPED_WINDOW, **arguments}
+            with self.assertRaises(kestrav.KestravError) as caught:
+                kestrav.search(self.first, self.second, **given)
+            self.assertEqual(caught.exception.status, status, arguments)
+            self.assertIn(reason, str(caught.exception), arguments)
+
+    def test_version(self):
+        program = subprocess.run([PROGRAM, "--version"], check=True, capture_output=True,
+                                 text=True).stdout.split()[1]
+        self.assertEqual(kestrav.__version__, program)
+        self.assertEqual(kestrav.library_version(), program)
+
+    def test_library_looked_for_in_order(self):
+        saved = os.environ.pop("KESTRAV_LIBRARY")
+        try:
+            candidates = kestrav._library_candidates()
+            self.assertEqual(candidates[-2:][0], "libkestrav.so.0")
+            self.assertTrue(candidates[-1].endswith(os.path.join("build", "lib", "libkestrav.so")))
+            os.environ["KESTRAV_LIBRARY"] = "/nonexistent/libkestrav.so"
+            self.assertEqual(kestrav._library_candidates(), ["/nonexistent/libkestrav.so"])
+            with self.assertRaises(OSError) as caught:
+                kestrav._load_library()
+            self.assertIn("libkestrav.so not found", str(caught.exception))
+            self.assertIn("/nonexistent/libkestrav.so", str(caught.exception))
+        finally:
+            os.environ["KESTRAV_LIBRARY"] = saved
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,8 +1,10 @@
-#include "app/json_report.hpp"
+#include "engine/result_json.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+
+#include "engine/search_request.hpp"
 
 namespace kestrav {
 
@@ -125,6 +127,84 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
     }
   }
   return document.dump(2) + "\n";
+}
+
+namespace {
+
+const char* kindName(RecordingKind kind) {
+  switch (kind) {
+    case RecordingKind::Wav: return "wav";
+    case RecordingKind::Sigmf: return "sigmf";
+    case RecordingKind::SigmfArchive: return "sigmf_archive";
+    case RecordingKind::Samples: break;
+  }
+  return "samples";
+}
+
+nlohmann::json positiveOrNull(double value) {
+  return value > 0.0 ? nlohmann::json(value) : nlohmann::json();
+}
+
+// The recording as read: where its samples lie, their type and number, and what its header or
+// metadata gave.
+nlohmann::json inputOf(const std::string& named, const Recording& recording) {
+  using nlohmann::json;
+  json input{{"path", named},
+             {"data_path", recording.path},
+             {"kind", kindName(recording.kind)},
+             {"format", formatName(recording.format)},
+             {"sample_rate_hz", positiveOrNull(recording.sampleRate)},
+             {"sample_total", recording.samples}};
+  if (recording.kind == RecordingKind::Sigmf || recording.kind == RecordingKind::SigmfArchive) {
+    json captures = json::array();
+    for (const SigmfCapture& capture : recording.captures) {
+      captures.push_back(
+          {{"sample_start", capture.sampleStart},
+           {"frequency_hz", capture.frequency ? json(*capture.frequency) : json()},
+           {"datetime", capture.datetime.empty() ? json() : json(capture.datetime)}});
+    }
+    input["captures"] = std::move(captures);
+  }
+  return input;
+}
+
+}  // namespace
+
+std::string formatJson(const SearchRequest& request, const SearchReport& report) {
+  using nlohmann::json;
+  const SearchOutcome& outcome = report.outcome;
+  const SearchParameters& parameters = request.parameters;
+  json document = json::parse(
+      report.firstEcho && report.secondEcho
+          ? formatJson(outcome, parameters, *report.firstEcho, *report.secondEcho)
+          : formatJson(outcome, parameters));
+  const SearchOptions& options = request.options;
+  document["version"] = kestravVersion();
+  document["inputs"] = {{"first", inputOf(request.firstPath, request.first)},
+                        {"second", inputOf(request.secondPath, request.second)},
+                        {"channel", request.channel >= 0 ? json(request.channel) : json()}};
+  // As asked, before loading lowers the sample count or a probability sets the threshold.
+  document["parameters"] = {
+      {"sample_count", parameters.sampleCount},
+      {"sample_rate_hz", parameters.sampleRate},
+      {"centre_delay_s", parameters.centreDelay},
+      {"delay_window_s", parameters.delayWindow},
+      {"frequency_span_hz", parameters.frequencySpan},
+      {"min_abs_delay_s", parameters.minAbsDelay},
+      {"min_abs_frequency_hz", parameters.minAbsFrequency},
+      {"peak_threshold_db", options.driver.falseAlarm > 0.0 ? json() : json(parameters.peakThreshold)},
+      {"false_alarm", positiveOrNull(options.driver.falseAlarm)},
+      {"refine", parameters.refine},
+      {"refine_all", options.driver.refineAll},
+      {"precise", options.reportPrecise},
+      {"distinct", request.distinct},
+      {"remove_dc", options.removeDc},
+      {"backend", backendKindName(options.backend)},
+      {"threads", request.threads > 0 ? json(request.threads) : json()},
+      {"worker_threads", report.workerThreads}};
+  document["warnings"] = report.warnings;
+  // Paths are bytes, not always UTF-8: such bytes are shown as U+FFFD rather than failing.
+  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace kestrav

@@ -22,4 +22,12 @@ struct RecordingEcho {
 std::string formatJson(const SearchOutcome& outcome, const SearchParameters& parameters,
                        const RecordingEcho& first, const RecordingEcho& second);
 
+struct SearchRequest;
+struct SearchReport;
+
+// The document of a whole search as the program prints it and kestrav_search returns it: the
+// one above (with "recordings" where a recording is SigMF) and, so that it describes itself,
+// the version, the inputs as read, every parameter and option, and the warnings.
+std::string formatJson(const SearchRequest& request, const SearchReport& report);
+
 }  // namespace kestrav
