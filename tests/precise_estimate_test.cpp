@@ -161,6 +161,8 @@ struct PairCase {
   unsigned seed;
   bool margins = true;  // the recording offers samples beyond the segments
   bool traces = true;   // the zooms' traces to start from
+  std::vector<Interferer> interferers = {};
+  SecondChannel channel = {};
 };
 
 struct Outcome {
@@ -178,6 +180,8 @@ Outcome estimate(const PairCase& c) {
   config.emitters = {Emitter{delay, c.offsetHz, 0.0}};
   config.snrDb = c.snrDb;
   config.seed = c.seed;
+  config.interferers = c.interferers;
+  config.channel = c.channel;
   const testing::GeneratedPair pair = testing::generatedPair(config);
   const short2* first = pair.first.data() + Extra;
   const short2* second = pair.second.data() + Extra + Lag;
@@ -233,6 +237,80 @@ TEST(PreciseEstimate, NoisyPairsLandWithinFourDeviationsNearTheBound) {
     EXPECT_NEAR(p.sigmaFrequency / bound.frequency, 1.0, 0.15);
     EXPECT_NEAR(p.effectiveBandwidthHz, 0.6 * SampleRate, 0.05 * 0.6 * SampleRate);
     EXPECT_NEAR(p.effectiveDurationS, duration, 0.01 * duration);
+  }
+}
+
+// The checks of a noisy estimate: within four of its deviations, which stay near the bound of
+// the generated signal (in-band SNR snr / 0.6) within `spread`.
+void expectNearTheBound(const PairCase& c, const Outcome& outcome, double spread) {
+  const PreciseEstimate& p = outcome.precise;
+  EXPECT_TRUE(p.converged);
+  EXPECT_LT(std::fabs(outcome.delayError), 4.0 * p.sigmaDelay);
+  EXPECT_LT(std::fabs(outcome.frequencyError), 4.0 * p.sigmaFrequency);
+  const double snr = std::pow(10.0, c.snrDb / 10.0) / 0.6;
+  const SteinBound bound = steinBound(0.6 * SampleRate, c.samples / SampleRate, snr, snr);
+  EXPECT_NEAR(p.sigmaDelay / bound.delay, 1.0, spread);
+  EXPECT_NEAR(p.sigmaFrequency / bound.frequency, 1.0, spread);
+}
+
+TEST(PreciseEstimate, WhatOnlyOneRecordingHoldsCostsLittle) {
+  // Carriers 25 dB over the signal in either recording, at the band's edge, two at once, and a
+  // narrow band of noise: without the weight giving way their leakage alone spreads the delay
+  // over many times the bound.
+  const PairCase cases[] = {
+      {131072, 0.3, 1500.0, 10.0, 41, true, true, {{1, 123456.7, 25.0, 0.0}}},
+      {131072, 0.6, -700.0, 10.0, 42, true, true, {{2, -87654.3, 25.0, 0.0}}},
+      {131072, 0.1, 20.0, 0.0, 43, true, true, {{1, 290000.0, 30.0, 0.0}}},
+      {131072, 0.45, 300.0, 10.0, 44, true, true,
+       {{1, 10000.0, 20.0, 0.0}, {2, -200000.0, 20.0, 0.0}}},
+      {131072, 0.2, -90.0, 10.0, 45, true, true, {{1, 50000.0, 20.0, 2000.0}}},
+  };
+  for (const PairCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "seed " << c.seed);
+    expectNearTheBound(c, estimate(c), 0.3);
+  }
+}
+
+TEST(MeasureExcess, MarksWhatOneRecordingHoldsAlone) {
+  // Power spectra of four blocks of 4096 bins: unit noise of each recording's own, a shared band
+  // over |f| < 0.3 at 1000 times the noise that varies from bin to bin alike in both (its edges
+  // and its variations must not count), and in one recording alone a carrier-like bin at 1e5 or
+  // a narrow band of 16 bins at 20.
+  const int length = 4096;
+  std::mt19937 random(7);
+  std::gamma_distribution<double> chi(4.0, 0.25);  // four blocks' mean of unit exponentials
+  std::vector<double> shared(length);
+  for (int k = 0; k < length; ++k) {
+    const double f = (2 * k < length ? k : k - length) / double(length);
+    shared[k] = std::fabs(f) < 0.3 ? 1000.0 * chi(random) : 0.0;
+  }
+  const auto spectrum = [&](int extraAt, double extra, int extraWidth) {
+    std::vector<double2> power(length);
+    for (int k = 0; k < length; ++k) {
+      const bool extraHere = k >= extraAt && k < extraAt + extraWidth;
+      power[k] = double2{shared[k] + chi(random) * (1.0 + (extraHere ? extra : 0.0)), 0.0};
+    }
+    return power;
+  };
+  const struct {
+    int at;
+    double extra;
+    int width;
+    bool inFirst;
+  } cases[] = {{700, 1e5, 1, true}, {3500, 1e5, 1, false}, {1800, 20.0, 16, true}};
+  for (const auto& c : cases) {
+    const std::vector<double2> withExtra = spectrum(c.at, c.extra, c.width);
+    const std::vector<double2> plain = spectrum(0, 0.0, 0);
+    const std::vector<double> excess = c.inFirst ? measureExcess(withExtra, plain, 0, 4)
+                                                 : measureExcess(plain, withExtra, 0, 4);
+    for (int k = 0; k < length; ++k) {
+      const int from = c.at - 2, to = c.at + c.width + 2;
+      if (k >= c.at && k < c.at + c.width) {
+        EXPECT_GT(excess[k], 2.0) << c.at << " " << k;
+      } else if (k < from - 2 || k > to + 2) {
+        EXPECT_EQ(excess[k], 1.0) << c.at << " " << k;
+      }
+    }
   }
 }
 

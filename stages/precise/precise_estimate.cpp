@@ -1,11 +1,14 @@
 #include "stages/precise/precise_estimate.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <type_traits>
 #include <vector>
 
 #include "stages/precise/band_weight.hpp"
+#include "stages/precise/carrier_removal.hpp"
 #include "stages/precise/peak_fit.hpp"
 #include "stages/precise/precise_maps.hpp"
 #include "stages/precise/stein.hpp"
@@ -38,7 +41,11 @@ RunProfile measureRuns(std::span<const double2> runs, std::span<const double> ra
   RunProfile profile;
   const double magnitude = std::hypot(total.x, total.y);
   if (!(magnitude > 0.0)) return profile;
-  double power = 0.0, moment1 = 0.0, moment2 = 0.0, noise = 0.0;
+  // The noise is measured on sums of neighbouring runs, below a few kilohertz at most: what
+  // moves the peak is the product's slow part, and an interferer's products with the signal,
+  // that sit far from zero frequency, would otherwise count as noise.
+  const std::size_t group = std::clamp<std::size_t>(runs.size() / 256, 1, 16);
+  double power = 0.0, moment1 = 0.0, moment2 = 0.0, noise = 0.0, groupSum = 0.0;
   for (std::size_t j = 0; j < runs.size(); ++j) {
     const double inPhase = (turned[j].x * total.x + turned[j].y * total.y) / magnitude;
     const double quadrature = (turned[j].y * total.x - turned[j].x * total.y) / magnitude;
@@ -46,7 +53,11 @@ RunProfile measureRuns(std::span<const double2> runs, std::span<const double> ra
     power += inPhase;
     moment1 += inPhase * t;
     moment2 += inPhase * t * t;
-    noise += quadrature * quadrature;
+    groupSum += quadrature;
+    if ((j + 1) % group == 0 || j + 1 == runs.size()) {
+      noise += groupSum * groupSum;
+      groupSum = 0.0;
+    }
   }
   if (!(power > 0.0) || !(noise > 0.0)) return profile;
   const double centre = moment1 / power;
@@ -79,9 +90,29 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   estimate.frequencyOffset = frequencyHz;
 
   const PreciseLayout layout = planPreciseLayout(request.sampleCount);
-  const PreciseSegments segments{request.segments, request.secondBefore, request.secondAfter};
-  const SegmentHold hold(primitives);
+  PreciseSegments segments{request.segments, request.secondBefore, request.secondAfter};
   const auto bins = static_cast<std::size_t>(layout.frameLength);
+  const SegmentHold hold(primitives);
+  // Each recording's own power spectrum: where one holds what the other lacks, carriers are
+  // taken out and the band weight gives way. A copy without carriers lives to the hold's end.
+  std::vector<double2> firstPower(bins), secondPower(bins);
+  const auto measurePowers = [&] {
+    withSegments(segments.samples, [&](const auto* first, const auto* second) {
+      using Pair = PointerPair<std::remove_cvref_t<decltype(*first)>>;
+      primitives.crossSpectrum(PreciseSegments{Pair{first, first}, 0, 0}, layout, 0.0,
+                               FrameShape::Windowed, firstPower);
+      primitives.crossSpectrum(PreciseSegments{Pair{second, second}, 0, 0}, layout, 0.0,
+                               FrameShape::Windowed, secondPower);
+    });
+  };
+  measurePowers();
+  const CarrierFreeSegments carrierFree =
+      removeCarriers(segments, layout, firstPower, secondPower,
+                     static_cast<int>(std::lround(frequencyHz / fs * layout.frameLength)));
+  if (carrierFree.removed > 0) {
+    segments = carrierFree.segments();
+    measurePowers();
+  }
   const auto runCount = static_cast<std::size_t>(layout.runCount);
   std::vector<double2> spectrum(bins), weighted(bins), runs(runCount);
   std::vector<double> binRates(bins), runRates(runCount);
@@ -99,7 +130,10 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
     // then held, so that later rounds maximise one fixed function.
     if (round <= BandRounds) {
       primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
-      band = measureBand(spectrum, delaySamples, PreciseBandCount);
+      const auto shift = static_cast<int>(std::lround(cycles * layout.frameLength));
+      const std::vector<double> excess =
+          measureExcess(firstPower, secondPower, shift, layout.blockCount);
+      band = measureBand(spectrum, delaySamples, PreciseBandCount, excess);
       if (band.bandsKept == 0) break;
     }
     primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
