@@ -40,6 +40,12 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
                            {"post_integration_snr_db", precise.postIntegrationSnrDb},
                            {"effective_bandwidth_hz", precise.effectiveBandwidthHz},
                            {"effective_duration_s", precise.effectiveDurationS}};
+      // Drifts over the segment; delay and offset hold at the middle of the first segment.
+      result["delay_rate"] = precise.delayRate;
+      result["sigma_delay_rate"] = precise.sigmaDelayRate;
+      result["frequency_rate"] = precise.frequencyRate;
+      result["sigma_frequency_rate"] = precise.sigmaFrequencyRate;
+      result["model_mismatch"] = (precise.flags & PreciseFlag::ModelMismatch) != 0;
     }
     results.push_back(std::move(result));
   }

@@ -271,6 +271,29 @@ TEST(PreciseEstimate, WhatOnlyOneRecordingHoldsCostsLittle) {
   }
 }
 
+TEST(PreciseEstimate, RecoversAClockOffsetAndTakesItOut) {
+  // The second receiver's clock off by a few ppm (the delay drifts by up to 2.6 samples over the
+  // segment), a frequency drifting, and none: the rates come back within four of their
+  // deviations, and the delay and offset at the middle of the segment stay near the bound.
+  const PairCase cases[] = {
+      {131072, 0.3, 1500.0, 10.0, 51, true, true, {}, {20e-6, 0.0, {}}},
+      {131072, 0.7, -800.0, 10.0, 52, true, true, {}, {-5e-6, 0.0, {}}},
+      {131072, 0.2, 250.0, 20.0, 53, true, true, {}, {0.0, 200.0, {}}},
+      {131072, 0.5, 42.0, 10.0, 54},
+  };
+  for (const PairCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "seed " << c.seed);
+    const Outcome outcome = estimate(c);
+    const PreciseEstimate& p = outcome.precise;
+    ASSERT_TRUE(std::isfinite(p.sigmaDelayRate));
+    EXPECT_LT(std::fabs(p.delayRate - c.channel.delayRate), 4.0 * p.sigmaDelayRate);
+    EXPECT_LT(std::fabs(p.frequencyRate - c.channel.frequencyRate), 4.0 * p.sigmaFrequencyRate);
+    // A few ppm measured to better than a tenth of a ppm.
+    EXPECT_LT(p.sigmaDelayRate, 0.1e-6);
+    expectNearTheBound(c, outcome, 0.3);
+  }
+}
+
 TEST(MeasureExcess, MarksWhatOneRecordingHoldsAlone) {
   // Power spectra of four blocks of 4096 bins: unit noise of each recording's own, a shared band
   // over |f| < 0.3 at 1000 times the noise that varies from bin to bin alike in both (its edges

@@ -10,7 +10,9 @@
 #include "stages/precise/band_weight.hpp"
 #include "stages/precise/carrier_removal.hpp"
 #include "stages/precise/peak_fit.hpp"
+#include "stages/precise/precise_drift.hpp"
 #include "stages/precise/precise_maps.hpp"
+#include "stages/precise/run_profile.hpp"
 #include "stages/precise/stein.hpp"
 
 namespace kestrav {
@@ -21,50 +23,9 @@ constexpr int MostRounds = 8;
 constexpr int BandRounds = 2;
 // A round that moves both estimates by less than this share of their deviations ends the search.
 constexpr double SettledShare = 0.01;
-
-// The run sums turned to their fitted frequency and common phase: the in-phase parts carry the
-// correlation peak and the quadrature parts the noise that moves it. Time-domain runs hold no
-// other spread: every product pairs samples of one instant.
-struct RunProfile {
-  double rmsDuration = 0.0;       // samples, of the in-phase power about its centre
-  double postIntegrationSnr = 0.0;  // (sum in-phase)^2 / (2 sum quadrature^2)
-};
-
-RunProfile measureRuns(std::span<const double2> runs, std::span<const double> rates,
-                       double residual) {
-  double2 total{0.0, 0.0};
-  std::vector<double2> turned(runs.size());
-  for (std::size_t j = 0; j < runs.size(); ++j) {
-    turned[j] = complexProduct(runs[j], unitPhasor(rates[j] * residual / FullTurn));
-    total = double2{total.x + turned[j].x, total.y + turned[j].y};
-  }
-  RunProfile profile;
-  const double magnitude = std::hypot(total.x, total.y);
-  if (!(magnitude > 0.0)) return profile;
-  // The noise is measured on sums of neighbouring runs, below a few kilohertz at most: what
-  // moves the peak is the product's slow part, and an interferer's products with the signal,
-  // that sit far from zero frequency, would otherwise count as noise.
-  const std::size_t group = std::clamp<std::size_t>(runs.size() / 256, 1, 16);
-  double power = 0.0, moment1 = 0.0, moment2 = 0.0, noise = 0.0, groupSum = 0.0;
-  for (std::size_t j = 0; j < runs.size(); ++j) {
-    const double inPhase = (turned[j].x * total.x + turned[j].y * total.y) / magnitude;
-    const double quadrature = (turned[j].y * total.x - turned[j].x * total.y) / magnitude;
-    const double t = -rates[j] / FullTurn;
-    power += inPhase;
-    moment1 += inPhase * t;
-    moment2 += inPhase * t * t;
-    groupSum += quadrature;
-    if ((j + 1) % group == 0 || j + 1 == runs.size()) {
-      noise += groupSum * groupSum;
-      groupSum = 0.0;
-    }
-  }
-  if (!(power > 0.0) || !(noise > 0.0)) return profile;
-  const double centre = moment1 / power;
-  profile.rmsDuration = std::sqrt(std::fmax(0.0, moment2 / power - centre * centre));
-  profile.postIntegrationSnr = power * power / (2.0 * noise);
-  return profile;
-}
+// A drift is taken out where it stands this many of its deviations from none.
+constexpr double ClearRate = 3.0;
+constexpr double infinity = std::numeric_limits<double>::infinity();
 
 }  // namespace
 
@@ -125,14 +86,14 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
 
   double cycles = frequencyHz / fs;
   BandProfile band;
+  std::vector<double> excess;
   for (int round = 1; round <= MostRounds; ++round) {
     // The band is measured at the starting values and again once both have been re-estimated,
     // then held, so that later rounds maximise one fixed function.
     if (round <= BandRounds) {
       primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
       const auto shift = static_cast<int>(std::lround(cycles * layout.frameLength));
-      const std::vector<double> excess =
-          measureExcess(firstPower, secondPower, shift, layout.blockCount);
+      excess = measureExcess(firstPower, secondPower, shift, layout.blockCount);
       band = measureBand(spectrum, delaySamples, PreciseBandCount, excess);
       if (band.bandsKept == 0) break;
     }
@@ -166,6 +127,35 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
         std::fabs(frequencyMove) < SettledShare * sigmaCycles) {
       estimate.converged = true;
       break;
+    }
+  }
+  if (band.bandsKept == 0) return estimate;
+
+  // The drift over the segment; where it stands clear of its deviation, the estimate once more
+  // with it taken out.
+  DriftEstimator drift(segments, layout, band.rootWeight, excess, band.rmsBandwidth, primitives);
+  const DriftFit fit = drift.fit(delaySamples, cycles);
+  estimate.delayRate = fit.delayRate;
+  estimate.frequencyRate = fit.cyclesRate * fs * fs;
+  estimate.sigmaDelayRate = fit.measured ? fit.sigmaDelayRate : infinity;
+  estimate.sigmaFrequencyRate = fit.measured ? fit.sigmaCyclesRate * fs * fs : infinity;
+  if (!fit.measured) return estimate;
+  const bool stretched = std::fabs(fit.delayRate) > ClearRate * fit.sigmaDelayRate;
+  const bool chirped = std::fabs(fit.cyclesRate) > ClearRate * fit.sigmaCyclesRate;
+  if (stretched || chirped) {
+    const DriftedEstimate drifted = drift.estimate(delaySamples, cycles,
+                                                   stretched ? fit.delayRate : 0.0,
+                                                   chirped ? fit.cyclesRate : 0.0);
+    if (drifted.done) {
+      estimate.delay = request.lagDelay + drifted.delaySamples / fs;
+      estimate.frequencyOffset = drifted.cycles * fs;
+      estimate.sigmaDelay = drifted.sigmaDelaySamples / fs;
+      estimate.sigmaFrequency = drifted.sigmaCycles * fs;
+      estimate.iterations += drifted.iterations;
+      estimate.converged = drifted.converged;
+      estimate.postIntegrationSnrDb = 10.0 * std::log10(drifted.postIntegrationSnr);
+      estimate.effectiveBandwidthHz = flatWidthOfRms(drifted.rmsBandwidth) * fs;
+      estimate.effectiveDurationS = flatWidthOfRms(drifted.rmsDuration) / fs;
     }
   }
   return estimate;
