@@ -134,6 +134,7 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
   }
   const double largest = *std::max_element(root.begin(), root.end());
   profile.rootWeight.assign(spectrum.size(), 0.0);
+  profile.crossPower.assign(spectrum.size(), 0.0);
   if (largest <= 0.0) return profile;
   for (double& r : root) r /= largest;
 
@@ -150,6 +151,8 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
     const double r = (root[lower] + fraction * (root[upper] - root[lower])) /
                      (cleaned ? std::sqrt(excess[k]) : 1.0);
     profile.rootWeight[k] = r;
+    profile.crossPower[k] =
+        std::max(0.0, signal[lower] + fraction * (signal[upper] - signal[lower]));
     const double w = r * r;
     const double f = static_cast<double>(signedBin) / length;
     const double cross = w * turned[k].x;

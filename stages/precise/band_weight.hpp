@@ -18,6 +18,9 @@ struct BandProfile {
   // band centres and 0 at the Nyquist bin, scaled so that its largest value is 1. All 0 when no
   // band holds a significant signal.
   std::vector<double> rootWeight;
+  // Per bin, the bands' cross power (in-phase mean), interpolated as the weight is: the shape of
+  // one path's cross-spectrum.
+  std::vector<double> crossPower;
   double rmsBandwidth = 0.0;  // cycles per sample, of the weighted in-phase power about its centre
   int bandsKept = 0;
 };

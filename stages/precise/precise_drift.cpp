@@ -134,7 +134,8 @@ std::vector<double> DriftEstimator::spectrumRates() const {
   return rates;
 }
 
-DriftFit DriftEstimator::fit(double delaySamples, double cycles) {
+DriftFit DriftEstimator::fit(double delaySamples, double cycles, double delayRate,
+                             double cyclesRate) {
   DriftFit result;
   const int count = static_cast<int>(starts_.size());
   if (count < 2) return result;
@@ -156,13 +157,14 @@ DriftFit DriftEstimator::fit(double delaySamples, double cycles) {
   const double partCycles = 1.0 / layout_.sampleCount;
   for (const int p : order) {
     const double centre = centres_[static_cast<std::size_t>(p)];
-    double predicted = delaySamples;
+    double predicted = delaySamples + delayRate * centre;
+    const double partCyclesNow = cycles + cyclesRate * centre;
     if (t.size() >= 2) {
       const Line line = fitLine(t, delays, delaySigmas);
       predicted = line.intercept + line.slope * centre;
     }
     const PreciseSegments segments = part(p);
-    primitives_.crossSpectrum(segments, layout_, cycles, FrameShape::Margined, spectrum);
+    primitives_.crossSpectrum(segments, layout_, partCyclesNow, FrameShape::Margined, spectrum);
     for (std::size_t k = 0; k < bins; ++k) {
       spectrum[k] = scaled(spectrum[k], rootWeight_[k] * rootWeight_[k]);
     }
@@ -170,8 +172,8 @@ DriftFit DriftEstimator::fit(double delaySamples, double cycles) {
     const double start =
         strongestOnGrid(spectrum, binRates, predicted - ScanReach, ScanStep, steps);
     const PhasorPeak delayPeak = maximizePhasorSum(spectrum, binRates, start, 0.25, 1e-10);
-    primitives_.delayedProductRuns(segments, layout_, cycles, delayPeak.position, rootWeight_,
-                                   runs);
+    primitives_.delayedProductRuns(segments, layout_, partCyclesNow, delayPeak.position,
+                                   rootWeight_, runs);
     const PhasorPeak frequencyPeak =
         maximizePhasorSum(runs, runRates, 0.0, 0.25 * partCycles, 1e-10 * partCycles);
     const RunProfile profile = measureRuns(runs, runRates, frequencyPeak.position);
@@ -179,7 +181,7 @@ DriftFit DriftEstimator::fit(double delaySamples, double cycles) {
     t.push_back(centre);
     delays.push_back(delayPeak.position);
     delaySigmas.push_back(steinSigma(flatWidthOfRms(rmsBandwidth_), profile.postIntegrationSnr));
-    frequencies.push_back(cycles + frequencyPeak.position);
+    frequencies.push_back(partCyclesNow + frequencyPeak.position);
     frequencySigmas.push_back(
         steinSigma(flatWidthOfRms(profile.rmsDuration), profile.postIntegrationSnr));
   }

@@ -49,8 +49,10 @@ class DriftEstimator {
                  std::span<const double> rootWeight, std::span<const double> excess,
                  double rmsBandwidth, PrecisePrimitives& primitives);
 
-  // Each part's delay and offset near the whole segment's, and the lines through them.
-  DriftFit fit(double delaySamples, double cycles);
+  // Each part's delay and offset near the whole segment's (moved by the rates given, where a
+  // first fit found them), and the lines through them.
+  DriftFit fit(double delaySamples, double cycles, double delayRate = 0.0,
+               double cyclesRate = 0.0);
 
   // The estimate over all parts with the drift taken out (rates as DriftFit gives them).
   DriftedEstimate estimate(double delaySamples, double cycles, double delayRate,

@@ -4,6 +4,8 @@
 // band-weighted cross-ambiguity of the two segments: the delay at the current frequency offset,
 // then the frequency offset on the product formed at that fractional delay, until neither moves
 // by more than a hundredth of its standard deviation.
+#include <vector>
+
 #include "platform/host/sample_segments.hpp"
 #include "stages/fine/fine_request.hpp"
 #include "platform/host/vector_types.hpp"
@@ -47,6 +49,12 @@ struct PreciseEstimate {
   double sigmaDelayRate = 0.0;
   double sigmaFrequencyRate = 0.0;
   unsigned flags = 0;  // PreciseFlag bits: where the model's assumptions fail
+  // Resolved echoes at the same offset, modelled so that they do not pull the delay.
+  struct Path {
+    double delay = 0.0;            // seconds
+    double relativePowerDb = 0.0;  // over the main path
+  };
+  std::vector<Path> paths;
 };
 
 // Why a precise estimate's deviations may not hold.
