@@ -46,6 +46,12 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
       result["frequency_rate"] = precise.frequencyRate;
       result["sigma_frequency_rate"] = precise.sigmaFrequencyRate;
       result["model_mismatch"] = (precise.flags & PreciseFlag::ModelMismatch) != 0;
+      // Later or earlier copies at the same offset, resolved and modelled.
+      json paths = json::array();
+      for (const PreciseEstimate::Path& path : precise.paths) {
+        paths.push_back({{"delay_s", path.delay}, {"relative_power_db", path.relativePowerDb}});
+      }
+      result["paths"] = std::move(paths);
     }
     results.push_back(std::move(result));
   }
