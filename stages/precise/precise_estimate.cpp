@@ -156,6 +156,27 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
         if (v <= 10.0 * median) sum += v, ++count;
       }
       floor = count > 0 ? sum / count : 0.0;
+    } else {
+      // A band that fills the spectrum shows no bins without signal: the floor is then what the
+      // first recording holds beyond the cross-spectrum's magnitude, over a few bins, in the
+      // median (an echo's ripple in the cross-spectrum goes either way).
+      primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
+      const int length = layout.frameLength;
+      std::vector<double> beyond;
+      for (int k = 0; k < length; k += 8) {
+        double power = 0.0;
+        double2 cross{0.0, 0.0};
+        for (int d = -16; d <= 16; ++d) {
+          const auto j = static_cast<std::size_t>(((k + d) % length + length) % length);
+          power += firstPower[j].x;
+          const double2 turned = complexProduct(spectrum[j], advancePhasor(static_cast<int>(j), length, delaySamples));
+          cross = double2{cross.x + turned.x, cross.y + turned.y};
+        }
+        beyond.push_back((power - std::hypot(cross.x, cross.y)) / 33.0);
+      }
+      std::nth_element(beyond.begin(), beyond.begin() + beyond.size() / 2, beyond.end());
+      floor = std::max(0.0, beyond[beyond.size() / 2]);
+      primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
     }
     constexpr int ShapeSmooth = 16;
     const int length = layout.frameLength;
