@@ -44,6 +44,18 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
                            {"post_integration_snr_db", precise.postIntegrationSnrDb},
                            {"effective_bandwidth_hz", precise.effectiveBandwidthHz},
                            {"effective_duration_s", precise.effectiveDurationS}};
+      // Drifts over the segment; delay and offset hold at the middle of the first segment.
+      result["delay_rate"] = precise.delayRate;
+      result["sigma_delay_rate"] = precise.sigmaDelayRate;
+      result["frequency_rate"] = precise.frequencyRate;
+      result["sigma_frequency_rate"] = precise.sigmaFrequencyRate;
+      result["model_mismatch"] = (precise.flags & PreciseFlag::ModelMismatch) != 0;
+      // Later or earlier copies at the same offset, resolved and modelled.
+      json paths = json::array();
+      for (const PreciseEstimate::Path& path : precise.paths) {
+        paths.push_back({{"delay_s", path.delay}, {"relative_power_db", path.relativePowerDb}});
+      }
+      result["paths"] = std::move(paths);
     }
     if (r < outcome.qualities.size()) {
       const ResultQuality& quality = outcome.qualities[r];

@@ -112,7 +112,9 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
     EXPECT_TRUE(result["lag_index"].is_number_integer());
     // Every refined result carries the precise estimate beside the refinement's values.
     for (const char* field : {"precise_delay_s", "precise_frequency_offset_hz", "sigma_delay_s",
-                              "sigma_frequency_offset_hz"}) {
+                              "sigma_frequency_offset_hz", "delay_rate", "sigma_delay_rate",
+                              "frequency_rate", "sigma_frequency_rate", "model_mismatch",
+                              "paths"}) {
       EXPECT_EQ(result.contains(field), r == 0) << field;
     }
   }
@@ -121,6 +123,10 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
               5 * best["sigma_delay_s"].get<double>());
   EXPECT_NEAR(best["precise_frequency_offset_hz"].get<double>(), -1234.5678,
               5 * best["sigma_frequency_offset_hz"].get<double>());
+  // One clean path, no drift: nothing flagged, no echo, a rate within its deviation of none.
+  EXPECT_FALSE(best["model_mismatch"].get<bool>());
+  EXPECT_TRUE(best["paths"].empty());
+  EXPECT_LT(std::fabs(best["delay_rate"].get<double>()), 5 * best["sigma_delay_rate"].get<double>());
   EXPECT_EQ(document["sample_count"].get<int>(), 261832);
   EXPECT_EQ(document["lag_window"]["lag_count"].get<int>(), 312);
   EXPECT_EQ(document["lag_window"]["first_lag"].get<int>(), -156);

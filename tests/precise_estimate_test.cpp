@@ -161,6 +161,9 @@ struct PairCase {
   unsigned seed;
   bool margins = true;  // the recording offers samples beyond the segments
   bool traces = true;   // the zooms' traces to start from
+  std::vector<Interferer> interferers = {};
+  SecondChannel channel = {};
+  double bandShare = 0.6;  // of the sample rate
 };
 
 struct Outcome {
@@ -178,6 +181,9 @@ Outcome estimate(const PairCase& c) {
   config.emitters = {Emitter{delay, c.offsetHz, 0.0}};
   config.snrDb = c.snrDb;
   config.seed = c.seed;
+  config.interferers = c.interferers;
+  config.channel = c.channel;
+  config.bandwidth = c.bandShare * SampleRate;
   const testing::GeneratedPair pair = testing::generatedPair(config);
   const short2* first = pair.first.data() + Extra;
   const short2* second = pair.second.data() + Extra + Lag;
@@ -233,6 +239,140 @@ TEST(PreciseEstimate, NoisyPairsLandWithinFourDeviationsNearTheBound) {
     EXPECT_NEAR(p.sigmaFrequency / bound.frequency, 1.0, 0.15);
     EXPECT_NEAR(p.effectiveBandwidthHz, 0.6 * SampleRate, 0.05 * 0.6 * SampleRate);
     EXPECT_NEAR(p.effectiveDurationS, duration, 0.01 * duration);
+  }
+}
+
+// The checks of a noisy estimate: within four of its deviations, which stay near the bound of
+// the generated signal (in-band SNR snr / 0.6) within `spread`.
+void expectNearTheBound(const PairCase& c, const Outcome& outcome, double spread) {
+  const PreciseEstimate& p = outcome.precise;
+  EXPECT_TRUE(p.converged);
+  EXPECT_LT(std::fabs(outcome.delayError), 4.0 * p.sigmaDelay);
+  EXPECT_LT(std::fabs(outcome.frequencyError), 4.0 * p.sigmaFrequency);
+  const double snr = std::pow(10.0, c.snrDb / 10.0) / 0.6;
+  const SteinBound bound = steinBound(0.6 * SampleRate, c.samples / SampleRate, snr, snr);
+  EXPECT_NEAR(p.sigmaDelay / bound.delay, 1.0, spread);
+  EXPECT_NEAR(p.sigmaFrequency / bound.frequency, 1.0, spread);
+}
+
+TEST(PreciseEstimate, WhatOnlyOneRecordingHoldsCostsLittle) {
+  // Carriers 25 dB over the signal in either recording, at the band's edge, two at once, and a
+  // narrow band of noise: without the weight giving way their leakage alone spreads the delay
+  // over many times the bound.
+  const PairCase cases[] = {
+      {131072, 0.3, 1500.0, 10.0, 41, true, true, {{1, 123456.7, 25.0, 0.0}}},
+      {131072, 0.6, -700.0, 10.0, 42, true, true, {{2, -87654.3, 25.0, 0.0}}},
+      {131072, 0.1, 20.0, 0.0, 43, true, true, {{1, 290000.0, 30.0, 0.0}}},
+      {131072, 0.45, 300.0, 10.0, 44, true, true,
+       {{1, 10000.0, 20.0, 0.0}, {2, -200000.0, 20.0, 0.0}}},
+      {131072, 0.2, -90.0, 10.0, 45, true, true, {{1, 50000.0, 20.0, 2000.0}}},
+  };
+  for (const PairCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "seed " << c.seed);
+    expectNearTheBound(c, estimate(c), 0.3);
+  }
+}
+
+TEST(PreciseEstimate, RecoversAClockOffsetAndTakesItOut) {
+  // The second receiver's clock off by a few ppm (the delay drifts by up to 2.6 samples over the
+  // segment), a frequency drifting, and none: the rates come back within four of their
+  // deviations, and the delay and offset at the middle of the segment stay near the bound.
+  const PairCase cases[] = {
+      {131072, 0.3, 1500.0, 10.0, 51, true, true, {}, {20e-6, 0.0, {}}},
+      {131072, 0.7, -800.0, 10.0, 52, true, true, {}, {-5e-6, 0.0, {}}},
+      {131072, 0.2, 250.0, 20.0, 53, true, true, {}, {0.0, 200.0, {}}},
+      {131072, 0.5, 42.0, 10.0, 54},
+  };
+  for (const PairCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "seed " << c.seed);
+    const Outcome outcome = estimate(c);
+    const PreciseEstimate& p = outcome.precise;
+    ASSERT_TRUE(std::isfinite(p.sigmaDelayRate));
+    EXPECT_LT(std::fabs(p.delayRate - c.channel.delayRate), 4.0 * p.sigmaDelayRate);
+    EXPECT_LT(std::fabs(p.frequencyRate - c.channel.frequencyRate), 4.0 * p.sigmaFrequencyRate);
+    // A few ppm measured to better than a tenth of a ppm.
+    EXPECT_LT(p.sigmaDelayRate, 0.1e-6);
+    expectNearTheBound(c, outcome, 0.3);
+  }
+}
+
+TEST(PreciseEstimate, EchoesAreModelledOrFlagged) {
+  const struct {
+    PairCase pair;
+    bool resolved;  // the echo is reported as a path, the main delay stays near its bound
+    bool flagged;   // the lobe is wider than the band explains
+  } cases[] = {
+      {{131072, 0.3, 900.0, 20.0, 61, true, true, {}, {0.0, 0.0, {{12.4e-6, -3.0}}}}, true, false},
+      {{131072, 0.8, -60.0, 10.0, 62, true, true, {}, {0.0, 0.0, {{31.0e-6, -6.0}}}}, true, false},
+      {{131072, 0.5, 300.0, 20.0, 63, true, true, {}, {0.0, 0.0, {{0.6e-6, -3.0}}}}, false, true},
+      {{131072, 0.1, 300.0, 20.0, 64, true, true, {}, {0.0, 0.0, {{2.3e-6, -3.0}}}}, false, true},
+      {{131072, 0.4, 30.0, 20.0, 65}, false, false},
+      // A band that fills the spectrum: no bins of noise alone, the floor from the cross-spectrum.
+      {{131072, 0.6, -400.0, 10.0, 66, true, true, {}, {0.0, 0.0, {{12.4e-6, -6.0}}}, 0.98},
+       true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "seed " << c.pair.seed);
+    const Outcome outcome = estimate(c.pair);
+    const PreciseEstimate& p = outcome.precise;
+    EXPECT_EQ((p.flags & PreciseFlag::ModelMismatch) != 0, c.flagged);
+    // Flagged or not, the error stays within the reported deviation's reach.
+    EXPECT_LT(std::fabs(outcome.delayError), 4.0 * p.sigmaDelay);
+    ASSERT_EQ(p.paths.size(), c.resolved ? 1u : 0u);
+    if (!c.resolved) continue;
+    const Echo& echo = c.pair.channel.echoes[0];
+    const double truth = (Lag + c.pair.fraction) / SampleRate;
+    EXPECT_NEAR(p.paths[0].delay - truth, echo.delay, 15e-9);
+    EXPECT_NEAR(p.paths[0].relativePowerDb, echo.powerDb, 1.0);
+    // Unmodelled, the echo's sidelobes pull the delay by tens of its deviations.
+    const double share = c.pair.bandShare;
+    const double snr = std::pow(10.0, c.pair.snrDb / 10.0) / share;
+    const SteinBound bound =
+        steinBound(share * SampleRate, c.pair.samples / SampleRate, snr, snr);
+    EXPECT_LT(std::fabs(outcome.delayError), 5.0 * bound.delay);
+  }
+}
+
+TEST(MeasureExcess, MarksWhatOneRecordingHoldsAlone) {
+  // Power spectra of four blocks of 4096 bins: unit noise of each recording's own, a shared band
+  // over |f| < 0.3 at 1000 times the noise that varies from bin to bin alike in both (its edges
+  // and its variations must not count), and in one recording alone a carrier-like bin at 1e5 or
+  // a narrow band of 16 bins at 20.
+  const int length = 4096;
+  std::mt19937 random(7);
+  std::gamma_distribution<double> chi(4.0, 0.25);  // four blocks' mean of unit exponentials
+  std::vector<double> shared(length);
+  for (int k = 0; k < length; ++k) {
+    const double f = (2 * k < length ? k : k - length) / double(length);
+    shared[k] = std::fabs(f) < 0.3 ? 1000.0 * chi(random) : 0.0;
+  }
+  const auto spectrum = [&](int extraAt, double extra, int extraWidth) {
+    std::vector<double2> power(length);
+    for (int k = 0; k < length; ++k) {
+      const bool extraHere = k >= extraAt && k < extraAt + extraWidth;
+      power[k] = double2{shared[k] + chi(random) * (1.0 + (extraHere ? extra : 0.0)), 0.0};
+    }
+    return power;
+  };
+  const struct {
+    int at;
+    double extra;
+    int width;
+    bool inFirst;
+  } cases[] = {{700, 1e5, 1, true}, {3500, 1e5, 1, false}, {1800, 20.0, 16, true}};
+  for (const auto& c : cases) {
+    const std::vector<double2> withExtra = spectrum(c.at, c.extra, c.width);
+    const std::vector<double2> plain = spectrum(0, 0.0, 0);
+    const std::vector<double> excess = c.inFirst ? measureExcess(withExtra, plain, 0, 4)
+                                                 : measureExcess(plain, withExtra, 0, 4);
+    for (int k = 0; k < length; ++k) {
+      const int from = c.at - 2, to = c.at + c.width + 2;
+      if (k >= c.at && k < c.at + c.width) {
+        EXPECT_GT(excess[k], 2.0) << c.at << " " << k;
+      } else if (k < from - 2 || k > to + 2) {
+        EXPECT_EQ(excess[k], 1.0) << c.at << " " << k;
+      }
+    }
   }
 }
 

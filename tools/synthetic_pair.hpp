@@ -12,10 +12,33 @@
 
 namespace kestrav {
 
+// A later copy of an emitter's signal in the second recording only (multipath at its receiver).
+struct Echo {
+  double delay = 0.0;    // seconds beyond the emitter's delay
+  double powerDb = 0.0;  // relative to the emitter's direct path
+};
+
 struct Emitter {
   double delay = 0.0;            // seconds; positive when the second recording sees it later
   double frequencyOffset = 0.0;  // hertz; positive when the second recording sees it higher
   double powerDb = 0.0;          // power relative to the reference power, decibels
+};
+
+// What the second receiver adds to every emitter. Drifts are about the middle of the recording:
+// the delay grows by delayRate seconds per second (a time scale: its clock, or motion), the
+// offset by frequencyRate hertz per second.
+struct SecondChannel {
+  double delayRate = 0.0;
+  double frequencyRate = 0.0;
+  std::vector<Echo> echoes;
+};
+
+// A signal in one recording only: a carrier (bandwidth 0) or a narrow band of noise.
+struct Interferer {
+  int recording = 1;  // 1 or 2
+  double frequency = 0.0;  // hertz, its centre
+  double powerDb = 0.0;    // relative to the reference power
+  double bandwidth = 0.0;  // hertz
 };
 
 struct PairConfig {
@@ -25,6 +48,8 @@ struct PairConfig {
   std::vector<Emitter> emitters{Emitter{}};
   double snrDb = 20.0;  // reference signal power over each receiver's noise power, per sample
   std::uint64_t seed = 1;
+  SecondChannel channel;
+  std::vector<Interferer> interferers;
 };
 
 struct ComplexPair {

@@ -7,7 +7,79 @@
 
 namespace kestrav {
 
-BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, int bandCount) {
+namespace {
+
+// Each bin's power summed over 2 Smooth + 1 neighbours, over its side medians.
+constexpr int Smooth = 2;
+constexpr int Side = 64;   // bins in each side's median
+constexpr int Stride = 8;  // medians are taken every Stride bins and held between
+
+}  // namespace
+
+namespace {
+
+const double& powerAt(std::span<const double2> power, int k) {
+  const int length = static_cast<int>(power.size());
+  return power[static_cast<std::size_t>(((k % length) + length) % length)].x;
+}
+
+// Each value over the larger median of its neighbours on either side.
+std::vector<double> overSideMedians(const std::vector<double>& values) {
+  const int length = static_cast<int>(values.size());
+  const auto at = [&](int k) { return values[static_cast<std::size_t>(((k % length) + length) % length)]; };
+  std::vector<double> window(Side);
+  const auto medianOf = [&](int from) {
+    for (int d = 0; d < Side; ++d) window[static_cast<std::size_t>(d)] = at(from + d);
+    std::nth_element(window.begin(), window.begin() + Side / 2, window.end());
+    return window[Side / 2];
+  };
+  std::vector<double> ratio(values.size(), 1.0);
+  for (int start = 0; start < length; start += Stride) {
+    const double level = std::max(medianOf(start - Smooth - Side), medianOf(start + Stride + Smooth));
+    for (int k = start; k < std::min(length, start + Stride); ++k) {
+      if (level > 0.0) ratio[static_cast<std::size_t>(k)] = at(k) / level;
+    }
+  }
+  return ratio;
+}
+
+}  // namespace
+
+std::vector<double> powerRatio(std::span<const double2> power, int shift) {
+  const int length = static_cast<int>(power.size());
+  std::vector<double> smoothed(power.size());
+  for (int k = 0; k < length; ++k) {
+    double sum = 0.0;
+    for (int d = -Smooth; d <= Smooth; ++d) sum += powerAt(power, k + shift + d);
+    smoothed[static_cast<std::size_t>(k)] = sum / (2 * Smooth + 1);
+  }
+  return overSideMedians(smoothed);
+}
+
+std::vector<double> measureExcess(std::span<const double2> firstPower,
+                                  std::span<const double2> secondPower, int shiftBins,
+                                  int blocks) {
+  // Each recording's power against its own neighbourhood, then the two against each other: the
+  // shared signal, however its power varies from bin to bin and at the band's edges, stands the
+  // same in both; what one holds alone stands higher there.
+  const std::vector<double> first = powerRatio(firstPower, 0);
+  const std::vector<double> second = powerRatio(secondPower, shiftBins);
+  // Over 2 Smooth + 1 bins of `blocks` windowed frames (about 1.5 bins to an independent one)
+  // each ratio is a chi-square that strays by 1 / sqrt(degrees); their quotient by sqrt(2) as
+  // much. Eight of those stand clear of it.
+  const double degrees = std::max(1, blocks) * (2 * Smooth + 1) / 1.5;
+  const double clear = 1.0 + 8.0 * std::sqrt(2.0 / degrees);
+  std::vector<double> excess(first.size(), 1.0);
+  for (std::size_t k = 0; k < excess.size(); ++k) {
+    if (!(first[k] > 0.0) || !(second[k] > 0.0)) continue;
+    const double larger = std::max(first[k] / second[k], second[k] / first[k]);
+    if (larger > clear) excess[k] = larger;
+  }
+  return excess;
+}
+
+BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, int bandCount,
+                        std::span<const double> excess) {
   const int length = static_cast<int>(spectrum.size());
   const int perBand = length / bandCount;
   // Turned to the delay: every bin of the signal then carries the same phase.
@@ -28,24 +100,33 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
   };
   std::vector<double> signal(static_cast<std::size_t>(bandCount), 0.0);
   std::vector<double> noise(static_cast<std::size_t>(bandCount), 0.0);
+  std::vector<double> share(static_cast<std::size_t>(bandCount), 0.0);
+  const bool cleaned = !excess.empty();
   for (int k = 0; k < length; ++k) {
     turned[k] = complexProduct(turned[k], unturn);
-    signal[bandOf(k)] += turned[k].x;
-    noise[bandOf(k)] += turned[k].y * turned[k].y;
+    // Bins with excess noise count for less: as many bins' worth as their share of clean noise.
+    const double e = cleaned ? excess[k] : 1.0;
+    signal[bandOf(k)] += turned[k].x / e;
+    noise[bandOf(k)] += turned[k].y * turned[k].y / (e * e);
+    share[bandOf(k)] += 1.0 / e;
   }
   BandProfile profile;
   std::vector<double> root(static_cast<std::size_t>(bandCount), 0.0);
-  for (int b = 0; b < bandCount; ++b) signal[b] /= perBand;
+  for (int b = 0; b < bandCount; ++b) {
+    signal[b] = cleaned ? signal[b] / std::max(share[b], 1.0) : signal[b] / perBand;
+  }
   const double strongest = *std::max_element(signal.begin(), signal.end());
   for (int b = 0; b < bandCount; ++b) {
     // A floor keeps the weight finite for noiseless recordings.
-    noise[b] = std::max(noise[b] / perBand, 1e-24 * signal[b] * signal[b] + 1e-300);
+    noise[b] = std::max(noise[b] / (cleaned ? std::max(share[b], 1.0) : perBand),
+                        1e-24 * signal[b] * signal[b] + 1e-300);
     // Kept when the in-phase mean stands two of its standard deviations above zero (a windowed
     // spectrum's neighbouring bins share their noise: two of three bins count as independent),
     // a level that seldom drops the partly filled bands at the band's edges, which carry much of
     // the delay's information; and, so that a band of noise alone next to a strong signal cannot
     // pass, when it holds at least a thousandth of the strongest band's power.
-    const double deviation = std::sqrt(noise[b] / (perBand / 1.5));
+    const double deviation =
+        std::sqrt(noise[b] / ((cleaned ? std::max(share[b], 1.0) : perBand) / 1.5));
     if (signal[b] > 2.0 * deviation && signal[b] > 1e-3 * strongest) {
       root[b] = std::sqrt(signal[b] / (2.0 * noise[b]));
       ++profile.bandsKept;
@@ -53,6 +134,7 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
   }
   const double largest = *std::max_element(root.begin(), root.end());
   profile.rootWeight.assign(spectrum.size(), 0.0);
+  profile.crossPower.assign(spectrum.size(), 0.0);
   if (largest <= 0.0) return profile;
   for (double& r : root) r /= largest;
 
@@ -66,8 +148,11 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
     const int lower = std::clamp(static_cast<int>(std::floor(x)), 0, bandCount - 1);
     const int upper = std::min(lower + 1, bandCount - 1);
     const double fraction = std::clamp(x - lower, 0.0, 1.0);
-    const double r = root[lower] + fraction * (root[upper] - root[lower]);
+    const double r = (root[lower] + fraction * (root[upper] - root[lower])) /
+                     (cleaned ? std::sqrt(excess[k]) : 1.0);
     profile.rootWeight[k] = r;
+    profile.crossPower[k] =
+        std::max(0.0, signal[lower] + fraction * (signal[upper] - signal[lower]));
     const double w = r * r;
     const double f = static_cast<double>(signedBin) / length;
     const double cross = w * turned[k].x;

@@ -1,13 +1,19 @@
 #include "stages/precise/precise_estimate.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <type_traits>
 #include <vector>
 
 #include "stages/precise/band_weight.hpp"
+#include "stages/precise/carrier_removal.hpp"
+#include "stages/precise/echo_path.hpp"
 #include "stages/precise/peak_fit.hpp"
+#include "stages/precise/precise_drift.hpp"
 #include "stages/precise/precise_maps.hpp"
+#include "stages/precise/run_profile.hpp"
 #include "stages/precise/stein.hpp"
 
 namespace kestrav {
@@ -18,42 +24,10 @@ constexpr int MostRounds = 8;
 constexpr int BandRounds = 2;
 // A round that moves both estimates by less than this share of their deviations ends the search.
 constexpr double SettledShare = 0.01;
-
-// The run sums turned to their fitted frequency and common phase: the in-phase parts carry the
-// correlation peak and the quadrature parts the noise that moves it. Time-domain runs hold no
-// other spread: every product pairs samples of one instant.
-struct RunProfile {
-  double rmsDuration = 0.0;       // samples, of the in-phase power about its centre
-  double postIntegrationSnr = 0.0;  // (sum in-phase)^2 / (2 sum quadrature^2)
-};
-
-RunProfile measureRuns(std::span<const double2> runs, std::span<const double> rates,
-                       double residual) {
-  double2 total{0.0, 0.0};
-  std::vector<double2> turned(runs.size());
-  for (std::size_t j = 0; j < runs.size(); ++j) {
-    turned[j] = complexProduct(runs[j], unitPhasor(rates[j] * residual / FullTurn));
-    total = double2{total.x + turned[j].x, total.y + turned[j].y};
-  }
-  RunProfile profile;
-  const double magnitude = std::hypot(total.x, total.y);
-  if (!(magnitude > 0.0)) return profile;
-  double power = 0.0, moment1 = 0.0, moment2 = 0.0, noise = 0.0;
-  for (std::size_t j = 0; j < runs.size(); ++j) {
-    const double inPhase = (turned[j].x * total.x + turned[j].y * total.y) / magnitude;
-    const double quadrature = (turned[j].y * total.x - turned[j].x * total.y) / magnitude;
-    const double t = -rates[j] / FullTurn;
-    power += inPhase;
-    moment1 += inPhase * t;
-    moment2 += inPhase * t * t;
-    noise += quadrature * quadrature;
-  }
-  if (!(power > 0.0) || !(noise > 0.0)) return profile;
-  const double centre = moment1 / power;
-  profile.rmsDuration = std::sqrt(std::fmax(0.0, moment2 / power - centre * centre));
-  profile.postIntegrationSnr = power * power / (2.0 * noise);
-  return profile;
-}
+// A drift is taken out where it stands this many of its deviations from none.
+constexpr double ClearRate = 3.0;
+constexpr double LargeMisfit = 10.0;
+constexpr double infinity = std::numeric_limits<double>::infinity();
 
 }  // namespace
 
@@ -79,9 +53,29 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   estimate.frequencyOffset = frequencyHz;
 
   const PreciseLayout layout = planPreciseLayout(request.sampleCount);
-  const PreciseSegments segments{request.segments, request.secondBefore, request.secondAfter};
-  const SegmentHold hold(primitives);
+  PreciseSegments segments{request.segments, request.secondBefore, request.secondAfter};
   const auto bins = static_cast<std::size_t>(layout.frameLength);
+  const SegmentHold hold(primitives);
+  // Each recording's own power spectrum: where one holds what the other lacks, carriers are
+  // taken out and the band weight gives way. A copy without carriers lives to the hold's end.
+  std::vector<double2> firstPower(bins), secondPower(bins);
+  const auto measurePowers = [&] {
+    withSegments(segments.samples, [&](const auto* first, const auto* second) {
+      using Pair = PointerPair<std::remove_cvref_t<decltype(*first)>>;
+      primitives.crossSpectrum(PreciseSegments{Pair{first, first}, 0, 0}, layout, 0.0,
+                               FrameShape::Windowed, firstPower);
+      primitives.crossSpectrum(PreciseSegments{Pair{second, second}, 0, 0}, layout, 0.0,
+                               FrameShape::Windowed, secondPower);
+    });
+  };
+  measurePowers();
+  const CarrierFreeSegments carrierFree =
+      removeCarriers(segments, layout, firstPower, secondPower,
+                     static_cast<int>(std::lround(frequencyHz / fs * layout.frameLength)));
+  if (carrierFree.removed > 0) {
+    segments = carrierFree.segments();
+    measurePowers();
+  }
   const auto runCount = static_cast<std::size_t>(layout.runCount);
   std::vector<double2> spectrum(bins), weighted(bins), runs(runCount);
   std::vector<double> binRates(bins), runRates(runCount);
@@ -94,12 +88,15 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
 
   double cycles = frequencyHz / fs;
   BandProfile band;
+  std::vector<double> excess;
   for (int round = 1; round <= MostRounds; ++round) {
     // The band is measured at the starting values and again once both have been re-estimated,
     // then held, so that later rounds maximise one fixed function.
     if (round <= BandRounds) {
       primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
-      band = measureBand(spectrum, delaySamples, PreciseBandCount);
+      const auto shift = static_cast<int>(std::lround(cycles * layout.frameLength));
+      excess = measureExcess(firstPower, secondPower, shift, layout.blockCount);
+      band = measureBand(spectrum, delaySamples, PreciseBandCount, excess);
       if (band.bandsKept == 0) break;
     }
     primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
@@ -134,6 +131,166 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       break;
     }
   }
+  if (band.bandsKept == 0) return estimate;
+
+  // A resolved echo: modelled, so that its sidelobes do not pull the main path's delay.
+  double mixtureDeviation = 0.0;
+  {
+    primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
+    // One path's shape from the first recording's own spectrum, which an echo at the second
+    // receiver leaves alone: smoothed a little, less the noise floor where bins without signal
+    // show it (unclipped, so that noise averages out of its moments). Its band edges, as sharp as the signal's, make the sidelobes that are modelled.
+    std::vector<double> shape(bins), floorBins;
+    for (std::size_t k = 0; k < bins; ++k) {
+      if (band.rootWeight[k] == 0.0) floorBins.push_back(firstPower[k].x);
+    }
+    // The mean of those bins, carriers and the like (ten times the median) left out.
+    double floor = 0.0;
+    if (floorBins.size() >= 64) {
+      std::vector<double> sorted = floorBins;
+      std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+      const double median = sorted[sorted.size() / 2];
+      double sum = 0.0;
+      int count = 0;
+      for (const double v : floorBins) {
+        if (v <= 10.0 * median) sum += v, ++count;
+      }
+      floor = count > 0 ? sum / count : 0.0;
+    } else {
+      // A band that fills the spectrum shows no bins without signal: the floor is then what the
+      // first recording holds beyond the cross-spectrum's magnitude, over a few bins, in the
+      // median (an echo's ripple in the cross-spectrum goes either way).
+      primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
+      const int length = layout.frameLength;
+      std::vector<double> beyond;
+      for (int k = 0; k < length; k += 8) {
+        double power = 0.0;
+        double2 cross{0.0, 0.0};
+        for (int d = -16; d <= 16; ++d) {
+          const auto j = static_cast<std::size_t>(((k + d) % length + length) % length);
+          power += firstPower[j].x;
+          const double2 turned = complexProduct(spectrum[j], advancePhasor(static_cast<int>(j), length, delaySamples));
+          cross = double2{cross.x + turned.x, cross.y + turned.y};
+        }
+        beyond.push_back((power - std::hypot(cross.x, cross.y)) / 33.0);
+      }
+      std::nth_element(beyond.begin(), beyond.begin() + beyond.size() / 2, beyond.end());
+      floor = std::max(0.0, beyond[beyond.size() / 2]);
+      primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
+    }
+    constexpr int ShapeSmooth = 16;
+    const int length = layout.frameLength;
+    for (int k = 0; k < length; ++k) {
+      double sum = 0.0;
+      for (int d = -ShapeSmooth; d <= ShapeSmooth; ++d) {
+        sum += firstPower[static_cast<std::size_t>(((k + d) % length + length) % length)].x;
+      }
+      const auto i = static_cast<std::size_t>(k);
+      const double w = band.rootWeight[i] * band.rootWeight[i];
+      weighted[i] = scaled(spectrum[i], w);
+      shape[i] = w * (sum / (2 * ShapeSmooth + 1) - floor);
+    }
+    const double lobe = 1.0 / flatWidthOfRms(band.rmsBandwidth);
+    const EchoPath echo =
+        findEcho(weighted, shape, binRates, delaySamples, lobe, layout.margin - 8.0);
+    if (echo.found) {
+      const TwoPaths paths =
+          separatePaths(weighted, shape, binRates, delaySamples, echo.delaySamples);
+      delaySamples = paths.main;
+      estimate.delay = request.lagDelay + delaySamples / fs;
+      const double share = paths.ratio.x * paths.ratio.x + paths.ratio.y * paths.ratio.y;
+      estimate.paths.push_back({request.lagDelay + paths.echo / fs, 10.0 * std::log10(share)});
+    } else if (floorBins.size() >= 64) {
+      // Paths closer than the lobe's width cannot be told apart, but they widen the lobe beyond
+      // what the band explains: the delay is then that of their mixture, off by up to a share
+      // of the lobe, and is flagged with a deviation to match. The curvature's own scatter
+      // shrinks with the SNR; a few thousandths remain from the shape's noise.
+      const double ratio = lobeCurvatureRatio(weighted, shape, binRates, delaySamples);
+      const double snr = std::pow(10.0, estimate.postIntegrationSnrDb / 10.0);
+      // The shape's noise moves the band's second moment too: each smoothed bin carries the
+      // floor's chi-square scatter over (2 ShapeSmooth + 1) / 1.5 bins of every block.
+      const double degrees = layout.blockCount * (2.0 * ShapeSmooth + 1.0) / 1.5;
+      double total = 0.0, moment1 = 0.0, moment2 = 0.0;
+      for (std::size_t k = 0; k < bins; ++k) {
+        total += shape[k];
+        moment1 += shape[k] * binRates[k];
+        moment2 += shape[k] * binRates[k] * binRates[k];
+      }
+      double shapeScatter = 0.0;
+      if (total > 0.0) {
+        const double centre = moment1 / total;
+        const double second = moment2 / total - centre * centre;
+        double variance = 0.0;
+        for (std::size_t k = 0; k < bins; ++k) {
+          const double w = band.rootWeight[k] * band.rootWeight[k];
+          const double d = (binRates[k] - centre) * (binRates[k] - centre) - second;
+          variance += w * w * floor * floor / degrees * d * d;
+        }
+        shapeScatter = second > 0.0 ? std::sqrt(variance) / (total * second) : 1.0;
+      }
+      const double scatter = 0.8 / std::sqrt(snr) + 0.004 + shapeScatter;
+      // (A drift widens the lobe as well: that is judged once the drift is known.)
+      if (ratio < 1.0 - std::max(0.02, 5.0 * scatter)) {
+        mixtureDeviation = lobe * std::sqrt(1.0 - ratio) / fs;
+      }
+    }
+  }
+
+  // The drift over the segment; where it stands clear of its deviation, the estimate once more
+  // with it taken out.
+  DriftEstimator drift(segments, layout, band.rootWeight, excess, band.rmsBandwidth, primitives);
+  DriftFit fit = drift.fit(delaySamples, cycles);
+  // A clear drift: the parts measured again where it puts them, each at its own offset.
+  if (fit.measured && (std::fabs(fit.delayRate) > ClearRate * fit.sigmaDelayRate ||
+                       std::fabs(fit.cyclesRate) > ClearRate * fit.sigmaCyclesRate)) {
+    const DriftFit again = drift.fit(delaySamples, cycles, fit.delayRate, fit.cyclesRate);
+    if (again.measured) fit = again;
+  }
+  estimate.delayRate = fit.delayRate;
+  estimate.frequencyRate = fit.cyclesRate * fs * fs;
+  estimate.sigmaDelayRate = fit.measured ? fit.sigmaDelayRate : infinity;
+  estimate.sigmaFrequencyRate = fit.measured ? fit.sigmaCyclesRate * fs * fs : infinity;
+  const auto flagMixture = [&] {
+    if (mixtureDeviation > 0.0) {
+      estimate.flags |= PreciseFlag::ModelMismatch;
+      estimate.sigmaDelay = std::max(estimate.sigmaDelay, mixtureDeviation);
+    }
+  };
+  if (!fit.measured) {
+    flagMixture();
+    return estimate;
+  }
+  const bool stretched = std::fabs(fit.delayRate) > ClearRate * fit.sigmaDelayRate;
+  const bool chirped = std::fabs(fit.cyclesRate) > ClearRate * fit.sigmaCyclesRate;
+  if (stretched || chirped) {
+    const DriftedEstimate drifted = drift.estimate(delaySamples, cycles,
+                                                   stretched ? fit.delayRate : 0.0,
+                                                   chirped ? fit.cyclesRate : 0.0);
+    if (drifted.done) {
+      estimate.delay = request.lagDelay + drifted.delaySamples / fs;
+      estimate.frequencyOffset = drifted.cycles * fs;
+      estimate.sigmaDelay = drifted.sigmaDelaySamples / fs;
+      estimate.sigmaFrequency = drifted.sigmaCycles * fs;
+      estimate.iterations += drifted.iterations;
+      estimate.converged = drifted.converged;
+      estimate.postIntegrationSnrDb = 10.0 * std::log10(drifted.postIntegrationSnr);
+      estimate.effectiveBandwidthHz = flatWidthOfRms(drifted.rmsBandwidth) * fs;
+      estimate.effectiveDurationS = flatWidthOfRms(drifted.rmsDuration) / fs;
+    }
+  }
+  // Parts that scatter about the drift's line clearly beyond their deviations (three of the
+  // scatter's own deviations) say that the deviations are too small: widened by the scatter,
+  // and flagged where it is large besides (a weak narrow signal's parts scatter a few times
+  // their bound without the model failing).
+  if (fit.parts > 2) {
+    const double clear = 1.0 + 3.0 * std::sqrt(2.0 / (fit.parts - 2));
+    if (fit.delayMisfit > clear) estimate.sigmaDelay *= std::sqrt(fit.delayMisfit);
+    if (fit.frequencyMisfit > clear) estimate.sigmaFrequency *= std::sqrt(fit.frequencyMisfit);
+    if (std::max(fit.delayMisfit, fit.frequencyMisfit) > std::max(clear, LargeMisfit)) {
+      estimate.flags |= PreciseFlag::ModelMismatch;
+    }
+  }
+  if (!stretched) flagMixture();
   return estimate;
 }
 

@@ -4,6 +4,8 @@
 // band-weighted cross-ambiguity of the two segments: the delay at the current frequency offset,
 // then the frequency offset on the product formed at that fractional delay, until neither moves
 // by more than a hundredth of its standard deviation.
+#include <vector>
+
 #include "platform/host/sample_segments.hpp"
 #include "stages/fine/fine_request.hpp"
 #include "platform/host/vector_types.hpp"
@@ -39,6 +41,27 @@ struct PreciseEstimate {
   double effectiveBandwidthHz = 0.0;  // the flat band with the weighted spectrum's rms width
   double effectiveDurationS = 0.0;    // the flat window with the product's rms duration
   bool converged = false;  // the last round moved both by less than 1 % of their deviations
+  // The drifts over the segment, from the delay and offset of its parts: seconds per second and
+  // hertz per second, with their deviations (infinite where the segment is too short to part).
+  // delay and frequencyOffset hold at the middle of the first segment.
+  double delayRate = 0.0;
+  double frequencyRate = 0.0;
+  double sigmaDelayRate = 0.0;
+  double sigmaFrequencyRate = 0.0;
+  unsigned flags = 0;  // PreciseFlag bits: where the model's assumptions fail
+  // Resolved echoes at the same offset, modelled so that they do not pull the delay.
+  struct Path {
+    double delay = 0.0;            // seconds
+    double relativePowerDb = 0.0;  // over the main path
+  };
+  std::vector<Path> paths;
+};
+
+// Why a precise estimate's deviations may not hold.
+enum PreciseFlag : unsigned {
+  // The peak is wider than the band explains, or the parts of the segment disagree beyond their
+  // deviations: unresolved echoes, or a channel the model does not describe.
+  ModelMismatch = 1u << 0,
 };
 
 // The fewest samples the precise estimate works on; with fewer, or when no band of the spectrum

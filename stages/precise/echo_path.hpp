@@ -1,0 +1,42 @@
+#pragma once
+// A resolved echo: a later (or earlier) copy of the signal at the same frequency offset, whose
+// correlation sidelobes would pull the main path's delay. It is found in the weighted
+// correlation once the main path's own sidelobes are taken out, and then modelled: each path's
+// delay is taken with the other's modelled contribution subtracted.
+#include <span>
+
+#include "platform/host/vector_types.hpp"
+
+namespace kestrav {
+
+struct EchoPath {
+  bool found = false;
+  double delaySamples = 0.0;  // where the echo's correlation peaks
+  double2 ratio{0.0, 0.0};    // its complex amplitude over the main path's
+};
+
+// `weighted` holds the band-weighted cross-spectrum (transform order), `shape` the weighted
+// cross power of one path (rootWeight^2 crossPower), `rates` 2 pi f_k. The echo is looked for
+// between `lobe` * 1.5 and `reach` samples from `main`, and kept where it stands far above both
+// the correlation's noise and what the main path's sidelobes explain.
+EchoPath findEcho(std::span<const double2> weighted, std::span<const double> shape,
+                  std::span<const double> rates, double main, double lobe, double reach);
+
+// Both paths' delays, each from the weighted cross-spectrum with the other path's modelled
+// contribution (its amplitude times the one-path shape at its delay) taken out, alternately,
+// from `main` and `echo`. A correlation with the other path merely templated would settle where
+// both pulls balance; with it subtracted neither pulls.
+struct TwoPaths {
+  double main = 0.0, echo = 0.0;  // samples
+  double2 ratio{0.0, 0.0};        // the echo's amplitude over the main path's
+};
+TwoPaths separatePaths(std::span<const double2> weighted, std::span<const double> shape,
+                       std::span<const double> rates, double main, double echo);
+
+// The correlation's curvature at `main` over the curvature that one path of the band's shape
+// gives: about 1 for one path, visibly less where paths closer than the main lobe's width widen
+// it, more where they narrow it.
+double lobeCurvatureRatio(std::span<const double2> weighted, std::span<const double> shape,
+                          std::span<const double> rates, double main);
+
+}  // namespace kestrav
