@@ -46,7 +46,8 @@ _DETAILS = ("refined", "lag_index", "precise_delay", "precise_frequency_offset",
             "correlation_db", "at_delay_edge", "at_frequency_edge", "alias_checked",
             "alias_ambiguous", "alias_moved_from", "ambiguous", "runner_up", "fine_delay",
             "fine_frequency", "precise", "absolute_arrival_difference",
-            "tuning_corrected_frequency_offset")
+            "tuning_corrected_frequency_offset", "delay_rate", "sigma_delay_rate",
+            "frequency_rate", "sigma_frequency_rate", "model_mismatch", "paths")
 
 
 def _python_name(key: str) -> Optional[str]:
@@ -66,8 +67,9 @@ class Result(_Values):
     sigma_frequency_offset (Hz; None where it cannot be measured), refined, lag_index, result_class
     (also getattr(result, "class")), explained_by, correlation_coefficient, correlation_db,
     at_delay_edge, at_frequency_edge, alias_checked, alias_ambiguous, alias_moved_from (Hz),
-    ambiguous, runner_up, fine_delay, fine_frequency, precise (dicts named as in the document) and
-    any later ones; `json` is the object itself. Searches of arrays leave them None."""
+    ambiguous, runner_up, fine_delay, fine_frequency, precise (dicts named as in the document),
+    delay_rate (s/s), sigma_delay_rate, frequency_rate (Hz/s), sigma_frequency_rate,
+    model_mismatch, paths (each a dict with delay_s and relative_power_db) and any later ones; `json` is the object itself. Searches of arrays leave them None."""
 
     def __new__(cls, delay, frequency_offset, level, document=None):
         self = super().__new__(cls, delay, frequency_offset, level)

@@ -198,7 +198,11 @@ class WholeResult(unittest.TestCase):
                    "at_delay_edge": "at_delay_edge", "at_frequency_edge": "at_frequency_edge",
                    "alias_ambiguous": "alias_ambiguous", "ambiguous": "ambiguous",
                    "correlation_coefficient": "correlation_coefficient",
-                   "explained_by": "explained_by", "lag_index": "lag_index"}
+                   "explained_by": "explained_by", "lag_index": "lag_index",
+                   "delay_rate": "delay_rate", "sigma_delay_rate": "sigma_delay_rate",
+                   "frequency_rate": "frequency_rate",
+                   "sigma_frequency_rate": "sigma_frequency_rate",
+                   "model_mismatch": "model_mismatch", "paths": "paths"}
         for options, arguments in cases:
             expected, said = program_document(self.first, self.second, *options)
             results = kestrav.search(self.first, self.second, sample_rate=RATE,
@@ -228,6 +232,11 @@ class WholeResult(unittest.TestCase):
         self.assertAlmostEqual(best.precise_frequency_offset, 2345.678,
                                delta=6 * best.sigma_frequency_offset)
         self.assertAlmostEqual(best.precise_delay, best.delay, delta=2e-9)
+        # A clean pair: no drift beyond a few deviations (s/s and Hz/s), no second path, no flag.
+        self.assertLess(abs(best.delay_rate), 5 * best.sigma_delay_rate)
+        self.assertLess(abs(best.frequency_rate), 5 * best.sigma_frequency_rate)
+        self.assertEqual(best.paths, [])
+        self.assertFalse(best.model_mismatch)
         self.assertEqual(best.json["delay_us"], best.json["delay_s"] * 1e6)
         self.assertEqual(best.fine_delay["grid_step_s"], best.json["fine_delay"]["grid_step_s"])
         # With precise=True the reported values are the precise ones.
