@@ -124,11 +124,11 @@ int search(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
                         "the surface map");
   }
   if (!options.plotPath.empty()) {
-    writeFileAtomically(options.plotPath,
-                        renderPlotSvg(outcome, parameters,
-                                      "kestrav: " + options.firstPath + " against " +
-                                          options.secondPath),
-                        "the plot");
+    writeFileAtomically(
+        options.plotPath,
+        renderPlotSvg(outcome, parameters,
+                      "kestrav: " + options.firstPath + " against " + options.secondPath),
+        "the plot");
   }
   if (options.json) {
     write(out, formatJson(request, report));

@@ -45,8 +45,8 @@ std::string followLinks(const std::string& path, const char* what) {
   failWrite(path, what, ELOOP);
 }
 
-void writeAll(int descriptor, const std::string& content, const std::string& path,
-              const char* what, const std::string& temporary) {
+void writeAll(int descriptor, const std::string& content, const std::string& path, const char* what,
+              const std::string& temporary) {
   std::size_t written = 0;
   while (written < content.size()) {
     const ssize_t got = ::write(descriptor, content.data() + written, content.size() - written);

@@ -13,8 +13,7 @@ double labelWidth(const std::string& text, double fontSize) {
 }
 
 bool overlaps(const LabelBox& a, const LabelBox& b) {
-  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height &&
-         b.y < a.y + a.height;
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
 
 std::vector<LabelBox> placeLabels(const std::vector<LabelRequest>& requests, LabelBox frame) {

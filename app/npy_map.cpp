@@ -6,8 +6,7 @@
 
 namespace kestrav {
 
-std::string formatNpy(const std::vector<float>& levels, std::uint64_t rows,
-                      std::uint64_t columns) {
+std::string formatNpy(const std::vector<float>& levels, std::uint64_t rows, std::uint64_t columns) {
   if (levels.size() != rows * columns) {
     throw InputError("the surface map does not hold its rows and columns");
   }
@@ -25,7 +24,8 @@ std::string formatNpy(const std::vector<float>& levels, std::uint64_t rows,
   const std::size_t start = bytes.size();
   bytes.resize(start + levels.size() * sizeof(float));
   // Little-endian float32: the machine's own layout on every supported host.
-  if (!levels.empty()) std::memcpy(bytes.data() + start, levels.data(), levels.size() * sizeof(float));
+  if (!levels.empty())
+    std::memcpy(bytes.data() + start, levels.data(), levels.size() * sizeof(float));
   return bytes;
 }
 

@@ -100,10 +100,14 @@ void drawZoom(SvgCanvas& canvas, const SvgCanvas::Panel& frame, const FineEstima
 const char* classColour(const SearchOutcome& outcome, std::size_t r) {
   if (r >= outcome.qualities.size() || !outcome.qualities[r].classified) return "#d62728";
   switch (outcome.qualities[r].resultClass) {
-    case ResultClass::Sidelobe: return "#ff7f0e";
-    case ResultClass::Dc: return "#9467bd";
-    case ResultClass::Noise: return "#7f7f7f";
-    case ResultClass::Emitter: break;
+    case ResultClass::Sidelobe:
+      return "#ff7f0e";
+    case ResultClass::Dc:
+      return "#9467bd";
+    case ResultClass::Noise:
+      return "#7f7f7f";
+    case ResultClass::Emitter:
+      break;
   }
   return "#d62728";
 }
@@ -231,10 +235,10 @@ std::string renderPlotSvg(const SearchOutcome& outcome, const SearchParameters& 
     labels.push_back(format("#%.0f  %.3f \u00b5s  %.3f Hz", static_cast<double>(r + 1),
                             candidate.delay * 1e6, candidate.frequencyOffset) +
                      classNote(outcome, r));
-    requests.push_back({SvgCanvas::pixelX(coarse, x),
-                        SvgCanvas::pixelY(coarse, std::clamp(candidate.level, coarse.y.low,
-                                                             coarse.y.high)),
-                        labelWidth(labels.back(), LabelSize), LabelSize + 3});
+    requests.push_back(
+        {SvgCanvas::pixelX(coarse, x),
+         SvgCanvas::pixelY(coarse, std::clamp(candidate.level, coarse.y.low, coarse.y.high)),
+         labelWidth(labels.back(), LabelSize), LabelSize + 3});
   }
   const std::vector<LabelBox> boxes =
       placeLabels(requests, {coarse.left, coarse.top, coarse.width, coarse.height});
@@ -261,9 +265,9 @@ std::string renderPlotSvg(const SearchOutcome& outcome, const SearchParameters& 
   }
   canvas.text(Width / 2.0, 48,
               format("%.0f samples at %.0f Hz; coarse bins of %.4g Hz", outcome.sampleCount, rate,
-                     outcome.sizes.fftLength > 0
-                         ? outcome.sizes.decimatedRate / static_cast<double>(outcome.sizes.fftLength)
-                         : 0.0),
+                     outcome.sizes.fftLength > 0 ? outcome.sizes.decimatedRate /
+                                                       static_cast<double>(outcome.sizes.fftLength)
+                                                 : 0.0),
               12, "middle", "#555");
 
   if (zoomPanel) {

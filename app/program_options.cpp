@@ -1,17 +1,17 @@
 #include "app/program_options.hpp"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <type_traits>
 #include <vector>
-
-#include <sys/stat.h>
 
 #include "app/option_parser.hpp"
 #include "engine/recording.hpp"
@@ -30,10 +30,14 @@ struct OptionName {
 
 // Declared in this order; every one takes an argument, is single-valued and has no default.
 constexpr OptionName Options[] = {
-    {"m", "mm", "the first recording"},      {"a", "aa", "the second recording"},
-    {"s", "ss", "the sample count"},         {"f", "ff", "the sample rate in Hz"},
-    {"c", "cc", "the window centre in us"},  {"r", "rr", "the window width in us"},
-    {"j", "jj", "the j value"},              {"t", "tt", "the peak threshold in dB"},
+    {"m", "mm", "the first recording"},
+    {"a", "aa", "the second recording"},
+    {"s", "ss", "the sample count"},
+    {"f", "ff", "the sample rate in Hz"},
+    {"c", "cc", "the window centre in us"},
+    {"r", "rr", "the window width in us"},
+    {"j", "jj", "the j value"},
+    {"t", "tt", "the peak threshold in dB"},
     {"p", "pp", "skip the refinement"},
 };
 
@@ -150,8 +154,9 @@ void reconcileRates(double& sampleRate, bool rateGiven, const std::string& rateT
   }
   if (!rateGiven) {
     if (!(metadataRate > 0.0)) {
-      throw InputError("missing option -f/--ff (the sample rate in Hz): neither recording gives "
-                       "its own");
+      throw InputError(
+          "missing option -f/--ff (the sample rate in Hz): neither recording gives "
+          "its own");
     }
     sampleRate = metadataRate;
   }
@@ -159,8 +164,7 @@ void reconcileRates(double& sampleRate, bool rateGiven, const std::string& rateT
 
 void requireFinite(double value, const char* longName, const std::string& text) {
   if (!std::isfinite(value)) {
-    throw InputError(optionLabel(optionNamed(longName)) + " '" + text +
-                     "' is not a finite number");
+    throw InputError(optionLabel(optionNamed(longName)) + " '" + text + "' is not a finite number");
   }
 }
 

@@ -20,19 +20,19 @@ struct ProgramOptions {
   double delayWindow = 0.0;  // typed in microseconds; seconds after conversion
   double jValue = 0.0;       // read and checked for presence only
   double peakThreshold = 0.0;
-  int skipRefine = 0;  // 0 when -p is absent
+  int skipRefine = 0;                            // 0 when -p is absent
   BackendKind backend = BackendKind::Automatic;  // --backend
   // Numbers read from only a prefix of their text ("-s 12abc" is 12), said on standard error.
   std::vector<std::string> warnings;
 
-  bool help = false;      // --help/-h: usage on standard output, nothing else
-  bool version = false;   // --version
-  bool json = false;      // --json: the results as one JSON document
-  bool refineAll = false; // --refine-all: refine every reported result
-  bool quiet = false;     // --quiet: no progress line
-  bool precise = false;   // --precise: refined results carry the precise delay and offset
-  std::string surfacePath;  // --surface FILE: the coarse lag surface as CSV
-  std::string plotPath;     // --plot FILE: the lag surface and the zooms as SVG
+  bool help = false;               // --help/-h: usage on standard output, nothing else
+  bool version = false;            // --version
+  bool json = false;               // --json: the results as one JSON document
+  bool refineAll = false;          // --refine-all: refine every reported result
+  bool quiet = false;              // --quiet: no progress line
+  bool precise = false;            // --precise: refined results carry the precise delay and offset
+  std::string surfacePath;         // --surface FILE: the coarse lag surface as CSV
+  std::string plotPath;            // --plot FILE: the lag surface and the zooms as SVG
   double frequencySpan = 16384.0;  // --frequency-span HZ (CommandLineFrequencySpan)
   double minAbsDelay = 0.0;        // --min-abs-delay, typed in microseconds; seconds here
   double minAbsOffset = 0.0;       // --min-abs-offset HZ

@@ -12,8 +12,7 @@ std::string formatResults(std::span<const SearchResult> results) {
   text.setf(std::ios::fixed, std::ios::floatfield);
   text.precision(3);
   for (const SearchResult& result : results) {
-    text << result.delay * 1000000.0 << "*" << result.frequencyOffset << "*" << result.level
-         << "+";
+    text << result.delay * 1000000.0 << "*" << result.frequencyOffset << "*" << result.level << "+";
   }
   return text.str();
 }

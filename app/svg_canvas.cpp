@@ -11,10 +11,18 @@ std::string escaped(const std::string& text) {
   std::string out;
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
       default:
         // Control characters are not allowed in XML text.
         if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
@@ -46,7 +54,11 @@ std::vector<double> niceTicks(AxisRange range, int count) {
   const double rough = span / count;
   const double power = std::pow(10.0, std::floor(std::log10(rough)));
   const double fraction = rough / power;
-  const double step = (fraction < 1.5 ? 1.0 : fraction < 3.5 ? 2.0 : fraction < 7.5 ? 5.0 : 10.0) * power;
+  const double step = (fraction < 1.5   ? 1.0
+                       : fraction < 3.5 ? 2.0
+                       : fraction < 7.5 ? 5.0
+                                        : 10.0) *
+                      power;
   for (double tick = std::ceil(range.low / step) * step; tick <= range.high + step * 1e-9;
        tick += step) {
     ticks.push_back(tick);
@@ -97,8 +109,8 @@ void SvgCanvas::axes(const Panel& panel, const std::string& xLabel, const std::s
   const double labelY = panel.top + panel.height / 2;
   body_ += "<text x=\"" + number(labelX) + "\" y=\"" + number(labelY) +
            "\" font-family=\"sans-serif\" font-size=\"13\" text-anchor=\"middle\" fill=\"#222\" "
-           "transform=\"rotate(-90 " + number(labelX) + " " + number(labelY) + ")\">" +
-           escaped(yLabel) + "</text>\n";
+           "transform=\"rotate(-90 " +
+           number(labelX) + " " + number(labelY) + ")\">" + escaped(yLabel) + "</text>\n";
 }
 
 void SvgCanvas::polyline(const Panel& panel, const std::vector<double>& xs,
@@ -169,8 +181,8 @@ void SvgCanvas::line(double x1, double y1, double x2, double y2, const std::stri
 std::string SvgCanvas::finish() {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
-         std::to_string(width_) + "\" height=\"" + std::to_string(height_) +
-         "\" viewBox=\"0 0 " + std::to_string(width_) + " " + std::to_string(height_) + "\">\n" +
+         std::to_string(width_) + "\" height=\"" + std::to_string(height_) + "\" viewBox=\"0 0 " +
+         std::to_string(width_) + " " + std::to_string(height_) + "\">\n" +
          "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n" + body_ + "</svg>\n";
 }
 

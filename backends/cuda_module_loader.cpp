@@ -60,8 +60,7 @@ std::vector<std::string> moduleCandidates() {
     return {override};
   }
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&moduleCandidates), &info) == 0 ||
-      info.dli_fname == nullptr) {
+  if (dladdr(reinterpret_cast<void*>(&moduleCandidates), &info) == 0 || info.dli_fname == nullptr) {
     return {CudaModuleFileName};
   }
   const std::string here = directoryOf(info.dli_fname);

@@ -15,10 +15,10 @@
 
 #include "backends/compute_backend.hpp"
 #include "backends/cuda/cuda_backend.hpp"
-#include "bench/seconds_of.hpp"
-#include "stages/coarse/coarse_search.hpp"
 #include "backends/host/host_paths.hpp"
 #include "backends/reference/reference_paths.hpp"
+#include "bench/seconds_of.hpp"
+#include "stages/coarse/coarse_search.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace kestrav {
@@ -68,8 +68,7 @@ Row coarseCase(ComputeBackend& gpu, int lags, int runs) {
   const int hostLags = std::min(lags, 512);
   const int firstHostLag = std::clamp(trueLag - hostLags / 2, 0, lags - hostLags);
   CoarseRequest subset = request;
-  subset.segments =
-      SpanPair<short2>{first, second.subspan(static_cast<std::size_t>(firstHostLag))};
+  subset.segments = SpanPair<short2>{first, second.subspan(static_cast<std::size_t>(firstHostLag))};
   subset.lagCount = hostLags;
   std::vector<LagCell> host(static_cast<std::size_t>(hostLags));
   const double hostSeconds = medianSeconds(3, [&] { coarseSearchHost(subset, host); });

@@ -21,10 +21,10 @@
 #include <variant>
 #include <vector>
 
-#include "bench/seconds_of.hpp"
-#include "stages/coarse/coarse_search.hpp"
 #include "backends/host/host_paths.hpp"
 #include "backends/reference/reference_paths.hpp"
+#include "bench/seconds_of.hpp"
+#include "stages/coarse/coarse_search.hpp"
 #include "tools/synthetic_pair.hpp"
 
 extern char** environ;
@@ -145,15 +145,16 @@ void reportProgram(const std::vector<short2>& first, const std::vector<short2>& 
   writeSamples(directory / "first.iq", padded);
   writeSamples(directory / "second.iq", second);
   const double windowUs = (lagCount - 0.5) / sampleRate * 1e6;
-  const ProgramRun run = runProgram(
-      {"-m", (directory / "first.iq").string(), "-a", (directory / "second.iq").string(), "-s",
-       std::to_string(sampleCount), "-f", number(sampleRate), "-c", "0", "-r", number(windowUs),
-       "-j", "0", "-t", "12", "--backend", "host"},
-      directory);
+  const ProgramRun run =
+      runProgram({"-m", (directory / "first.iq").string(), "-a", (directory / "second.iq").string(),
+                  "-s", std::to_string(sampleCount), "-f", number(sampleRate), "-c", "0", "-r",
+                  number(windowUs), "-j", "0", "-t", "12", "--backend", "host"},
+                 directory);
   std::filesystem::remove_all(directory);
-  std::printf("  kestrav on files of this workload, refinement included: peak resident %.1f MiB, "
-              "%.3f s, exit %d, output %.60s\n",
-              run.peakMiB, run.seconds, run.status, run.output.c_str());
+  std::printf(
+      "  kestrav on files of this workload, refinement included: peak resident %.1f MiB, "
+      "%.3f s, exit %d, output %.60s\n",
+      run.peakMiB, run.seconds, run.status, run.output.c_str());
 }
 
 // ---- the coarse search ----------------------------------------------------------------------
@@ -167,7 +168,7 @@ struct CoarseWorkload {
   int trueLag;
   double boundSeconds;  // the workload's compute (or, for (iii), memory) bound
   double targetSeconds;
-  int checkedAround;    // lags checked around the true one, besides the first and last two
+  int checkedAround;  // lags checked around the true one, besides the first and last two
   int runs;
 };
 
@@ -225,14 +226,14 @@ bool checkLags(const CoarseRequest& whole, const std::vector<LagCell>& host, int
 }
 
 bool runCoarse(const CoarseWorkload& workload) {
-  const CoarseSizes sizes = deriveCoarseSizes(workload.sampleCount, workload.sampleRate,
-                                              workload.lagCount, Span);
+  const CoarseSizes sizes =
+      deriveCoarseSizes(workload.sampleCount, workload.sampleRate, workload.lagCount, Span);
   std::printf("\n%s: N = %d at %.0f Hz, %d lags; D = %d, M = %d, L = %llu\n", workload.name,
               workload.sampleCount, workload.sampleRate, workload.lagCount, sizes.decimation,
               sizes.decimatedLength, static_cast<unsigned long long>(sizes.fftLength));
   const Recordings recordings =
-      generate(workload.sampleCount, workload.sampleCount + workload.lagCount,
-               workload.sampleRate, workload.trueLag + 0.3, -1234.5, 2024);
+      generate(workload.sampleCount, workload.sampleCount + workload.lagCount, workload.sampleRate,
+               workload.trueLag + 0.3, -1234.5, 2024);
   const CoarseRequest request = coarseRequest(workload, recordings);
 
   std::vector<LagCell> cells(static_cast<std::size_t>(workload.lagCount));
@@ -241,29 +242,32 @@ bool runCoarse(const CoarseWorkload& workload) {
   int referenceLags = 0;
   const int around = std::max(0, workload.trueLag - workload.checkedAround / 2);
   bool same = checkLags(request, cells, 0, 2, referenceSeconds, referenceLags);
-  same = checkLags(request, cells, around, workload.checkedAround, referenceSeconds,
-                   referenceLags) && same;
-  same = checkLags(request, cells, workload.lagCount - 2, 2, referenceSeconds, referenceLags) &&
-         same;
+  same =
+      checkLags(request, cells, around, workload.checkedAround, referenceSeconds, referenceLags) &&
+      same;
+  same =
+      checkLags(request, cells, workload.lagCount - 2, 2, referenceSeconds, referenceLags) && same;
   if (!same) return false;
   const LagCell strongest =
       *std::max_element(cells.begin(), cells.end(),
                         [](const LagCell& a, const LagCell& b) { return a.level < b.level; });
-  std::printf("  checked: %d lags (the first two, %d around the emitter, the last two) have the "
-              "reference's bins and levels within 1e-5 dB; strongest lag %d (emitter at %d.3), "
-              "%.1f Hz (emitter -1234.5 Hz)\n",
-              referenceLags, workload.checkedAround, strongest.lagIndex, workload.trueLag,
-              strongest.frequencyOffset);
+  std::printf(
+      "  checked: %d lags (the first two, %d around the emitter, the last two) have the "
+      "reference's bins and levels within 1e-5 dB; strongest lag %d (emitter at %d.3), "
+      "%.1f Hz (emitter -1234.5 Hz)\n",
+      referenceLags, workload.checkedAround, strongest.lagIndex, workload.trueLag,
+      strongest.frequencyOffset);
 
   const Timing timing = timeRuns(workload.runs, [&] { coarseSearchHost(request, cells); });
   const double seconds = timing.median;
   const double lagSamples = double(workload.lagCount) * workload.sampleCount;
   const double referenceAll = referenceSeconds / referenceLags * workload.lagCount;
-  std::printf("  host: %.4f s (median of %d, fastest %.4f s; target %.2f s: %s), %.3g lag x "
-              "samples/s, %.2f x the bound of %.3f s\n",
-              seconds, workload.runs, timing.fastest, workload.targetSeconds,
-              seconds <= workload.targetSeconds ? "met" : "MISSED", lagSamples / seconds,
-              seconds / workload.boundSeconds, workload.boundSeconds);
+  std::printf(
+      "  host: %.4f s (median of %d, fastest %.4f s; target %.2f s: %s), %.3g lag x "
+      "samples/s, %.2f x the bound of %.3f s\n",
+      seconds, workload.runs, timing.fastest, workload.targetSeconds,
+      seconds <= workload.targetSeconds ? "met" : "MISSED", lagSamples / seconds,
+      seconds / workload.boundSeconds, workload.boundSeconds);
   std::printf("  reference: %.2f ms a lag, %.2f s for all lags: the host is %.1f x faster\n",
               1e3 * referenceSeconds / referenceLags, referenceAll, referenceAll / seconds);
   reportProgram(recordings.first, recordings.second, workload.sampleCount, workload.sampleRate,
@@ -291,10 +295,11 @@ bool comparePeaks(const char* what, const FineEstimate& streamed, const FineEsti
   const double peak = plain.trace[static_cast<std::size_t>(plain.zoomIndex - plain.traceFirst)];
   const double gap = inTrace ? (peak - plain.trace[static_cast<std::size_t>(offset)]) / peak : 1.0;
   const bool agree = streamed.zoomPoints == plain.zoomPoints && inTrace && gap <= 1e-10;
-  std::printf("  %s: %d zoom points; streamed peak at %d, %s at %d (%+d points, power %.1e below "
-              "the %s peak there)%s\n",
-              what, streamed.zoomPoints, streamed.zoomIndex, plainName, plain.zoomIndex,
-              streamed.zoomIndex - plain.zoomIndex, gap, plainName, agree ? "" : "  <- DIFFERS");
+  std::printf(
+      "  %s: %d zoom points; streamed peak at %d, %s at %d (%+d points, power %.1e below "
+      "the %s peak there)%s\n",
+      what, streamed.zoomPoints, streamed.zoomIndex, plainName, plain.zoomIndex,
+      streamed.zoomIndex - plain.zoomIndex, gap, plainName, agree ? "" : "  <- DIFFERS");
   return agree;
 }
 
@@ -325,8 +330,8 @@ bool runRefine(const RefineWorkload& workload) {
   std::printf("\n(%s) refinement of one candidate, %s\n", workload.key, workload.name);
   const Recordings recordings = generate(n, n, fs, 0.37, offsetHz, 17);
   // The candidate as the coarse search leaves it: a fraction of a bin off in frequency.
-  FineRequest request{PointerPair<short2>{recordings.first.data(), recordings.second.data()}, n,
-                      fs, offsetHz + 0.3 * fs / std::max(2048, n)};
+  FineRequest request{PointerPair<short2>{recordings.first.data(), recordings.second.data()}, n, fs,
+                      offsetHz + 0.3 * fs / std::max(2048, n)};
   request.traceHalfWidth = 8;
 
   // The frequency zoom against the whole-zoom Bluestein path; the delay zoom (at most 4096
@@ -355,14 +360,16 @@ bool runRefine(const RefineWorkload& workload) {
   const double bound = refineBoundSeconds(frequency, delayEstimate, n);
   const double zoomPoints = double(frequency.zoomPoints) + delayEstimate.zoomPoints;
   const double plainSeconds = plainFrequencySeconds + plainDelaySeconds;
-  std::printf("  host: %.4f s for both estimates (median of %d, fastest %.4f s; target %.2f s: "
-              "%s), %.3g zoom points/s, %.2f x the FFT bound of %.4f s\n",
-              seconds, workload.runs, timing.fastest, workload.targetSeconds,
-              seconds <= workload.targetSeconds ? "met" : "MISSED", zoomPoints / seconds,
-              seconds / bound, bound);
-  std::printf("  plain host path (whole arrays, whole-zoom Bluestein): %.3f s, %.1f x slower; "
-              "reference delay estimate (direct sum): %.3f s\n",
-              plainSeconds, plainSeconds / seconds, referenceDelaySeconds);
+  std::printf(
+      "  host: %.4f s for both estimates (median of %d, fastest %.4f s; target %.2f s: "
+      "%s), %.3g zoom points/s, %.2f x the FFT bound of %.4f s\n",
+      seconds, workload.runs, timing.fastest, workload.targetSeconds,
+      seconds <= workload.targetSeconds ? "met" : "MISSED", zoomPoints / seconds, seconds / bound,
+      bound);
+  std::printf(
+      "  plain host path (whole arrays, whole-zoom Bluestein): %.3f s, %.1f x slower; "
+      "reference delay estimate (direct sum): %.3f s\n",
+      plainSeconds, plainSeconds / seconds, referenceDelaySeconds);
   // A small window around lag 20: the program's coarse search, then this refinement.
   const int lagCount = 64;
   const Recordings files = generate(n, n + lagCount, fs, 20.37, offsetHz, 18);

@@ -151,10 +151,14 @@ int main(int argc, char** argv) {
   Options options;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string key = argv[i], value = argv[i + 1];
-    if (key == "--trials") options.trials = std::stoi(value);
-    else if (key == "--threads") options.threads = std::stoi(value);
-    else if (key == "--samples") options.samples = std::stoi(value);
-    else if (key == "--seed") options.seed = std::stoull(value);
+    if (key == "--trials")
+      options.trials = std::stoi(value);
+    else if (key == "--threads")
+      options.threads = std::stoi(value);
+    else if (key == "--samples")
+      options.samples = std::stoi(value);
+    else if (key == "--seed")
+      options.seed = std::stoull(value);
     else if (key == "--case") {
       for (std::size_t at = 0; at <= value.size();) {
         const std::size_t end = std::min(value.find(',', at), value.size());
@@ -162,22 +166,25 @@ int main(int argc, char** argv) {
         at = end + 1;
       }
     } else {
-      std::fprintf(stderr, "usage: precise_scenarios [--trials N] [--threads N] [--samples N] "
-                           "[--seed S] [--case SUBSTRING,...]\n");
+      std::fprintf(stderr,
+                   "usage: precise_scenarios [--trials N] [--threads N] [--samples N] "
+                   "[--seed S] [--case SUBSTRING,...]\n");
       return 2;
     }
   }
-  std::printf("%d trials a case, N = %d at %.0f Hz, seed %llu\n\n", options.trials,
-              options.samples, SampleRate, static_cast<unsigned long long>(options.seed));
-  std::printf("| case | delay bound | grid / bound | precise / bound | bias / bound | sigma / RMSE "
-              "| offset bound | grid / bound | precise / bound | sigma / RMSE | rate error "
-              "(ppm) | rate sigma / error | flagged | missed |\n");
+  std::printf("%d trials a case, N = %d at %.0f Hz, seed %llu\n\n", options.trials, options.samples,
+              SampleRate, static_cast<unsigned long long>(options.seed));
+  std::printf(
+      "| case | delay bound | grid / bound | precise / bound | bias / bound | sigma / RMSE "
+      "| offset bound | grid / bound | precise / bound | sigma / RMSE | rate error "
+      "(ppm) | rate sigma / error | flagged | missed |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   const std::vector<Case> cases = allCases();
   for (std::size_t ci = 0; ci < cases.size(); ++ci) {
     const Case& c = cases[ci];
     bool wanted = options.only.empty();
-    for (const std::string& s : options.only) wanted |= std::string(c.name).find(s) != std::string::npos;
+    for (const std::string& s : options.only)
+      wanted |= std::string(c.name).find(s) != std::string::npos;
     if (!wanted) continue;
     std::vector<Trial> trials(static_cast<std::size_t>(options.trials));
     std::atomic<int> next{0};
@@ -210,12 +217,13 @@ int main(int argc, char** argv) {
     const SteinBound bound =
         steinBound(c.bandShare * SampleRate, options.samples / SampleRate, snr, snr);
     const double erms = rms(er);
-    std::printf("| %s | %.3g ns | %.2f | %.2f | %+.2f | %.2f | %.3g mHz | %.2f | %.2f | %.2f | "
-                "%.3g | %.2f | %d | %d |\n",
-                c.name, bound.delay * 1e9, rms(rd) / bound.delay, rms(pd) / bound.delay,
-                mean(pd) / bound.delay, rms(sd) / rms(pd), bound.frequency * 1e3,
-                rms(rf) / bound.frequency, rms(pf) / bound.frequency, rms(sf) / rms(pf),
-                erms * 1e6, erms > 0 ? rms(sr) / erms : 0.0, flagged, missed);
+    std::printf(
+        "| %s | %.3g ns | %.2f | %.2f | %+.2f | %.2f | %.3g mHz | %.2f | %.2f | %.2f | "
+        "%.3g | %.2f | %d | %d |\n",
+        c.name, bound.delay * 1e9, rms(rd) / bound.delay, rms(pd) / bound.delay,
+        mean(pd) / bound.delay, rms(sd) / rms(pd), bound.frequency * 1e3, rms(rf) / bound.frequency,
+        rms(pf) / bound.frequency, rms(sf) / rms(pf), erms * 1e6, erms > 0 ? rms(sr) / erms : 0.0,
+        flagged, missed);
     std::fflush(stdout);
   }
   return 0;

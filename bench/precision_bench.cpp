@@ -30,9 +30,9 @@ namespace kestrav {
 namespace {
 
 constexpr double SampleRate = 1.0e6;
-constexpr double BandShare = 0.6;   // of the sample rate
-constexpr int IntegerDelay = 3;     // samples; the fraction is added to it
-constexpr int Extra = 256;          // samples generated beyond the segments on each side
+constexpr double BandShare = 0.6;  // of the sample rate
+constexpr int IntegerDelay = 3;    // samples; the fraction is added to it
+constexpr int Extra = 256;         // samples generated beyond the segments on each side
 constexpr double MostOffsetHz = 4000.0;
 
 struct Cell {
@@ -61,7 +61,8 @@ Trial runTrial(const Options& options, const Cell& cell, std::uint64_t seed,
                ComputeBackend& backend, PrecisePrimitives& primitives) {
   const int n = options.samples;
   std::mt19937_64 random(seed);
-  const double offsetHz = std::uniform_real_distribution<double>(-MostOffsetHz, MostOffsetHz)(random);
+  const double offsetHz =
+      std::uniform_real_distribution<double>(-MostOffsetHz, MostOffsetHz)(random);
   const double delay = (IntegerDelay + cell.fraction) / SampleRate;
   PairConfig config;
   config.sampleCount = n + 2 * Extra;
@@ -216,18 +217,19 @@ void printTable(const char* title, double unit, const std::vector<CellSummary>& 
                 const Columns& columnsOf) {
   const auto ratio = [](double a, double b) { return b > 0.0 ? a / b : 0.0; };
   std::printf("\n### %s\n\n", title);
-  std::printf("| SNR (dB) | fraction | bound | refined bias | refined RMSE | refined / bound "
-              "| precise bias | precise RMSE | precise / bound | reported sigma | sigma / RMSE "
-              "| outliers |\n");
+  std::printf(
+      "| SNR (dB) | fraction | bound | refined bias | refined RMSE | refined / bound "
+      "| precise bias | precise RMSE | precise / bound | reported sigma | sigma / RMSE "
+      "| outliers |\n");
   std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const CellSummary& s : cells) {
     const Quantity q = columnsOf(s);
-    std::printf("| %+.0f | %.2f | %.4g | %+.4g | %.4g | %.2f | %+.4g | %.4g | %.2f | %.4g | %.2f "
-                "| %d |\n",
-                s.cell.snrDb, s.cell.fraction, q.bound * unit, q.refined.bias * unit,
-                q.refined.rmse * unit, ratio(q.refined.rmse, q.bound), q.precise.bias * unit,
-                q.precise.rmse * unit, ratio(q.precise.rmse, q.bound), q.sigma * unit,
-                ratio(q.sigma, q.precise.rmse), s.outliers);
+    std::printf(
+        "| %+.0f | %.2f | %.4g | %+.4g | %.4g | %.2f | %+.4g | %.4g | %.2f | %.4g | %.2f "
+        "| %d |\n",
+        s.cell.snrDb, s.cell.fraction, q.bound * unit, q.refined.bias * unit, q.refined.rmse * unit,
+        ratio(q.refined.rmse, q.bound), q.precise.bias * unit, q.precise.rmse * unit,
+        ratio(q.precise.rmse, q.bound), q.sigma * unit, ratio(q.sigma, q.precise.rmse), s.outliers);
   }
 }
 
@@ -250,9 +252,10 @@ void printTables(const std::vector<CellSummary>& cells) {
     unconverged += s.unconverged;
   }
   const int total = static_cast<int>(cells.size());
-  std::printf("\nPrecise RMSE within 1.2x of the bound: delay %d of %d cells, frequency %d of %d. "
-              "Reported sigma within 25 %% of the RMSE (both): %d of %d. Unconverged trials: %d.\n",
-              delayMet, total, frequencyMet, total, sigmaMet, total, unconverged);
+  std::printf(
+      "\nPrecise RMSE within 1.2x of the bound: delay %d of %d cells, frequency %d of %d. "
+      "Reported sigma within 25 %% of the RMSE (both): %d of %d. Unconverged trials: %d.\n",
+      delayMet, total, frequencyMet, total, sigmaMet, total, unconverged);
 }
 
 std::vector<Cell> allCells() {
@@ -264,8 +267,9 @@ std::vector<Cell> allCells() {
 }
 
 [[noreturn]] void usage() {
-  std::fprintf(stderr, "usage: precision_bench [--trials N] [--cells SNR/FRACTION,...] "
-                       "[--threads N] [--samples N] [--seed S]\n");
+  std::fprintf(stderr,
+               "usage: precision_bench [--trials N] [--cells SNR/FRACTION,...] "
+               "[--threads N] [--samples N] [--seed S]\n");
   std::exit(2);
 }
 
@@ -293,7 +297,8 @@ Options parse(int argc, char** argv) {
         const std::string item = list.substr(at, end - at);
         const std::size_t slash = item.find('/');
         if (slash == std::string::npos) usage();
-        options.cells.push_back({std::stod(item.substr(0, slash)), std::stod(item.substr(slash + 1))});
+        options.cells.push_back(
+            {std::stod(item.substr(0, slash)), std::stod(item.substr(slash + 1))});
         at = end + 1;
       }
     } else {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/search.hpp"
 #include "engine/sample_source.hpp"
+#include "engine/search.hpp"
 #include "tools/modulated_pair.hpp"
 
 namespace kestrav {
@@ -64,7 +64,8 @@ std::vector<Scenario> scenarios() {
     add("GMSK bursts 577/5000, 0 dB, off-bin", {burst}, 0, 1083333.0);
   }
   add("two QPSK 6 dB apart",
-      {emitter(Waveform::Psk, 60.0, 1200.0, 0, 125e3), emitter(Waveform::Psk, -45.0, -3100.0, -6, 125e3)},
+      {emitter(Waveform::Psk, 60.0, 1200.0, 0, 125e3),
+       emitter(Waveform::Psk, -45.0, -3100.0, -6, 125e3)},
       25);
   {
     Scenario* s = add("QPSK, cu8 with DC", {emitter(Waveform::Psk, 30.0, 2100.0, 0, 125e3)}, 15);
@@ -88,7 +89,8 @@ ResultClass truthOf(const SearchResult& result, const Scenario& scenario, double
       return ResultClass::Emitter;
     }
   }
-  const bool dc = std::abs(scenario.config.firstDc) > 0.0 && std::abs(scenario.config.secondDc) > 0.0;
+  const bool dc =
+      std::abs(scenario.config.firstDc) > 0.0 && std::abs(scenario.config.secondDc) > 0.0;
   if (dc && std::fabs(result.frequencyOffset) < 2.0 * binHz) return ResultClass::Dc;
   for (const ModulatedEmitter& e : scenario.config.emitters) {
     std::vector<double> features{0.0, e.symbolRate, -e.symbolRate};
@@ -156,8 +158,8 @@ int run(int argc, char** argv) {
     config.seed = 3;
     const ComplexPair pair = generateModulatedPair(config);
     const double scale = fullScale(pair, 127.0);
-    for (const auto& [name, samples] : {std::pair{"first.cu8", &pair.first},
-                                        std::pair{"second.cu8", &pair.second}}) {
+    for (const auto& [name, samples] :
+         {std::pair{"first.cu8", &pair.first}, std::pair{"second.cu8", &pair.second}}) {
       const std::string bytes = encodeRecording(*samples, scale, SampleFormat::Cu8);
       std::FILE* file = std::fopen((example + "/" + name).c_str(), "wb");
       if (file == nullptr) return 1;
@@ -171,7 +173,9 @@ int run(int argc, char** argv) {
   const ResultClass classes[] = {ResultClass::Emitter, ResultClass::Sidelobe, ResultClass::Dc,
                                  ResultClass::Noise};
   std::map<std::pair<int, int>, int> confusion;  // (truth, found) -> count
-  std::printf("| scenario | best right, full-rate checks | best right, coarse only | flagged ambiguous or alias-ambiguous |\n");
+  std::printf(
+      "| scenario | best right, full-rate checks | best right, coarse only | flagged ambiguous or "
+      "alias-ambiguous |\n");
   std::printf("|---|---|---|---|\n");
   for (const Scenario& scenario : list) {
     int rightWith = 0;

@@ -68,7 +68,8 @@ std::vector<Complex> shaped(std::mt19937_64& random, std::size_t n, int span, Pu
 }
 
 // Low-pass Gaussian noise of unit power below `cutoff` cycles per sample.
-std::vector<Complex> lowpassNoise(std::mt19937_64& random, std::size_t n, double cutoff, bool real) {
+std::vector<Complex> lowpassNoise(std::mt19937_64& random, std::size_t n, double cutoff,
+                                  bool real) {
   std::normal_distribution<double> normal;
   std::vector<Complex> x(n);
   for (auto& v : x) v = Complex(normal(random), real ? 0.0 : normal(random));
@@ -177,7 +178,9 @@ Bound boundOf(const std::vector<Complex>& emission, std::size_t from, std::size_
   }
   Bound b;
   b.delay = 1.0 / std::sqrt(2.0 * 4 * Pi * Pi * spread) / SampleRate;
-  b.frequency = 1.0 / std::sqrt(2.0 * 4 * Pi * Pi * static_cast<double>(n) * static_cast<double>(n) / 12.0 * total) *
+  b.frequency = 1.0 /
+                std::sqrt(2.0 * 4 * Pi * Pi * static_cast<double>(n) * static_cast<double>(n) /
+                          12.0 * total) *
                 SampleRate;
   return b;
 }
@@ -194,7 +197,8 @@ Trial runTrial(const Modulation& m, const Channel& c, int samples, std::uint64_t
   std::mt19937_64 random(seed);
   const std::size_t n = static_cast<std::size_t>(samples + 2 * Extra);
   const double offset = std::uniform_real_distribution<double>(-3000.0, 3000.0)(random);
-  const double delay = Delay + std::uniform_real_distribution<double>(0.0, 1.0)(random) / SampleRate;
+  const double delay =
+      Delay + std::uniform_real_distribution<double>(0.0, 1.0)(random) / SampleRate;
   std::vector<Complex> emission = m.make(random, n);
   normalise(emission);
   // The second receiver's copy: delayed (and echoed) in the frequency domain, then offset.
@@ -203,8 +207,9 @@ Trial runTrial(const Modulation& m, const Channel& c, int samples, std::uint64_t
   const double echo = c.echoDelay > 0.0 ? std::pow(10.0, c.echoDb / 20.0) : 0.0;
   for (std::size_t k = 0; k < n; ++k) {
     const double f = signedFrequency(k, n) * SampleRate;
-    second[k] = spectrum[k] * (std::polar(1.0, -2 * Pi * f * delay) +
-                               echo * std::polar(1.0, -2 * Pi * f * (delay + c.echoDelay))) /
+    second[k] = spectrum[k] *
+                (std::polar(1.0, -2 * Pi * f * delay) +
+                 echo * std::polar(1.0, -2 * Pi * f * (delay + c.echoDelay))) /
                 static_cast<double>(n);
   }
   transform(second, FFTW_BACKWARD);
@@ -266,19 +271,25 @@ int main(int argc, char** argv) {
   std::uint64_t seed = 99;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string key = argv[i], value = argv[i + 1];
-    if (key == "--trials") trials = std::stoi(value);
-    else if (key == "--threads") threads = std::stoi(value);
-    else if (key == "--samples") samples = std::stoi(value);
-    else if (key == "--seed") seed = std::stoull(value);
+    if (key == "--trials")
+      trials = std::stoi(value);
+    else if (key == "--threads")
+      threads = std::stoi(value);
+    else if (key == "--samples")
+      samples = std::stoi(value);
+    else if (key == "--seed")
+      seed = std::stoull(value);
     else {
-      std::fprintf(stderr, "usage: realism_corpus [--trials N] [--threads N] [--samples N] [--seed S]\n");
+      std::fprintf(stderr,
+                   "usage: realism_corpus [--trials N] [--threads N] [--samples N] [--seed S]\n");
       return 2;
     }
   }
   std::printf("%d trials a cell, N = %d at %.0f Hz, %+.0f dB per sample, seed %llu\n\n", trials,
               samples, SampleRate, SnrDb, static_cast<unsigned long long>(seed));
-  std::printf("| emission | channel | delay bound | grid / bound | precise / bound | sigma / RMSE "
-              "| offset bound | grid / bound | precise / bound | sigma / RMSE | flagged | missed |\n");
+  std::printf(
+      "| emission | channel | delay bound | grid / bound | precise / bound | sigma / RMSE "
+      "| offset bound | grid / bound | precise / bound | sigma / RMSE | flagged | missed |\n");
   std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   std::size_t cell = 0;
   for (const Modulation& m : modulations) {
@@ -313,9 +324,10 @@ int main(int argc, char** argv) {
         bd += t.bound.delay * t.bound.delay, bf += t.bound.frequency * t.bound.frequency;
       }
       const auto r = [&](double sum) { return kept > 0 ? std::sqrt(sum / kept) : 0.0; };
-      std::printf("| %s | %s | %.3g ns | %.2f | %.2f | %.2f | %.3g mHz | %.2f | %.2f | %.2f | %d | %d |\n",
-                  m.name, c.name, r(bd) * 1e9, r(gd) / r(bd), r(pd) / r(bd), r(sd) / r(pd),
-                  r(bf) * 1e3, r(gf) / r(bf), r(pf) / r(bf), r(sf) / r(pf), flagged, missed);
+      std::printf(
+          "| %s | %s | %.3g ns | %.2f | %.2f | %.2f | %.3g mHz | %.2f | %.2f | %.2f | %d | %d |\n",
+          m.name, c.name, r(bd) * 1e9, r(gd) / r(bd), r(pd) / r(bd), r(sd) / r(pd), r(bf) * 1e3,
+          r(gf) / r(bf), r(pf) / r(bf), r(sf) / r(pf), flagged, missed);
       std::fflush(stdout);
     }
   }

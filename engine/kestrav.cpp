@@ -14,10 +14,10 @@
 #include <string>
 
 #include "engine/recording.hpp"
-#include "platform/host/errors.hpp"
 #include "engine/result_json.hpp"
 #include "engine/search.hpp"
 #include "engine/search_request.hpp"
+#include "platform/host/errors.hpp"
 
 namespace {
 
@@ -86,10 +86,9 @@ extern "C" int KestravSearchSamples(SearchResult* results, int* resultCount,
                                        delayWindow,     frequencySpan, minAbsDelay,
                                        minAbsFrequency, peakThreshold, refine};
   try {
-    const kestrav::SearchOutcome outcome =
-        kestrav::searchSources(kestrav::wrapSamples(firstSamples, firstCount, format, "first"),
-                               kestrav::wrapSamples(secondSamples, secondCount, format, "second"),
-                               parameters, {});
+    const kestrav::SearchOutcome outcome = kestrav::searchSources(
+        kestrav::wrapSamples(firstSamples, firstCount, format, "first"),
+        kestrav::wrapSamples(secondSamples, secondCount, format, "second"), parameters, {});
     std::copy(outcome.results.begin(), outcome.results.end(), results);
     *resultCount = static_cast<int>(outcome.results.size());
     copyMessage("", message, messageSize);
@@ -235,8 +234,7 @@ kestrav::SearchRequest searchRequestOf(const kestrav_search_request& given) {
   request.first = kestrav::describeRecording(
       request.firstPath, recordingRequest(given.first_format, given.channel, "first"), "first");
   request.second = kestrav::describeRecording(
-      request.secondPath, recordingRequest(given.second_format, given.channel, "second"),
-      "second");
+      request.secondPath, recordingRequest(given.second_format, given.channel, "second"), "second");
   for (const kestrav::Recording* recording : {&request.first, &request.second}) {
     request.warnings.insert(request.warnings.end(), recording->warnings.begin(),
                             recording->warnings.end());
@@ -287,9 +285,8 @@ extern "C" kestrav_search_request kestrav_default_request(void) {
   return request;
 }
 
-extern "C" int kestrav_search(const kestrav_search_request* request, char* json,
-                              size_t json_size, size_t* json_length, char* message,
-                              size_t message_size) {
+extern "C" int kestrav_search(const kestrav_search_request* request, char* json, size_t json_size,
+                              size_t* json_length, char* message, size_t message_size) {
   if (json_length != nullptr) *json_length = 0;
   if (request == nullptr) {
     return refuse(KestravInputError, "the request is null", message, message_size);
@@ -297,9 +294,9 @@ extern "C" int kestrav_search(const kestrav_search_request* request, char* json,
   if (request->struct_size < FirstRequestSize || request->struct_size > sizeof *request) {
     return refuse(KestravInputError,
                   "the request's struct_size " + std::to_string(request->struct_size) +
-                      " is not a layout this library knows (" +
-                      std::to_string(FirstRequestSize) + " to " +
-                      std::to_string(sizeof *request) + " bytes): fill it with "
+                      " is not a layout this library knows (" + std::to_string(FirstRequestSize) +
+                      " to " + std::to_string(sizeof *request) +
+                      " bytes): fill it with "
                       "kestrav_default_request()",
                   message, message_size);
   }
@@ -317,8 +314,7 @@ extern "C" int kestrav_search(const kestrav_search_request* request, char* json,
     if (json_size <= document.size()) {
       return refuse(KestravInputError,
                     "the JSON document needs " + std::to_string(document.size() + 1) +
-                        " bytes with its terminator; the buffer holds " +
-                        std::to_string(json_size),
+                        " bytes with its terminator; the buffer holds " + std::to_string(json_size),
                     message, message_size);
     }
     std::memcpy(json, document.c_str(), document.size() + 1);

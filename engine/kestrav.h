@@ -18,7 +18,7 @@ extern "C" {
 
 /* One result: 24 bytes, three doubles. */
 typedef struct SearchResult {
-  double delay;           /* seconds; positive when the signal occurs later in the second recording */
+  double delay; /* seconds; positive when the signal occurs later in the second recording */
   double frequencyOffset; /* hertz; positive when the second recording is higher in frequency */
   double level;           /* decibels; peak power of the lag's spectrum over its mean power */
 } SearchResult;
@@ -178,9 +178,8 @@ enum { KestravJsonSlack = 1024 };
  * nothing is written to json; call again with *json_length + KestravJsonSlack bytes: the search
  * runs again, and its timings may take a few more digits); KestravResourceError when memory or
  * another resource ran out. */
-KESTRAV_API int kestrav_search(const kestrav_search_request* request, char* json,
-                               size_t json_size, size_t* json_length, char* message,
-                               size_t message_size);
+KESTRAV_API int kestrav_search(const kestrav_search_request* request, char* json, size_t json_size,
+                               size_t* json_length, char* message, size_t message_size);
 
 #ifdef __cplusplus
 }

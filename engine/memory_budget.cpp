@@ -70,8 +70,8 @@ std::string mebibytes(std::uint64_t bytes) {
 }  // namespace
 
 std::uint64_t memoryAvailableBytes() {
-  return std::min({meminfoAvailable(), roomUnderLimit(RLIMIT_AS), roomUnderLimit(RLIMIT_DATA),
-                   cgroupRoom()});
+  return std::min(
+      {meminfoAvailable(), roomUnderLimit(RLIMIT_AS), roomUnderLimit(RLIMIT_DATA), cgroupRoom()});
 }
 
 std::uint64_t MemoryNeed::total() const {

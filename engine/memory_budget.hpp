@@ -15,7 +15,9 @@ std::uint64_t memoryAvailableBytes();
 // The memory a search needs, by purpose.
 struct MemoryNeed {
   std::vector<std::pair<std::string, std::uint64_t>> parts;
-  void add(std::string purpose, std::uint64_t bytes) { parts.emplace_back(std::move(purpose), bytes); }
+  void add(std::string purpose, std::uint64_t bytes) {
+    parts.emplace_back(std::move(purpose), bytes);
+  }
   std::uint64_t total() const;
 };
 

@@ -9,9 +9,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/host/errors.hpp"
 #include "engine/sigmf_archive.hpp"
 #include "engine/wav_source.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {
@@ -41,8 +41,9 @@ long long requireRegularFile(const std::string& path, const char* role) {
   if (::stat(path.c_str(), &status) != 0) {
     const int error = errno;
     throw InputError(std::string("the ") + role + " recording " + quoted(path) + " " +
-                     (error == ENOENT ? std::string("does not exist")
-                                      : std::string("cannot be examined: ") + std::strerror(error)));
+                     (error == ENOENT
+                          ? std::string("does not exist")
+                          : std::string("cannot be examined: ") + std::strerror(error)));
   }
   if (!S_ISREG(status.st_mode)) {
     throw InputError(std::string("the ") + role + " recording " + quoted(path) +
@@ -52,9 +53,9 @@ long long requireRegularFile(const std::string& path, const char* role) {
 }
 
 // Checks the SigMF recording against the request and lays out its chosen channel.
-void completeSigmf(Recording& recording, const SigmfRecording& sigmf, const RecordingRequest& request,
-                   long long dataOffset, long long dataBytes, const std::string& about,
-                   const char* role) {
+void completeSigmf(Recording& recording, const SigmfRecording& sigmf,
+                   const RecordingRequest& request, long long dataOffset, long long dataBytes,
+                   const std::string& about, const char* role) {
   if (request.format && *request.format != sigmf.format) {
     throw InputError(std::string("--format ") + formatName(*request.format) +
                      " disagrees with the " + role + " recording's metadata, which gives " +
@@ -65,7 +66,8 @@ void completeSigmf(Recording& recording, const SigmfRecording& sigmf, const Reco
     if (request.channel < 0) {
       throw InputError(about + " gives " + std::to_string(sigmf.channels) +
                        " interleaved channels (core:num_channels); pick one with --channel K, K "
-                       "from 0 to " + std::to_string(sigmf.channels - 1));
+                       "from 0 to " +
+                       std::to_string(sigmf.channels - 1));
     }
     if (request.channel >= sigmf.channels) {
       throw InputError("--channel " + std::to_string(request.channel) + " is beyond the " +
@@ -91,9 +93,9 @@ Recording describeSamples(const std::string& path, const RecordingRequest& reque
   recording.format = request.format.value_or(named.value_or(SampleFormat::Ci16));
   if (request.format && named && *named != *request.format) {
     recording.warnings.push_back(std::string("--format ") + formatName(*request.format) +
-                                 " contradicts the " + role + " recording's name " +
-                                 quoted(path) + ", which says " + formatName(*named) +
-                                 "; it is read as " + formatName(*request.format));
+                                 " contradicts the " + role + " recording's name " + quoted(path) +
+                                 ", which says " + formatName(*named) + "; it is read as " +
+                                 formatName(*request.format));
   }
   // Opened once here so that a container under a sample file's name is refused before anything
   // else is checked.
@@ -221,8 +223,10 @@ Recording describeRecording(const std::string& path, const RecordingRequest& req
 
 std::unique_ptr<SampleSource> openRecording(const Recording& recording, const char* role) {
   switch (recording.kind) {
-    case RecordingKind::Samples: return openSampleFile(recording.path, recording.format, role);
-    case RecordingKind::Wav: return openWav(recording.path, role);
+    case RecordingKind::Samples:
+      return openSampleFile(recording.path, recording.format, role);
+    case RecordingKind::Wav:
+      return openWav(recording.path, role);
     case RecordingKind::Sigmf:
     case RecordingKind::SigmfArchive:
       return openLaidOutFile(recording.path, recording.label, recording.format, recording.layout,
@@ -295,8 +299,9 @@ std::optional<StartTime> parseDatetime(const std::string& text) {
   }
   if (at != text.size()) return std::nullopt;
   StartTime time;
-  time.seconds = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) *
-                     86400LL + hour * 3600LL + minute * 60LL + second - zone;
+  time.seconds =
+      daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400LL +
+      hour * 3600LL + minute * 60LL + second - zone;
   time.fraction = fraction;
   return time;
 }

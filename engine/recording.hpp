@@ -23,12 +23,12 @@ struct RecordingRequest {
 
 struct Recording {
   RecordingKind kind = RecordingKind::Samples;
-  std::string path;      // the file the samples are read from
+  std::string path;  // the file the samples are read from
   SampleFormat format = SampleFormat::Ci16;
   double sampleRate = 0.0;  // from the header or metadata; 0 where there is none
   long long samples = 0;
-  DataLayout layout;        // where the samples lie (not for WAV)
-  std::string label;        // how messages name it
+  DataLayout layout;                   // where the samples lie (not for WAV)
+  std::string label;                   // how messages name it
   std::vector<SigmfCapture> captures;  // SigMF only
   std::vector<std::string> warnings;   // said on standard error, the search goes on
 };

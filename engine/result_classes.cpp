@@ -60,8 +60,8 @@ void weighEchoes(const ProbeContext& context, std::span<const SearchCandidate> c
   const double productEnergy = withPair(context.pair, [&](const auto* a, const auto* b) {
     return productPower(a, b + lag, context.sampleCount);
   });
-  const double sigma = std::sqrt(
-      std::max(0.0, productEnergy - strength[0] * strength[0] / context.sampleCount));
+  const double sigma =
+      std::sqrt(std::max(0.0, productEnergy - strength[0] * strength[0] / context.sampleCount));
   const SegmentMoments first = firstMoments(context);
   const double step = binSpacing(context.sizes) / 8.0;
   for (std::size_t j = 1; j < candidates.size(); ++j) {
@@ -72,10 +72,10 @@ void weighEchoes(const ProbeContext& context, std::span<const SearchCandidate> c
     // best of nine offsets across the bin, as the best's was refined.
     double competitor = strength[j];
     for (int d = -4; d <= 4 && step > 0.0; ++d) {
-      competitor = std::max(competitor, fullRateCell(context, candidates[j].lagIndex,
-                                                     candidates[j].frequencyOffset + d * step,
-                                                     first)
-                                            .strength);
+      competitor =
+          std::max(competitor, fullRateCell(context, candidates[j].lagIndex,
+                                            candidates[j].frequencyOffset + d * step, first)
+                                   .strength);
     }
     if (competitor < strength[0] - 3.0 * sigma) continue;
     // Another path of about the best's strength: which is the direct one cannot be said here.
@@ -91,10 +91,14 @@ void weighEchoes(const ProbeContext& context, std::span<const SearchCandidate> c
 
 const char* resultClassName(ResultClass resultClass) {
   switch (resultClass) {
-    case ResultClass::Sidelobe: return "sidelobe";
-    case ResultClass::Dc: return "dc";
-    case ResultClass::Noise: return "noise";
-    case ResultClass::Emitter: break;
+    case ResultClass::Sidelobe:
+      return "sidelobe";
+    case ResultClass::Dc:
+      return "dc";
+    case ResultClass::Noise:
+      return "noise";
+    case ResultClass::Emitter:
+      break;
   }
   return "emitter";
 }
@@ -154,7 +158,9 @@ void weighCompetitors(const ProbeContext& context, SearchCandidate& best, Result
     return static_cast<std::size_t>(((j % length) + length) % length);
   };
   const std::size_t home = binOf(quality.coarseFrequency);
-  const auto at = [&](long long j) { return power[static_cast<std::size_t>((j + length) % length)]; };
+  const auto at = [&](long long j) {
+    return power[static_cast<std::size_t>((j + length) % length)];
+  };
   // Peaks of the same lag within 6 dB and clear of the home bin's main lobe: comb teeth.
   std::vector<std::size_t> rivals;
   for (long long j = 0; j < length; ++j) {
@@ -253,8 +259,7 @@ void classifyResults(const ProbeContext& context, std::span<const SearchCandidat
       const Cell whole = withPair(context.pair, [&](const auto* a, const auto* b) {
         return crossCell(a, b + candidate.lagIndex, n, 0.0);
       });
-      const Cell centred =
-          whole - static_cast<double>(n) * std::conj(first.mean) * cell.secondMean;
+      const Cell centred = whole - static_cast<double>(n) * std::conj(first.mean) * cell.secondMean;
       if (std::norm(centred) < 0.25 * std::norm(whole)) quality.resultClass = ResultClass::Dc;
     }
   }

@@ -61,7 +61,8 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
       const ResultQuality& quality = outcome.qualities[r];
       if (quality.classified) {
         result["class"] = resultClassName(quality.resultClass);
-        if (quality.resultClass == ResultClass::Sidelobe) result["explained_by"] = quality.explainedBy;
+        if (quality.resultClass == ResultClass::Sidelobe)
+          result["explained_by"] = quality.explainedBy;
         result["correlation_coefficient"] = quality.correlation;
         result["correlation_db"] =
             quality.correlation > 0.0 ? 20.0 * std::log10(quality.correlation) : -INFINITY;
@@ -145,10 +146,14 @@ namespace {
 
 const char* kindName(RecordingKind kind) {
   switch (kind) {
-    case RecordingKind::Wav: return "wav";
-    case RecordingKind::Sigmf: return "sigmf";
-    case RecordingKind::SigmfArchive: return "sigmf_archive";
-    case RecordingKind::Samples: break;
+    case RecordingKind::Wav:
+      return "wav";
+    case RecordingKind::Sigmf:
+      return "sigmf";
+    case RecordingKind::SigmfArchive:
+      return "sigmf_archive";
+    case RecordingKind::Samples:
+      break;
   }
   return "samples";
 }
@@ -186,10 +191,10 @@ std::string formatJson(const SearchRequest& request, const SearchReport& report)
   using nlohmann::json;
   const SearchOutcome& outcome = report.outcome;
   const SearchParameters& parameters = request.parameters;
-  json document = json::parse(
-      report.firstEcho && report.secondEcho
-          ? formatJson(outcome, parameters, *report.firstEcho, *report.secondEcho)
-          : formatJson(outcome, parameters));
+  json document =
+      json::parse(report.firstEcho && report.secondEcho
+                      ? formatJson(outcome, parameters, *report.firstEcho, *report.secondEcho)
+                      : formatJson(outcome, parameters));
   const SearchOptions& options = request.options;
   document["version"] = kestravVersion();
   document["inputs"] = {{"first", inputOf(request.firstPath, request.first)},
@@ -204,7 +209,8 @@ std::string formatJson(const SearchRequest& request, const SearchReport& report)
       {"frequency_span_hz", parameters.frequencySpan},
       {"min_abs_delay_s", parameters.minAbsDelay},
       {"min_abs_frequency_hz", parameters.minAbsFrequency},
-      {"peak_threshold_db", options.driver.falseAlarm > 0.0 ? json() : json(parameters.peakThreshold)},
+      {"peak_threshold_db",
+       options.driver.falseAlarm > 0.0 ? json() : json(parameters.peakThreshold)},
       {"false_alarm", positiveOrNull(options.driver.falseAlarm)},
       {"refine", parameters.refine},
       {"refine_all", options.driver.refineAll},

@@ -11,8 +11,8 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
 
 // What a SigMF recording says of how it was taken, echoed beside the results.
 struct RecordingEcho {
-  std::optional<double> frequency;  // core:frequency of the capture the search starts in, Hz
-  std::string datetime;             // core:datetime as written; empty when absent
+  std::optional<double> frequency;     // core:frequency of the capture the search starts in, Hz
+  std::string datetime;                // core:datetime as written; empty when absent
   std::optional<double> startSeconds;  // its sample 0's time, seconds from a common origin
 };
 

@@ -23,8 +23,10 @@ int bytesPerSample(SampleFormat format);
 bool fitsInt16(SampleFormat format);
 
 // Converts `count` stored samples to int16 pairs without scaling (not for cf32).
-void convertToInt16(SampleFormat format, const unsigned char* bytes, std::size_t count, short2* out);
+void convertToInt16(SampleFormat format, const unsigned char* bytes, std::size_t count,
+                    short2* out);
 // Converts `count` stored samples to float pairs; integer samples keep their values.
-void convertToFloat(SampleFormat format, const unsigned char* bytes, std::size_t count, float2* out);
+void convertToFloat(SampleFormat format, const unsigned char* bytes, std::size_t count,
+                    float2* out);
 
 }  // namespace kestrav

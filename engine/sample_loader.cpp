@@ -60,16 +60,15 @@ SamplePairSource::SamplePairSource(std::unique_ptr<SampleSource> first,
     throw InputError(tooShort("first", *first_, placement_.firstStart));
   }
   if (placement_.secondAvailable < 0) {
-    throw InputError(
-        tooShort("second", *second_, placement_.secondStart + lagCount));
+    throw InputError(tooShort("second", *second_, placement_.secondStart + lagCount));
   }
-  sampleCount_ = static_cast<int>(std::min<long long>(
-      {sampleCount, placement_.firstAvailable, placement_.secondAvailable}));
+  sampleCount_ = static_cast<int>(
+      std::min<long long>({sampleCount, placement_.firstAvailable, placement_.secondAvailable}));
   floatSamples_ = !fitsInt16(first_->format()) || !fitsInt16(second_->format());
 }
 
-SamplePairSource::SamplePairSource(const char* firstPath, const char* secondPath,
-                                   int sampleCount, int centreLag, int lagCount)
+SamplePairSource::SamplePairSource(const char* firstPath, const char* secondPath, int sampleCount,
+                                   int centreLag, int lagCount)
     : SamplePairSource(openSampleFile(firstPath, SampleFormat::Ci16, "first"),
                        openSampleFile(secondPath, SampleFormat::Ci16, "second"), sampleCount,
                        centreLag, lagCount) {}

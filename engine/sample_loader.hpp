@@ -16,8 +16,8 @@ namespace kestrav {
 // float samples (int16 values convert to float exactly).
 struct SamplePair {
   bool floatSamples = false;
-  std::vector<short2> first;    // N samples
-  std::vector<short2> second;   // N + lagCount samples
+  std::vector<short2> first;   // N samples
+  std::vector<short2> second;  // N + lagCount samples
   std::vector<float2> firstFloat;
   std::vector<float2> secondFloat;
 };

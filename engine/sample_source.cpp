@@ -22,7 +22,9 @@ class FileSource final : public SampleSource {
  public:
   FileSource(std::string label, SampleFormat format, const char* role, std::FILE* file,
              DataLayout layout)
-      : SampleSource(format, layout.samples(), std::move(label)), role_(role), file_(file),
+      : SampleSource(format, layout.samples(), std::move(label)),
+        role_(role),
+        file_(file),
         layout_(std::move(layout)) {}
 
   void read(long long start, std::size_t count, short2* out) override {
@@ -101,7 +103,8 @@ class MemorySource final : public SampleSource {
  public:
   MemorySource(const void* data, long long samples, SampleFormat format, const char* role)
       : SampleSource(format, samples, "(in memory)"),
-        data_(static_cast<const unsigned char*>(data)), role_(role) {}
+        data_(static_cast<const unsigned char*>(data)),
+        role_(role) {}
   void read(long long start, std::size_t count, short2* out) override {
     convertToInt16(format(), at(start), count, out);
   }
@@ -112,7 +115,8 @@ class MemorySource final : public SampleSource {
 
  private:
   const unsigned char* at(long long start) const {
-    return data_ + static_cast<std::size_t>(start) * static_cast<std::size_t>(bytesPerSample(format()));
+    return data_ +
+           static_cast<std::size_t>(start) * static_cast<std::size_t>(bytesPerSample(format()));
   }
   const unsigned char* data_;
   const char* role_;
@@ -123,8 +127,8 @@ std::FILE* streamOf(int descriptor, const std::string& path, const char* role) {
   if (file == nullptr) {
     const int error = errno;
     ::close(descriptor);
-    throw InputError("cannot open the " + std::string(role) + " recording " + quoted(path) +
-                     ": " + std::strerror(error));
+    throw InputError("cannot open the " + std::string(role) + " recording " + quoted(path) + ": " +
+                     std::strerror(error));
   }
   return file;
 }
@@ -136,8 +140,8 @@ int openRegularFile(const std::string& path, const char* role, long long* size) 
   // for a writer; only regular files have a size to place the segments by.
   const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
-    throw InputError("cannot open the " + std::string(role) + " recording " + quoted(path) +
-                     ": " + std::strerror(errno));
+    throw InputError("cannot open the " + std::string(role) + " recording " + quoted(path) + ": " +
+                     std::strerror(errno));
   }
   struct stat status {};
   if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -171,7 +175,8 @@ std::unique_ptr<SampleSource> openSampleFile(const std::string& path, SampleForm
   if (!container.empty()) {
     ::close(descriptor);
     throw InputError("the " + std::string(role) + " recording " + quoted(path) + " looks like " +
-                     container + ", not bare samples; give it its container's name (.wav, "
+                     container +
+                     ", not bare samples; give it its container's name (.wav, "
                      ".sigmf, .sigmf-meta) or convert it");
   }
   DataLayout layout;

@@ -37,7 +37,7 @@ class SampleSource {
 struct DataPiece {
   long long firstSample = 0;  // counted from the start of the recording's samples
   long long samples = 0;
-  long long byteOffset = 0;   // of the piece's first sample in the file
+  long long byteOffset = 0;  // of the piece's first sample in the file
 };
 
 // Where a recording's samples lie in its file: runs of samples (a header, a tar member's
@@ -47,7 +47,9 @@ struct DataLayout {
   std::vector<DataPiece> pieces;  // in sample order, without gaps
   int channels = 1;
   int channel = 0;
-  long long samples() const { return pieces.empty() ? 0 : pieces.back().firstSample + pieces.back().samples; }
+  long long samples() const {
+    return pieces.empty() ? 0 : pieces.back().firstSample + pieces.back().samples;
+  }
 };
 
 // A regular file of headerless samples; a trailing partial sample is ignored. `role` ("first",

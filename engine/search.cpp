@@ -2,10 +2,10 @@
 
 #include <chrono>
 
-#include "platform/host/errors.hpp"
 #include "engine/memory_budget.hpp"
 #include "engine/result_classes.hpp"
 #include "engine/sample_loader.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 
@@ -23,8 +23,7 @@ SearchOutcome searchRecordings(const RecordingFile& first, const RecordingFile& 
   // The parameters are checked before any file is opened.
   validateSearch(parameters);
   return searchSources(openSampleFile(first.path, first.format, "first"),
-                       openSampleFile(second.path, second.format, "second"), parameters,
-                       options);
+                       openSampleFile(second.path, second.format, "second"), parameters, options);
 }
 
 SearchOutcome searchSources(std::unique_ptr<SampleSource> first,
@@ -63,10 +62,10 @@ SearchOutcome searchSources(std::unique_ptr<SampleSource> first,
   SearchRun run = runSearch(pair, parameters, window, *backend, options.driver);
   for (const SearchCandidate& candidate : run.candidates) {
     const bool precise = options.reportPrecise && candidate.precise.has_value();
-    outcome.results.push_back({precise ? candidate.precise->delay : candidate.delay,
-                               precise ? candidate.precise->frequencyOffset
-                                       : candidate.frequencyOffset,
-                               candidate.level});
+    outcome.results.push_back(
+        {precise ? candidate.precise->delay : candidate.delay,
+         precise ? candidate.precise->frequencyOffset : candidate.frequencyOffset,
+         candidate.level});
   }
   outcome.candidates = std::move(run.candidates);
   outcome.surface = std::move(run.surface);

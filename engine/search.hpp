@@ -22,10 +22,10 @@ struct SearchOptions {
 };
 
 struct SearchOutcome {
-  std::vector<SearchResult> results;         // at most MaxResults, strongest first
-  std::vector<SearchCandidate> candidates;   // the same results with their lag and refinement
-  std::vector<LagCell> surface;              // every lag's cell, when asked for
-  int sampleCount = 0;                       // the effective sample count after loading
+  std::vector<SearchResult> results;        // at most MaxResults, strongest first
+  std::vector<SearchCandidate> candidates;  // the same results with their lag and refinement
+  std::vector<LagCell> surface;             // every lag's cell, when asked for
+  int sampleCount = 0;                      // the effective sample count after loading
   LagWindow window;
   CoarseSizes sizes;
   std::string backendName;
@@ -34,8 +34,8 @@ struct SearchOutcome {
   std::vector<ResultQuality> qualities;  // one for each result
   double peakThreshold = 0.0;            // decibels, as applied
   double classFalseAlarm = 0.0;
-  double noiseLevel = 0.0;  // decibels: the level below which results are noise
-  std::vector<float> map;   // the whole coarse surface, when asked for
+  double noiseLevel = 0.0;            // decibels: the level below which results are noise
+  std::vector<float> map;             // the whole coarse surface, when asked for
   std::optional<SurfacePatch> patch;  // the surface round the best result, when asked for
 };
 

@@ -5,11 +5,11 @@
 #include <chrono>
 #include <cmath>
 
-#include "platform/host/errors.hpp"
-#include "platform/host/worker_threads.hpp"
 #include "engine/kestrav.h"
 #include "engine/peak_picking.hpp"
 #include "engine/result_classes.hpp"
+#include "platform/host/errors.hpp"
+#include "platform/host/worker_threads.hpp"
 
 namespace kestrav {
 namespace {
@@ -55,9 +55,8 @@ void refineCandidate(SearchCandidate& candidate, const SamplePair& pair, int n, 
   candidate.refined = true;
 }
 
-PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate,
-                                           const SamplePair& pair, int n, int lagCount,
-                                           int firstLag, double sampleRate,
+PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate, const SamplePair& pair,
+                                           int n, int lagCount, int firstLag, double sampleRate,
                                            ComputeBackend& backend) {
   PreciseRequest request;
   // Beyond the candidate's lag the second segment offers its neighbours as margin.
@@ -146,9 +145,8 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
         weighCompetitors(context, candidate, run.qualities[c], traceHalfWidth, backend);
       }
       if (options.precise) {
-        candidate.precise = estimateCandidatePrecisely(candidate, pair, n, window.lagCount,
-                                                       window.firstLag, parameters.sampleRate,
-                                                       backend);
+        candidate.precise = estimateCandidatePrecisely(
+            candidate, pair, n, window.lagCount, window.firstLag, parameters.sampleRate, backend);
       }
     }
   }
@@ -156,14 +154,14 @@ SearchRun runSearch(const SamplePair& pair, const SearchParameters& parameters,
   flagEdges(context, candidates, run.qualities);
   // Without classes asked for, the best alone is classed (noise and DC cost little), so that
   // its warnings speak only of an emitter.
-  const std::size_t classified = options.classify ? candidates.size()
-                                                  : std::min<std::size_t>(1, candidates.size());
+  const std::size_t classified =
+      options.classify ? candidates.size() : std::min<std::size_t>(1, candidates.size());
   classifyResults(context, std::span(candidates).first(classified),
                   std::span(run.qualities).first(classified), run.classFalseAlarm);
   if (options.keepMap) run.map = coarseSurfaceMap(context);
   if (options.patchHalfLags > 0 && !candidates.empty()) {
-    run.patch = coarseNeighbourhood(context, candidates[0], run.qualities[0],
-                                    options.patchHalfLags, options.patchHalfBins);
+    run.patch = coarseNeighbourhood(context, candidates[0], run.qualities[0], options.patchHalfLags,
+                                    options.patchHalfBins);
   }
   run.times.classification = stopwatch.lap();
   if (options.keepSurface) run.surface = std::move(cells);

@@ -8,9 +8,9 @@
 
 #include "backends/compute_backend.hpp"
 #include "engine/result_quality.hpp"
-#include "engine/surface_patch.hpp"
 #include "engine/sample_loader.hpp"
 #include "engine/search_parameters.hpp"
+#include "engine/surface_patch.hpp"
 #include "stages/coarse/coarse_search.hpp"
 #include "stages/precise/precise_estimate.hpp"
 
@@ -32,11 +32,11 @@ struct SearchCandidate {
 inline constexpr int MinRefineSamples = 2048;
 
 struct DriverOptions {
-  bool refineAll = false;   // refine every reported candidate, not only the best
-  int traceHalfWidth = 0;   // zoom points kept each side of each refined maximum
+  bool refineAll = false;    // refine every reported candidate, not only the best
+  int traceHalfWidth = 0;    // zoom points kept each side of each refined maximum
   bool keepSurface = false;  // return the coarse lag cells
   bool precise = false;      // a precise estimate of every refined candidate
-  CoarseProgress progress;  // told of the coarse search's progress, when set
+  CoarseProgress progress;   // told of the coarse search's progress, when set
   // An offset that may be an alias of the decimated band is checked at its images at full rate.
   bool checkAliases = true;
   // The best refined result is weighed against the other strong peaks of its lag (comb teeth).
@@ -52,7 +52,7 @@ struct DriverOptions {
 struct StageTimes {
   double coarseSearch = 0.0;
   double peakPicking = 0.0;
-  double aliasChecks = 0.0;     // each result's offset weighed at its images at the full rate
+  double aliasChecks = 0.0;  // each result's offset weighed at its images at the full rate
   double refinement = 0.0;
   double classification = 0.0;  // classes, edges, the map and the heat map's patch
 };
@@ -77,9 +77,8 @@ void refineCandidate(SearchCandidate& candidate, const SamplePair& pair, int n, 
 
 // The precise estimate of a refined candidate; the pair's second segment holds n + lagCount
 // samples, `firstLag` is the window's first lag.
-PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate,
-                                           const SamplePair& pair, int n, int lagCount,
-                                           int firstLag, double sampleRate,
+PreciseEstimate estimateCandidatePrecisely(const SearchCandidate& candidate, const SamplePair& pair,
+                                           int n, int lagCount, int firstLag, double sampleRate,
                                            ComputeBackend& backend);
 
 // Runs the search on the loaded pair (parameters.sampleCount already lowered).

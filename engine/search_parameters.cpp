@@ -1,8 +1,8 @@
 #include "engine/search_parameters.hpp"
 
 #include <climits>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "platform/host/errors.hpp"
@@ -50,9 +50,9 @@ LagWindow validateSearch(const SearchParameters& p) {
     const char* name;
     double value;
   } finiteChecks[] = {
-      {"sample rate", p.sampleRate},         {"window centre", p.centreDelay},
-      {"delay window", p.delayWindow},       {"frequency span", p.frequencySpan},
-      {"minimum delay", p.minAbsDelay},      {"minimum frequency offset", p.minAbsFrequency},
+      {"sample rate", p.sampleRate},       {"window centre", p.centreDelay},
+      {"delay window", p.delayWindow},     {"frequency span", p.frequencySpan},
+      {"minimum delay", p.minAbsDelay},    {"minimum frequency offset", p.minAbsFrequency},
       {"peak threshold", p.peakThreshold},
   };
   for (const auto& check : finiteChecks) {

@@ -41,10 +41,11 @@ std::vector<std::string> unsureWarnings(const SearchOutcome& outcome) {
         "the best result lies on the edge of the frequency band; widen --frequency-span");
   }
   if (best.aliasAmbiguous) {
-    warnings.push_back(formatted("the best result's frequency offset may be an alias: its images "
-                                 "%.3f Hz apart are alike at the full rate; widen "
-                                 "--frequency-span",
-                                 outcome.sizes.decimatedRate));
+    warnings.push_back(
+        formatted("the best result's frequency offset may be an alias: its images "
+                  "%.3f Hz apart are alike at the full rate; widen "
+                  "--frequency-span",
+                  outcome.sizes.decimatedRate));
   }
   if (best.ambiguous && best.runnerUp) {
     char text[320];
@@ -61,8 +62,7 @@ std::vector<std::string> unsureWarnings(const SearchOutcome& outcome) {
 void keepEmitters(SearchOutcome& outcome) {
   std::size_t kept = 0;
   for (std::size_t r = 0; r < outcome.results.size(); ++r) {
-    if (r < outcome.qualities.size() &&
-        outcome.qualities[r].resultClass != ResultClass::Emitter) {
+    if (r < outcome.qualities.size() && outcome.qualities[r].resultClass != ResultClass::Emitter) {
       continue;
     }
     outcome.results[kept] = outcome.results[r];
@@ -88,8 +88,8 @@ std::optional<std::pair<SegmentPlacement, long long>> placementOf(const Recordin
   const SegmentPlacement placement =
       placeSegments(first.samples, second.samples, window.centreLag, window.lagCount);
   if (placement.firstAvailable < 0 || placement.secondAvailable < 0) return std::nullopt;
-  const long long count = std::min<long long>(
-      {sampleCount, placement.firstAvailable, placement.secondAvailable});
+  const long long count =
+      std::min<long long>({sampleCount, placement.firstAvailable, placement.secondAvailable});
   return std::pair{placement, count};
 }
 
@@ -101,8 +101,8 @@ std::vector<std::string> captureWarnings(const SearchRequest& request, const Lag
   const auto& [placement, count] = *placed;
   std::vector<std::string> warnings =
       captureBoundaryWarnings(request.first, placement.firstStart, count, "first");
-  for (std::string& warning : captureBoundaryWarnings(
-           request.second, placement.secondStart, count + window.lagCount, "second")) {
+  for (std::string& warning : captureBoundaryWarnings(request.second, placement.secondStart,
+                                                      count + window.lagCount, "second")) {
     warnings.push_back(std::move(warning));
   }
   return warnings;
@@ -147,9 +147,9 @@ SearchReport runSearchRequest(const SearchRequest& request) {
   {
     const WorkerThreadLimit limit(request.threads);
     report.workerThreads = workerThreadLimit();
-    report.outcome = searchSources(openRecording(request.first, "first"),
-                                   openRecording(request.second, "second"), request.parameters,
-                                   request.options);
+    report.outcome =
+        searchSources(openRecording(request.first, "first"),
+                      openRecording(request.second, "second"), request.parameters, request.options);
   }
   SearchOutcome& outcome = report.outcome;
   for (std::string& warning : unsureWarnings(outcome)) warn(std::move(warning));
@@ -200,10 +200,14 @@ std::optional<BackendKind> backendNamed(std::string_view name) {
 
 const char* backendKindName(BackendKind kind) {
   switch (kind) {
-    case BackendKind::Host: return "host";
-    case BackendKind::Cuda: return "cuda";
-    case BackendKind::Reference: return "reference";
-    case BackendKind::Automatic: break;
+    case BackendKind::Host:
+      return "host";
+    case BackendKind::Cuda:
+      return "cuda";
+    case BackendKind::Reference:
+      return "reference";
+    case BackendKind::Automatic:
+      break;
   }
   return "auto";
 }

@@ -15,15 +15,15 @@
 namespace kestrav {
 
 struct SearchRequest {
-  std::string firstPath;   // as the caller named them
+  std::string firstPath;  // as the caller named them
   std::string secondPath;
-  Recording first;         // as describeRecording found them
+  Recording first;  // as describeRecording found them
   Recording second;
-  int channel = -1;        // the channel asked of multi-channel SigMF recordings; -1: none
+  int channel = -1;  // the channel asked of multi-channel SigMF recordings; -1: none
   SearchParameters parameters;
   SearchOptions options;
-  bool distinct = false;   // only the results classed as emitters are kept
-  int threads = 0;         // workers at most; 0: KESTRAV_THREADS, else every hardware thread
+  bool distinct = false;  // only the results classed as emitters are kept
+  int threads = 0;        // workers at most; 0: KESTRAV_THREADS, else every hardware thread
   // Warnings found before the search (number readings, the recordings' own); reported first.
   std::vector<std::string> warnings;
   // Told of each warning the run finds, as it finds it; may be empty.

@@ -1,5 +1,6 @@
 #include "engine/sigmf.hpp"
 
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "engine/recording.hpp"
@@ -124,14 +124,15 @@ SigmfRecording parseSigmf(const std::string& text, const std::string& about) {
   const long long channels = countField(global, "core:num_channels", 1, 1, about);
   if (channels > MaxChannels) {
     throw InputError(about + " gives " + std::to_string(channels) +
-                     " channels (core:num_channels), more than the " +
-                     std::to_string(MaxChannels) + " a recording may have here");
+                     " channels (core:num_channels), more than the " + std::to_string(MaxChannels) +
+                     " a recording may have here");
   }
   recording.channels = static_cast<int>(channels);
   recording.trailingBytes = countField(global, "core:trailing_bytes", 0, 0, about);
 
   if (meta.contains("captures")) {
-    if (!meta["captures"].is_array()) throw InputError(about + " has \"captures\" that is not a list");
+    if (!meta["captures"].is_array())
+      throw InputError(about + " has \"captures\" that is not a list");
     for (const nlohmann::json& entry : meta["captures"]) {
       recording.captures.push_back(captureOf(entry, recording.captures.size(), about));
     }
@@ -161,8 +162,8 @@ SigmfRecording readSigmf(const std::string& path, const char* role) {
 
   struct stat status {};
   if (::stat(recording.dataPath.c_str(), &status) != 0) {
-    throw InputError(std::string("the ") + role + " recording's data file '" +
-                     recording.dataPath + "' cannot be found: " + std::strerror(errno));
+    throw InputError(std::string("the ") + role + " recording's data file '" + recording.dataPath +
+                     "' cannot be found: " + std::strerror(errno));
   }
   return recording;
 }
@@ -177,8 +178,8 @@ DataLayout sigmfLayout(const SigmfRecording& recording, long long dataOffset, lo
   // Summed with a check: sizes from the metadata may be anything up to 2^63.
   long long headers = 0;
   for (const SigmfCapture& capture : recording.captures) {
-    headers = capture.headerBytes > dataBytes - headers ? dataBytes + 1
-                                                        : headers + capture.headerBytes;
+    headers =
+        capture.headerBytes > dataBytes - headers ? dataBytes + 1 : headers + capture.headerBytes;
   }
   const long long sampleBytes = (dataBytes - headers) - recording.trailingBytes;
   if (sampleBytes < 0) {

@@ -12,8 +12,8 @@ namespace kestrav {
 
 // One capture segment: where its samples start in the dataset and how they were taken.
 struct SigmfCapture {
-  long long sampleStart = 0;  // core:sample_start, in samples from the dataset's start
-  long long headerBytes = 0;  // core:header_bytes before the capture's samples
+  long long sampleStart = 0;        // core:sample_start, in samples from the dataset's start
+  long long headerBytes = 0;        // core:header_bytes before the capture's samples
   std::optional<double> frequency;  // core:frequency, hertz
   std::string datetime;             // core:datetime as written; empty when absent
 };
@@ -22,9 +22,9 @@ struct SigmfRecording {
   std::string metaPath;
   std::string dataPath;
   SampleFormat format = SampleFormat::Ci16;
-  double sampleRate = 0.0;  // hertz; 0 when the metadata gives none (it is optional)
-  int channels = 1;         // core:num_channels: interleaved channels per sample
-  long long trailingBytes = 0;  // core:trailing_bytes after the samples
+  double sampleRate = 0.0;             // hertz; 0 when the metadata gives none (it is optional)
+  int channels = 1;                    // core:num_channels: interleaved channels per sample
+  long long trailingBytes = 0;         // core:trailing_bytes after the samples
   std::vector<SigmfCapture> captures;  // in sample order
 };
 

@@ -81,7 +81,8 @@ void readPax(const std::string& text, std::string& path, long long& size) {
     if (space == std::string::npos) return;
     const long long length = std::atoll(text.c_str() + at);
     if (length <= 0 || at + static_cast<std::size_t>(length) > text.size()) return;
-    const std::string record = text.substr(space + 1, at + static_cast<std::size_t>(length) - space - 2);
+    const std::string record =
+        text.substr(space + 1, at + static_cast<std::size_t>(length) - space - 2);
     const std::size_t equals = record.find('=');
     if (equals != std::string::npos) {
       const std::string key = record.substr(0, equals);
@@ -96,7 +97,11 @@ void readPax(const std::string& text, std::string& path, long long& size) {
 std::string compressionOf(const unsigned char* bytes) {
   if (bytes[0] == 0x1f && bytes[1] == 0x8b) return "gzip";
   if (std::memcmp(bytes, "BZh", 3) == 0) return "bzip2";
-  if (std::memcmp(bytes, "\xfd" "7zXZ", 5) == 0) return "xz";
+  if (std::memcmp(bytes,
+                  "\xfd"
+                  "7zXZ",
+                  5) == 0)
+    return "xz";
   if (std::memcmp(bytes, "\x28\xb5\x2f\xfd", 4) == 0) return "zstd";
   return "";
 }
@@ -122,12 +127,14 @@ std::vector<TarMember> listTarMembers(int descriptor, long long size, const std:
   long long paxSize = -1;  // a pax header's size for the next member; -1 when none
   long long at = 0;
   while (at < size) {
-    if (at + Block > size) throw InputError(about + " ends inside a header: the archive is cut short");
+    if (at + Block > size)
+      throw InputError(about + " ends inside a header: the archive is cut short");
     readAt(descriptor, header, Block, at, about);
     if (std::all_of(header, header + Block, [](unsigned char b) { return b == 0; })) break;
     if (!checksumMatches(header)) {
-      throw InputError(about + (at == 0 ? " is not a tar archive"
-                                        : " has a damaged tar header at byte " + std::to_string(at)));
+      throw InputError(about + (at == 0
+                                    ? " is not a tar archive"
+                                    : " has a damaged tar header at byte " + std::to_string(at)));
     }
     const std::optional<long long> stored = numberField(header, 124, 12);
     if (!stored || *stored < 0) {

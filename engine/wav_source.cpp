@@ -21,7 +21,8 @@ class SndfileHandle {
  public:
   SndfileHandle(SNDFILE* file, int descriptor) : file_(file), descriptor_(descriptor) {}
   SndfileHandle(SndfileHandle&& other) noexcept
-      : file_(std::exchange(other.file_, nullptr)), descriptor_(std::exchange(other.descriptor_, -1)) {}
+      : file_(std::exchange(other.file_, nullptr)),
+        descriptor_(std::exchange(other.descriptor_, -1)) {}
   SndfileHandle& operator=(SndfileHandle&&) = delete;
   ~SndfileHandle() {
     if (file_ != nullptr) sf_close(file_);
@@ -52,21 +53,34 @@ SndfileHandle openSndfile(const std::string& path, const char* role, WavHeader& 
   }
   switch (info.format & SF_FORMAT_TYPEMASK) {
     case SF_FORMAT_WAV:
-    case SF_FORMAT_WAVEX: header.container = "RIFF"; break;
-    case SF_FORMAT_RF64: header.container = "RF64"; break;
-    case SF_FORMAT_W64: header.container = "W64"; break;
-    default: throw InputError(about + " is not a WAV file (RIFF, RF64 or W64)");
+    case SF_FORMAT_WAVEX:
+      header.container = "RIFF";
+      break;
+    case SF_FORMAT_RF64:
+      header.container = "RF64";
+      break;
+    case SF_FORMAT_W64:
+      header.container = "W64";
+      break;
+    default:
+      throw InputError(about + " is not a WAV file (RIFF, RF64 or W64)");
   }
   if (info.channels != 2) {
-    throw InputError(about + " has " + std::to_string(info.channels) +
-                     " channel" + (info.channels == 1 ? "" : "s") +
+    throw InputError(about + " has " + std::to_string(info.channels) + " channel" +
+                     (info.channels == 1 ? "" : "s") +
                      "; an I/Q recording has two, in-phase first");
   }
   switch (info.format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_S8: header.format = SampleFormat::Cu8; break;
-    case SF_FORMAT_PCM_16: header.format = SampleFormat::Ci16; break;
-    case SF_FORMAT_FLOAT: header.format = SampleFormat::Cf32; break;
+    case SF_FORMAT_PCM_S8:
+      header.format = SampleFormat::Cu8;
+      break;
+    case SF_FORMAT_PCM_16:
+      header.format = SampleFormat::Ci16;
+      break;
+    case SF_FORMAT_FLOAT:
+      header.format = SampleFormat::Cf32;
+      break;
     default:
       throw InputError(about + " holds samples that are not 8-bit, 16-bit or 32-bit float");
   }
@@ -78,13 +92,15 @@ SndfileHandle openSndfile(const std::string& path, const char* role, WavHeader& 
 class WavSource final : public SampleSource {
  public:
   WavSource(const WavHeader& header, SndfileHandle file, std::string path, const char* role)
-      : SampleSource(header.format, header.samples, quoted(path)), file_(std::move(file)),
+      : SampleSource(header.format, header.samples, quoted(path)),
+        file_(std::move(file)),
         role_(role) {}
 
   void read(long long start, std::size_t count, short2* out) override {
     seek(start, count);
-    check(sf_readf_short(file_.get(), reinterpret_cast<short*>(out),
-                         static_cast<sf_count_t>(count)), start, count);
+    check(
+        sf_readf_short(file_.get(), reinterpret_cast<short*>(out), static_cast<sf_count_t>(count)),
+        start, count);
     // libsndfile scales 8-bit samples to 16 bits; the recording's own values are wanted.
     if (format() == SampleFormat::Cu8) {
       for (std::size_t i = 0; i < count; ++i) {
@@ -104,8 +120,9 @@ class WavSource final : public SampleSource {
       return;
     }
     seek(start, count);
-    check(sf_readf_float(file_.get(), reinterpret_cast<float*>(out),
-                         static_cast<sf_count_t>(count)), start, count);
+    check(
+        sf_readf_float(file_.get(), reinterpret_cast<float*>(out), static_cast<sf_count_t>(count)),
+        start, count);
     requireFiniteSamples(out, count, start, role_, label());
   }
 

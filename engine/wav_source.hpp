@@ -18,8 +18,9 @@ struct WavHeader {
 // Whether the path's name is that of a WAV file (.wav, .rf64, .w64).
 bool isWavPath(const std::string& path);
 
-// Reads the header. Throws InputError when the file cannot be opened or is not a WAV file libsndfile
-// reads, has other than two channels, or holds samples that are not 8-bit, 16-bit or float.
+// Reads the header. Throws InputError when the file cannot be opened or is not a WAV file
+// libsndfile reads, has other than two channels, or holds samples that are not 8-bit, 16-bit or
+// float.
 WavHeader readWavHeader(const std::string& path, const char* role);
 
 // Opens the file for reading samples; 8-bit samples keep their values (offset binary, 128 is 0).

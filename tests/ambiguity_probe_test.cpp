@@ -1,5 +1,7 @@
 // The full-rate cells the classes are decided by, against direct sums: every image of an offset,
 // the self-ambiguity, the decimated spectrum of one lag; and the noise level against noise.
+#include "stages/coarse/ambiguity_probe.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "engine/result_classes.hpp"
-#include "stages/coarse/ambiguity_probe.hpp"
 
 namespace kestrav {
 namespace {
@@ -29,7 +30,8 @@ Cell directCell(const std::vector<float2>& a, const std::vector<float2>& b, int 
                 double f) {
   std::complex<long double> sum = 0.0L;
   for (int i = 0; i < n; ++i) {
-    const std::complex<long double> x(a[static_cast<std::size_t>(i)].x, a[static_cast<std::size_t>(i)].y);
+    const std::complex<long double> x(a[static_cast<std::size_t>(i)].x,
+                                      a[static_cast<std::size_t>(i)].y);
     const std::complex<long double> y(b[static_cast<std::size_t>(i + offset)].x,
                                       b[static_cast<std::size_t>(i + offset)].y);
     const long double phase = -2.0L * 3.14159265358979323846L * f * i;
@@ -53,7 +55,8 @@ TEST(AmbiguityProbe, EveryImageMatchesTheDirectSum) {
     ASSERT_EQ(images.size(), static_cast<std::size_t>(c.D));
     for (int k = 0; k < c.D; ++k) {
       const Cell direct = directCell(a, b, 3, c.n, c.f + static_cast<double>(k) / c.D);
-      EXPECT_LT(std::abs(images[static_cast<std::size_t>(k)] - direct), 1e-9 * std::abs(direct) + 1e-6)
+      EXPECT_LT(std::abs(images[static_cast<std::size_t>(k)] - direct),
+                1e-9 * std::abs(direct) + 1e-6)
           << k;
     }
     EXPECT_LT(std::abs(crossCell(a.data(), b.data() + 3, c.n, c.f) - images[0]),
@@ -75,7 +78,8 @@ TEST(AmbiguityProbe, SelfCellAndMeansBehaveAsSums) {
       direct += std::conj(toComplex(a[static_cast<std::size_t>(i)]) - m.mean) *
                 (toComplex(a[static_cast<std::size_t>(i + lag)]) - m.mean);
     }
-    EXPECT_LT(std::abs(selfCell(a.data(), 4000, lag, 0.0, m.mean) - direct), 1e-6 * m.energy) << lag;
+    EXPECT_LT(std::abs(selfCell(a.data(), 4000, lag, 0.0, m.mean) - direct), 1e-6 * m.energy)
+        << lag;
   }
   EXPECT_EQ(selfCell(a.data(), 4000, 4000, 0.0, m.mean), Cell(0.0));
 }
@@ -87,8 +91,10 @@ TEST(AmbiguityProbe, OneLagsSpectrumPeaksAtItsTone) {
   const std::vector<float2> a = noiseSamples(D * M, 4);
   std::vector<float2> b(a.size());
   for (int i = 0; i < D * M; ++i) {
-    const Cell v = toComplex(a[static_cast<std::size_t>(i)]) * std::polar(1.0, 6.283185307179586 * f * i);
-    b[static_cast<std::size_t>(i)] = float2{static_cast<float>(v.real()), static_cast<float>(v.imag())};
+    const Cell v =
+        toComplex(a[static_cast<std::size_t>(i)]) * std::polar(1.0, 6.283185307179586 * f * i);
+    b[static_cast<std::size_t>(i)] =
+        float2{static_cast<float>(v.real()), static_cast<float>(v.imag())};
   }
   const std::vector<Cell> row = decimatedRow(a.data(), b.data(), D, M);
   ASSERT_EQ(row.size(), static_cast<std::size_t>(M));
@@ -114,7 +120,8 @@ TEST(AmbiguityProbe, NoiseLevelHoldsItsFalseAlarmRate) {
     const int trials = 2000;
     for (int t = 0; t < trials; ++t) {
       double largest = 0.0;
-      for (int cell = 0; cell < 512 * lags; ++cell) largest = std::max(largest, exponential(random));
+      for (int cell = 0; cell < 512 * lags; ++cell)
+        largest = std::max(largest, exponential(random));
       exceeded += largest > level ? 1 : 0;
     }
     EXPECT_NEAR(static_cast<double>(exceeded) / trials, c.probability, 0.04) << c.probability;

@@ -230,7 +230,8 @@ void coarseCellsCuda() {
   for (const CoarseCase& c : cases) {
     const testing::GeneratedPair recordings =
         generate(c.sampleCount, c.sampleRate, c.lagCount, c.lagCount / 3, 77);
-    CoarseRequest request = testing::coarseRequestFor(recordings, c.sampleCount, c.sampleRate, c.lagCount);
+    CoarseRequest request =
+        testing::coarseRequestFor(recordings, c.sampleCount, c.sampleRate, c.lagCount);
     const CoarseSizes sizes =
         deriveCoarseSizes(c.sampleCount, c.sampleRate, c.lagCount, request.frequencySpan);
     std::vector<LagCell> reference(static_cast<std::size_t>(c.lagCount));
@@ -272,7 +273,8 @@ void coarseCellsCuda() {
 void coarseOnePointRowsCuda() {
   const int sampleCount = 200, lagCount = 40;  // D = 125 at 2.048 MHz: M = 1, L = 1
   const testing::GeneratedPair recordings = generate(sampleCount, 2048000.0, lagCount, 13, 78);
-  const CoarseRequest request = testing::coarseRequestFor(recordings, sampleCount, 2048000.0, lagCount);
+  const CoarseRequest request =
+      testing::coarseRequestFor(recordings, sampleCount, 2048000.0, lagCount);
   ASSERT_EQ(deriveCoarseSizes(sampleCount, 2048000.0, lagCount, 16384.0).fftLength, 1u);
   std::vector<LagCell> reference(lagCount);
   std::vector<LagCell> gpu(lagCount, LagCell{-1, 1.0, 1.0});
@@ -389,8 +391,7 @@ void preciseLongFramesCuda() {
   for (int k = 0; k < layout.frameLength; ++k) {
     rootWeight[k] = std::fabs(signedBinFrequency(k, layout.frameLength)) < 0.3 ? 1.0 : 0.1;
   }
-  const Spectra host =
-      allPrimitives(*makeHostPrecisePrimitives(), segments, layout, rootWeight);
+  const Spectra host = allPrimitives(*makeHostPrecisePrimitives(), segments, layout, rootWeight);
   for (const std::int64_t batchPoints : {PreciseBatchPoints, std::int64_t{2} * 65536}) {
     const auto device = makeCudaPrecisePrimitives(batchPoints);
     expectSame(allPrimitives(*device, segments, layout, rootWeight), host, "outside a hold");
@@ -421,8 +422,8 @@ void preciseEstimateCuda() {
   const auto hostPrimitives = makeHostPrecisePrimitives();
   for (const Case& c : cases) {
     const double delay = (Lag + c.fraction) / SampleRate;
-    const testing::GeneratedPair pair = testing::generatedPair(testing::oneEmitter(
-        c.samples + 2 * Extra, SampleRate, delay, c.offsetHz, c.snrDb, c.seed));
+    const testing::GeneratedPair pair = testing::generatedPair(
+        testing::oneEmitter(c.samples + 2 * Extra, SampleRate, delay, c.offsetHz, c.snrDb, c.seed));
     PreciseRequest request;
     request.segments =
         PointerPair<short2>{pair.first.data() + Extra, pair.second.data() + Extra + Lag};
@@ -452,8 +453,8 @@ void preciseEstimateCuda() {
 
 void floatSamplesCuda() { expectFloatSearchIdentical(*makeBackend(BackendKind::Cuda), false); }
 
-void expectEstimateWithinAStep(const FineEstimate& gpu, const FineEstimate& host,
-                               double fixedStep, const char* what) {
+void expectEstimateWithinAStep(const FineEstimate& gpu, const FineEstimate& host, double fixedStep,
+                               const char* what) {
   SCOPED_TRACE(what);
   EXPECT_EQ(gpu.zoomPoints, host.zoomPoints);
   EXPECT_LE(std::abs(gpu.zoomIndex - host.zoomIndex), 1);
@@ -543,8 +544,7 @@ const ParityRow Rows[] = {
     {"CoarseCells_Host", "coarse cells", Backend::Host, "reference",
      "bins identical, level 1e-5 dB (NaN where the reference's is)", coarseCellsHost},
     {"Refinement_Host", "refinement", Backend::Host, "reference reading, Bluestein's zoom",
-     "sizes, grids, index and correction identical; trace 1e-11 of the peak",
-     refinementHost},
+     "sizes, grids, index and correction identical; trace 1e-11 of the peak", refinementHost},
     {"PrecisePrimitives_Host", "precise primitives", Backend::Host, "direct sums",
      "spectra 1e-13, runs 1e-12 of the largest", precisePrimitivesHost},
     {"FloatSamples_Reference", "float samples", Backend::Reference,
@@ -567,8 +567,7 @@ const ParityRow Rows[] = {
      "host, in batches and holds", "spectra 1e-13, runs 1e-12 of the largest",
      preciseLongFramesCuda},
     {"PreciseEstimate_Cuda", "precise estimate", Backend::Cuda, "host",
-     "iterations identical, values 1e-3 deviation, deviations 1e-6 relative",
-     preciseEstimateCuda},
+     "iterations identical, values 1e-3 deviation, deviations 1e-6 relative", preciseEstimateCuda},
     {"FloatSamples_Cuda", "float samples", Backend::Cuda, "int16 search of the same values",
      "bit-identical", floatSamplesCuda},
     {"FractionalFloats_Cuda", "fractional float samples", Backend::Cuda,
@@ -601,8 +600,8 @@ TEST_P(BackendParity, WithinTheRowsTolerance) {
 #if KESTRAV_PARITY_CUDA
   if (row.backend == Backend::Cuda) SKIP_WITHOUT_CUDA_DEVICE();
 #endif
-  SCOPED_TRACE(::testing::Message() << row.stage << " against " << row.oracle << ": "
-                                    << row.tolerance);
+  SCOPED_TRACE(::testing::Message()
+               << row.stage << " against " << row.oracle << ": " << row.tolerance);
   row.check();
 }
 

@@ -1,11 +1,10 @@
 // The long options for people and programs: help, version, JSON, refining every result, the
 // surface as CSV, the plot, and the progress line on a terminal.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cctype>
 #include <cmath>
@@ -48,8 +47,13 @@ class LongOptions : public ::testing::Test {
 
   static std::vector<std::string> search(const std::vector<std::string>& extra = {},
                                          const char* window = "311", const char* threshold = "15") {
-    std::vector<std::string> args{"-m", path("first.iq"), "-a", path("second.iq"), "-s", "262144",
-                                  "-f", "1000000", "-c", "0", "-r", window, "-j", "0",
+    std::vector<std::string> args{"-m", path("first.iq"),
+                                  "-a", path("second.iq"),
+                                  "-s", "262144",
+                                  "-f", "1000000",
+                                  "-c", "0",
+                                  "-r", window,
+                                  "-j", "0",
                                   "-t", threshold};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
@@ -60,20 +64,21 @@ class LongOptions : public ::testing::Test {
   static std::string path(const std::string& name) { return scratch_->path(name).string(); }
 
   static inline testing::ScratchDirectory* scratch_ = nullptr;
-  static inline ProcessResult plain_;          // the search's result text
+  static inline ProcessResult plain_;       // the search's result text
   static inline nlohmann::json plainJson_;  // the same search with --json
 };
 
 TEST_F(LongOptions, HelpAndVersionNeedNothingElse) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"-h"},
-                                               {"--help", "-m", "whatever"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"-h"}, {"--help", "-m", "whatever"}}) {
     const ProcessResult help = run(args);
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
-    for (const char* mention : {"-m, --mm", "-a, --aa", "-s, --ss", "-f, --ff", "-c, --cc",
-                                "-r, --rr", "-j, --jj", "-t, --tt", "-p, --pp", "--backend",
-                                "--json", "--refine-all", "--surface", "--plot", "--quiet",
-                                "microseconds", "hertz", "decibels", "Exit status", "Example"}) {
+    for (const char* mention :
+         {"-m, --mm",     "-a, --aa",     "-s, --ss",  "-f, --ff",    "-c, --cc",
+          "-r, --rr",     "-j, --jj",     "-t, --tt",  "-p, --pp",    "--backend",
+          "--json",       "--refine-all", "--surface", "--plot",      "--quiet",
+          "microseconds", "hertz",        "decibels",  "Exit status", "Example"}) {
       EXPECT_NE(help.out.find(mention), std::string::npos) << mention;
     }
   }
@@ -88,9 +93,11 @@ TEST_F(LongOptions, HelpAndVersionNeedNothingElse) {
 TEST_F(LongOptions, OtherOptionsLeaveTheResultTextAlone) {
   ASSERT_EQ(plain_.status, 0) << plain_.err;
   ASSERT_GE(testing::parseResults(plain_.out).size(), 2u);
-  for (const std::vector<std::string>& extra :
-       {std::vector<std::string>{"--quiet"}, {"--surface", path("same.csv")},
-        {"--plot", path("same.svg")}, {"--backend=host"}, {"--backend", "auto"}}) {
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{"--quiet"},
+                                                {"--surface", path("same.csv")},
+                                                {"--plot", path("same.svg")},
+                                                {"--backend=host"},
+                                                {"--backend", "auto"}}) {
     const ProcessResult other = run(search(extra));
     EXPECT_EQ(other.status, 0) << extra[0];
     EXPECT_EQ(other.out, plain_.out) << extra[0];
@@ -111,10 +118,10 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
     EXPECT_EQ(result["refined"].get<bool>(), r == 0);
     EXPECT_TRUE(result["lag_index"].is_number_integer());
     // Every refined result carries the precise estimate beside the refinement's values.
-    for (const char* field : {"precise_delay_s", "precise_frequency_offset_hz", "sigma_delay_s",
-                              "sigma_frequency_offset_hz", "delay_rate", "sigma_delay_rate",
-                              "frequency_rate", "sigma_frequency_rate", "model_mismatch",
-                              "paths"}) {
+    for (const char* field :
+         {"precise_delay_s", "precise_frequency_offset_hz", "sigma_delay_s",
+          "sigma_frequency_offset_hz", "delay_rate", "sigma_delay_rate", "frequency_rate",
+          "sigma_frequency_rate", "model_mismatch", "paths"}) {
       EXPECT_EQ(result.contains(field), r == 0) << field;
     }
   }
@@ -126,15 +133,16 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
   // One clean path, no drift: nothing flagged, no echo, a rate within its deviation of none.
   EXPECT_FALSE(best["model_mismatch"].get<bool>());
   EXPECT_TRUE(best["paths"].empty());
-  EXPECT_LT(std::fabs(best["delay_rate"].get<double>()), 5 * best["sigma_delay_rate"].get<double>());
+  EXPECT_LT(std::fabs(best["delay_rate"].get<double>()),
+            5 * best["sigma_delay_rate"].get<double>());
   EXPECT_EQ(document["sample_count"].get<int>(), 261832);
   EXPECT_EQ(document["lag_window"]["lag_count"].get<int>(), 312);
   EXPECT_EQ(document["lag_window"]["first_lag"].get<int>(), -156);
   EXPECT_EQ(document["decimation"].get<int>(), 61);
   EXPECT_EQ(document["fft_length"].get<int>(), 8192);
   EXPECT_EQ(document["backend"].get<std::string>(), "host");
-  for (const char* stage : {"load", "coarse_search", "peak_picking", "alias_checks", "refinement",
-                            "classification"}) {
+  for (const char* stage :
+       {"load", "coarse_search", "peak_picking", "alias_checks", "refinement", "classification"}) {
     EXPECT_TRUE(document["timings_s"][stage].is_number()) << stage;
   }
   // A search that finds nothing is still one document.
@@ -214,8 +222,9 @@ TEST_F(LongOptions, PlotRendersToAPicture) {
   ASSERT_EQ(run(search({"--plot", svg})).status, 0);
   const std::string content = readFile(svg);
   EXPECT_EQ(content.rfind("<?xml", 0), 0u);
-  for (const char* part : {"delay of the second recording", "coarse level (dB)", "threshold 15.0 dB",
-                           "#1 ", "#2 ", "fine delay of #1", "fine frequency of #1"}) {
+  for (const char* part :
+       {"delay of the second recording", "coarse level (dB)", "threshold 15.0 dB", "#1 ", "#2 ",
+        "fine delay of #1", "fine frequency of #1"}) {
     EXPECT_NE(content.find(part), std::string::npos) << part;
   }
   const ProcessResult render = testing::runProgram("/usr/bin/rsvg-convert", {"-o", png, svg});
@@ -271,7 +280,8 @@ TEST_F(LongOptions, ProgressOnATerminalOnly) {
   // Cleared before the result text is written.
   const std::size_t cleared = shown.rfind("\r\033[K");
   ASSERT_NE(cleared, std::string::npos);
-  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(shown[cleared + 4]))) << shown.substr(cleared);
+  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(shown[cleared + 4])))
+      << shown.substr(cleared);
   std::vector<std::string> quiet = slow;
   quiet.push_back("--quiet");
   EXPECT_EQ(stderrOnTerminal(quiet).find("coarse search: "), std::string::npos);

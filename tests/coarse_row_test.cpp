@@ -1,8 +1,6 @@
 // The sizes derived from a coarse request, the frequency of a spectrum bin, and reducing one lag's
 // spectrum to its cell (the strongest bin, its frequency and the peak-to-mean level) on hand-made
 // spectra, the vectorised reduction against the plain one.
-#include "backends/host/host_paths.hpp"
-#include "backends/reference/reference_paths.hpp"
 #include "stages/coarse/coarse_row.hpp"
 
 #include <gtest/gtest.h>
@@ -13,6 +11,8 @@
 #include <vector>
 
 #include "backends/host/coarse_lanes.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 #include "stages/coarse/coarse_search.hpp"
 
 namespace kestrav {

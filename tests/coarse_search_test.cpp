@@ -1,8 +1,6 @@
 // The coarse search on the host: the reference against a direct long double evaluation, the fused
 // and vector-lane rows against the reference's (int16 and fractional float samples), pairs of
 // known delay and offset with the progress counts, and the requests refused.
-#include "backends/host/host_paths.hpp"
-#include "backends/reference/reference_paths.hpp"
 #include "stages/coarse/coarse_search.hpp"
 
 #include <gtest/gtest.h>
@@ -16,8 +14,10 @@
 #include <random>
 #include <vector>
 
-#include "platform/host/errors.hpp"
 #include "backends/host/coarse_lanes.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
+#include "platform/host/errors.hpp"
 #include "stages/coarse/coarse_row.hpp"
 #include "support/coarse_recordings.hpp"
 #include "support/generated_pairs.hpp"

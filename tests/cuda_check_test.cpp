@@ -8,9 +8,9 @@
 
 #include "backends/compute_backend.hpp"
 #include "backends/cuda/gpu_sites.hpp"
-#include "platform/host/errors.hpp"
 #include "platform/gpu/gpu_check.hpp"
 #include "platform/gpu/gpu_status.hpp"
+#include "platform/host/errors.hpp"
 #include "support/cuda_device.hpp"
 
 namespace kestrav {
@@ -63,8 +63,8 @@ TEST(GpuSites, EachUnitKeepsItsFixedNumbers) {
                                 374, 376, 379, 381, 382, 383, 384, 385, 398, 400, 403, 407, 417,
                                 418, 601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611, 612,
                                 613, 614, 615, 616, 617, 618, 619, 620, 621, 622, 623, 624};
-  const std::vector<int> czt = {269, 270, 271, 273, 274, 275, 286, 288, 292, 296, 301, 302, 308,
-                                309};
+  const std::vector<int> czt = {269, 270, 271, 273, 274, 275, 286,
+                                288, 292, 296, 301, 302, 308, 309};
   EXPECT_EQ(siteNumbers(TdcSite::All), tdc);
   EXPECT_EQ(siteNumbers(CztSite::All), czt);
 }

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "backends/compute_backend.hpp"
+#include "stages/coarse/coarse_search.hpp"
 #include "support/cuda_device.hpp"
 #include "support/generated_pairs.hpp"
-#include "stages/coarse/coarse_search.hpp"
 
 namespace kestrav {
 namespace {

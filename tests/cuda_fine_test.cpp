@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "stages/fine/czt.hpp"
-#include "backends/cuda/czt_cuda.hpp"
 #include "backends/compute_backend.hpp"
-#include "platform/host/errors.hpp"
-#include "support/cuda_device.hpp"
-#include "support/zoom_points.hpp"
+#include "backends/cuda/czt_cuda.hpp"
 #include "backends/cuda/fine_cuda.hpp"
 #include "backends/host/host_paths.hpp"
 #include "backends/reference/reference_paths.hpp"
+#include "platform/host/errors.hpp"
+#include "stages/fine/czt.hpp"
+#include "support/cuda_device.hpp"
 #include "support/generated_pairs.hpp"
+#include "support/zoom_points.hpp"
 
 namespace kestrav {
 namespace {
@@ -108,9 +108,8 @@ TEST(CudaRefinement, NoCorrectionBelowOneBlockAndZoomsBeyondThirtyTwoBitsAreInpu
   const auto backend = makeBackend(BackendKind::Cuda);
   const testing::GeneratedPair pair =
       testing::generatedPair(testing::oneEmitter(2048, 1e6, 0.0, 0.0, 10.0, 13));
-  const Refinement none =
-      backend->refine(
-          FineRequest{PointerPair<short2>{pair.first.data(), pair.second.data()}, 2047, 1e6});
+  const Refinement none = backend->refine(
+      FineRequest{PointerPair<short2>{pair.first.data(), pair.second.data()}, 2047, 1e6});
   for (const FineEstimate& estimate : {none.frequency, none.delay}) {
     EXPECT_EQ(estimate.correction, 0.0);
     EXPECT_EQ(estimate.zoomIndex, -1);

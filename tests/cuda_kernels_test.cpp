@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "backends/cuda/czt_kernels.hpp"
-#include "stages/fine/czt_maps.hpp"
-#include "support/cuda_device.hpp"
 #include "backends/cuda/coarse_kernels.hpp"
-#include "stages/coarse/coarse_row.hpp"
+#include "backends/cuda/czt_kernels.hpp"
 #include "backends/cuda/fine_kernels.hpp"
+#include "stages/coarse/coarse_row.hpp"
 #include "stages/coarse/signal_maps.hpp"
+#include "stages/fine/czt_maps.hpp"
 #include "stages/fine/signal_maps_double.hpp"
+#include "support/cuda_device.hpp"
 
 namespace kestrav {
 namespace {

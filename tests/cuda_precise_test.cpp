@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "backends/compute_backend.hpp"
+#include "backends/cuda/precise_cuda.hpp"
+#include "backends/host/host_paths.hpp"
+#include "stages/precise/precise_maps.hpp"
 #include "support/cuda_device.hpp"
 #include "support/precise_direct_sums.hpp"
-#include "backends/host/host_paths.hpp"
-#include "backends/cuda/precise_cuda.hpp"
-#include "stages/precise/precise_maps.hpp"
 
 namespace kestrav {
 namespace {

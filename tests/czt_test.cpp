@@ -1,5 +1,3 @@
-#include "backends/host/host_paths.hpp"
-#include "backends/reference/reference_paths.hpp"
 #include "stages/fine/czt.hpp"
 
 #include <gtest/gtest.h>
@@ -13,6 +11,8 @@
 #include <vector>
 
 #include "backends/host/czt_blocks.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 #include "stages/fine/czt_maps.hpp"
 #include "support/zoom_points.hpp"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "stages/coarse/coarse_search.hpp"
 #include "support/search_output.hpp"
 #include "support/test_files.hpp"
-#include "stages/coarse/coarse_search.hpp"
 
 namespace kestrav {
 namespace {
@@ -31,11 +31,14 @@ class EndToEnd : public ::testing::Test {
   // samples past the farthest emitter.
   testing::ProcessResult search(const PairCase& c, const std::vector<std::string>& extraEmitters,
                                 const std::vector<std::string>& extraOptions, double seed = 7) {
-    std::vector<std::string> synth{"--first=" + first_, "--second=" + second_,
+    std::vector<std::string> synth{"--first=" + first_,
+                                   "--second=" + second_,
                                    "--samples=" + std::to_string(c.samples),
-                                   "--rate=" + number(c.rate), "--delay-us=" + number(c.delayUs),
+                                   "--rate=" + number(c.rate),
+                                   "--delay-us=" + number(c.delayUs),
                                    "--offset-hz=" + number(c.offsetHz),
-                                   "--snr-db=" + number(c.snrDb), "--seed=" + number(seed)};
+                                   "--snr-db=" + number(c.snrDb),
+                                   "--seed=" + number(seed)};
     double widestUs = std::fabs(c.delayUs);
     for (const std::string& emitter : extraEmitters) {
       synth.push_back("--emitter=" + emitter);
@@ -44,9 +47,14 @@ class EndToEnd : public ::testing::Test {
     const testing::ProcessResult written = testing::runProgram(KESTRAV_SYNTH, synth);
     EXPECT_EQ(written.status, 0) << written.err;
     const double windowUs = std::ceil(2 * widestUs + 64e6 / c.rate);
-    std::vector<std::string> args{"-m", first_, "-a", second_, "-s", std::to_string(c.samples),
-                                  "-f", number(c.rate), "-c", "0", "-r", number(windowUs),
-                                  "-j", "0", "-t", "15"};
+    std::vector<std::string> args{"-m", first_,
+                                  "-a", second_,
+                                  "-s", std::to_string(c.samples),
+                                  "-f", number(c.rate),
+                                  "-c", "0",
+                                  "-r", number(windowUs),
+                                  "-j", "0",
+                                  "-t", "15"};
     args.insert(args.end(), extraOptions.begin(), extraOptions.end());
     return testing::runProgram(KESTRAV_PROGRAM, args);
   }
@@ -60,12 +68,9 @@ class EndToEnd : public ::testing::Test {
 // and within one bin of the true frequency offset.
 TEST_F(EndToEnd, CoarseResultsFindTheTruth) {
   const PairCase cases[] = {
-      {20000, 65536, 1234.5, 1500.0, 30},
-      {48000, 131072, -2000.3, -3200.0, 20},
-      {250000, 262144, 87.65, 2500.5, 10},
-      {1000000, 262144, -123.4567, -1234.5678, 0},
-      {2048000, 524288, 45.6789, 4321.0, 20},
-      {2048000, 262144, -9.99, -7000.0, 30},
+      {20000, 65536, 1234.5, 1500.0, 30},     {48000, 131072, -2000.3, -3200.0, 20},
+      {250000, 262144, 87.65, 2500.5, 10},    {1000000, 262144, -123.4567, -1234.5678, 0},
+      {2048000, 524288, 45.6789, 4321.0, 20}, {2048000, 262144, -9.99, -7000.0, 30},
   };
   for (const PairCase& c : cases) {
     const testing::ProcessResult run = search(c, {}, {"-p", "1"});

@@ -1,9 +1,6 @@
 // The fine refinement: exact grid points on constructed pairs, the boundaries where no zoom runs,
 // the plain path with Bluestein's zoom and the streamed path against the direct sum and against
 // each other, and the longest zoom under a 1 GiB address-space limit.
-#include "backends/host/host_paths.hpp"
-#include "backends/reference/reference_paths.hpp"
-
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -16,9 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 #include "platform/host/errors.hpp"
-#include "support/generated_pairs.hpp"
 #include "stages/fine/fine_zoom.hpp"
+#include "support/generated_pairs.hpp"
 
 namespace kestrav {
 namespace {

@@ -7,10 +7,10 @@
 #include <numbers>
 #include <vector>
 
-#include "stages/precise/precise_layout.hpp"
-#include "stages/precise/precise_maps.hpp"
 #include "stages/coarse/signal_maps.hpp"
 #include "stages/fine/signal_maps_double.hpp"
+#include "stages/precise/precise_layout.hpp"
+#include "stages/precise/precise_maps.hpp"
 
 namespace kestrav {
 namespace {

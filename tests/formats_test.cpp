@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "stages/coarse/coarse_search.hpp"
 #include "support/search_output.hpp"
 #include "support/test_files.hpp"
-#include "stages/coarse/coarse_search.hpp"
 
 namespace kestrav {
 namespace {
@@ -22,7 +22,8 @@ class Formats : public ::testing::Test {
   // Writes the pair in the format (as SigMF when asked) and searches it as kestrav-synth says.
   ProcessResult searchWritten(const std::string& format, bool sigmf, const std::string& name) {
     Strings synth{"--first=" + path(name + "1"), "--second=" + path(name + "2"),
-                  "--format=" + format, "--delay-us=45.678", "--offset-hz=-2222.2", "--seed=4"};
+                  "--format=" + format,          "--delay-us=45.678",
+                  "--offset-hz=-2222.2",         "--seed=4"};
     if (sigmf) synth.push_back("--sigmf");
     const ProcessResult written = testing::runProgram(KESTRAV_SYNTH, synth);
     EXPECT_EQ(written.status, 0) << written.err;
@@ -52,8 +53,12 @@ TEST_F(Formats, EveryFormatFindsTheSameResults) {
   const CoarseSizes sizes = deriveCoarseSizes(262144, 1e6, 2, 16384.0);
   const double bin = sizes.decimatedRate / static_cast<double>(sizes.fftLength);
   // Unrounded floats (cf32) differ from int16 by its rounding alone.
-  for (const auto& [format, sigmfToo] : {std::pair{"ci8", false}, {"cu8", false}, {"ci8", true},
-                                         {"cu8", true}, {"cf32", false}, {"cf32", true}}) {
+  for (const auto& [format, sigmfToo] : {std::pair{"ci8", false},
+                                         {"cu8", false},
+                                         {"ci8", true},
+                                         {"cu8", true},
+                                         {"cf32", false},
+                                         {"cf32", true}}) {
     const ProcessResult other =
         searchWritten(format, sigmfToo, std::string(format) + (sigmfToo ? "s" : ""));
     ASSERT_EQ(other.status, 0) << format << ": " << other.err;
@@ -79,38 +84,49 @@ TEST_F(Formats, BadMetadataSaysWhat) {
   const std::string meta = path("data.sigmf-meta");
   const std::string about = "the first recording's metadata '" + meta + "'";
   const struct {
-    std::string meta;    // written to data.sigmf-meta
-    Strings extra;       // after -s -c -r -j -t; -m and -a when they are not data and other.iq
+    std::string meta;     // written to data.sigmf-meta
+    Strings extra;        // after -s -c -r -j -t; -m and -a when they are not data and other.iq
     std::string message;  // standard error after "kestrav: ", or its start where it ends in ": "
   } cases[] = {
       {"{", {}, about + " is not valid JSON: "},
       {"[1, 2]", {}, about + " has no \"global\" object"},
       {R"({"global": {"core:sample_rate": 1e6}})", {}, about + " has no \"core:datatype\" text"},
-      {R"({"global": {"core:datatype": 16, "core:sample_rate": 1e6}})", {},
+      {R"({"global": {"core:datatype": 16, "core:sample_rate": 1e6}})",
+       {},
        about + " has no \"core:datatype\" text"},
-      {R"({"global": {"core:datatype": "ri16_le", "core:sample_rate": 1e6}})", {},
+      {R"({"global": {"core:datatype": "ri16_le", "core:sample_rate": 1e6}})",
+       {},
        about + " gives the datatype 'ri16_le', which is not one of ci16_le, cf32_le, ci8, cu8"},
-      {R"({"global": {"core:datatype": "ci16_be", "core:sample_rate": 1e6}})", {},
+      {R"({"global": {"core:datatype": "ci16_be", "core:sample_rate": 1e6}})",
+       {},
        about + " gives the big-endian datatype 'ci16_be'; only little-endian recordings are read"},
       // The sample rate is optional in SigMF: then -f must give it.
-      {R"({"global": {"core:datatype": "ci16_le"}})", {},
+      {R"({"global": {"core:datatype": "ci16_le"}})",
+       {},
        "missing option -f/--ff (the sample rate in Hz): neither recording gives its own"},
-      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": "fast"}})", {},
+      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": "fast"}})",
+       {},
        about + " has no \"core:sample_rate\" number"},
-      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": -5}})", {},
+      {R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": -5}})",
+       {},
        about + " gives a sample rate that is not a positive number"},
-      {good, {"-f", "2e6"},
+      {good,
+       {"-f", "2e6"},
        "-f/--ff '2e6' disagrees with the sample rate 1000000 Hz of the first recording's metadata"},
-      {good, {"--format=cf32"},
+      {good,
+       {"--format=cf32"},
        "--format cf32 disagrees with the first recording's metadata, which gives ci16"},
-      {good, {"-m", path("lonely.sigmf-meta")},
+      {good,
+       {"-m", path("lonely.sigmf-meta")},
        "the first recording's data file '" + path("lonely.sigmf-data") +
            "' cannot be found: No such file or directory"},
-      {good, {"-a", path("fast.sigmf-data")},
+      {good,
+       {"-a", path("fast.sigmf-data")},
        "the two recordings' sample rates differ: 1000000 Hz and 2000000 Hz"},
       // Without SigMF the sample rate stays required.
       {good, {"-m", path("other.iq")}, "missing option -f/--ff (the sample rate in Hz)"},
-      {good, {"-m", path("other.iq"), "-f", "1e6", "--format=ci12"},
+      {good,
+       {"-m", path("other.iq"), "-f", "1e6", "--format=ci12"},
        "--format 'ci12' is not one of ci16, cf32, ci8, cu8"},
   };
   for (const auto& c : cases) {

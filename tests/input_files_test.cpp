@@ -2,18 +2,17 @@
 // each gives the results of the plain pair or status 2 with its reason, never a confident wrong
 // answer. And the files the program writes land where the user pointed.
 #include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,10 +37,11 @@ class InputFiles : public ::testing::Test {
   static void SetUpTestSuite() {
     scratch_ = new testing::ScratchDirectory;
     for (const char* format : {"ci16", "cf32", "ci8", "cu8"}) {
-      const ProcessResult written = testing::runProgram(
-          KESTRAV_SYNTH, {"--first=" + path(std::string("a_") + format),
-                          "--second=" + path(std::string("b_") + format), "--format=" + std::string(format),
-                          "--samples=65536", "--delay-us=12.5", "--offset-hz=-321.5", "--seed=3"});
+      const ProcessResult written =
+          testing::runProgram(KESTRAV_SYNTH, {"--first=" + path(std::string("a_") + format),
+                                              "--second=" + path(std::string("b_") + format),
+                                              "--format=" + std::string(format), "--samples=65536",
+                                              "--delay-us=12.5", "--offset-hz=-321.5", "--seed=3"});
       ASSERT_EQ(written.status, 0) << written.err;
     }
   }
@@ -51,8 +51,8 @@ class InputFiles : public ::testing::Test {
   // The search every case runs; -f only when given.
   static ProcessResult search(const std::string& first, const std::string& second,
                               const Strings& extra = {"-f", "1000000"}) {
-    Strings args{"-m", first, "-a", second, "-c", "0", "-r", "100", "-j", "0", "-t", "10",
-                 "--quiet"};
+    Strings args{"-m",  first, "-a", second, "-c", "0",      "-r",
+                 "100", "-j",  "0",  "-t",   "10", "--quiet"};
     args.insert(args.end(), extra.begin(), extra.end());
     if (std::find(extra.begin(), extra.end(), "-s") == extra.end()) {
       args.insert(args.end(), {"-s", "60000"});
@@ -128,9 +128,11 @@ TEST_F(InputFiles, EveryExtensionGivesItsSampleType) {
       search(path("named-a.cu8"), path("named-b.cu8"), {"-f", "1e6", "--format=ci8"});
   EXPECT_EQ(forced.status, 0);
   EXPECT_EQ(forced.err, "kestrav: warning: --format ci8 contradicts the first recording's name '" +
-                            path("named-a.cu8") + "', which says cu8; it is read as ci8\n"
+                            path("named-a.cu8") +
+                            "', which says cu8; it is read as ci8\n"
                             "kestrav: warning: --format ci8 contradicts the second recording's "
-                            "name '" + path("named-b.cu8") + "', which says cu8; it is read as ci8\n");
+                            "name '" +
+                            path("named-b.cu8") + "', which says cu8; it is read as ci8\n");
 }
 
 // WAV I/Q in every width and container: the plain pair's results, the rate from the header.
@@ -168,11 +170,12 @@ TEST_F(InputFiles, WavPairsGiveThePlainResults) {
   });
   EXPECT_EQ(search(path("u8-a.wav"), path("u8-b.wav"), {}).out, expected("cu8"));
 
-  const ProcessResult wrongRate = search(path("pcm16.wav-a.wav"), path("pcm16.wav-b.wav"),
-                                         {"-f", "2e6"});
+  const ProcessResult wrongRate =
+      search(path("pcm16.wav-a.wav"), path("pcm16.wav-b.wav"), {"-f", "2e6"});
   EXPECT_EQ(wrongRate.status, 2);
-  EXPECT_EQ(wrongRate.err, "kestrav: -f/--ff '2e6' disagrees with the sample rate 1000000 Hz of "
-                           "the first recording's WAV header\n");
+  EXPECT_EQ(wrongRate.err,
+            "kestrav: -f/--ff '2e6' disagrees with the sample rate 1000000 Hz of "
+            "the first recording's WAV header\n");
   // Renamed, a WAV file is not read as samples.
   std::filesystem::copy_file(path("pcm16.wav-a.wav"), path("wav-in-disguise.iq"));
   const ProcessResult disguised = search(path("wav-in-disguise.iq"), path("b_ci16"));
@@ -210,11 +213,11 @@ TEST_F(InputFiles, SigmfFormsGiveThePlainResults) {
           return frames;
         });
   for (const char* side : {"a", "b"}) {
-    const testing::ProcessResult made = testing::runProgram(
-        "/usr/bin/tar", {"-C", scratch_->path("").string(), "-cf",
-                         path(std::string("archived-") + side + ".sigmf"),
-                         std::string("rated-") + side + ".sigmf-meta",
-                         std::string("rated-") + side + ".sigmf-data"});
+    const testing::ProcessResult made =
+        testing::runProgram("/usr/bin/tar", {"-C", scratch_->path("").string(), "-cf",
+                                             path(std::string("archived-") + side + ".sigmf"),
+                                             std::string("rated-") + side + ".sigmf-meta",
+                                             std::string("rated-") + side + ".sigmf-data"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
   const struct {
@@ -246,14 +249,17 @@ TEST_F(InputFiles, SigmfFormsGiveThePlainResults) {
     Strings extra;
     std::string message;
   } refusals[] = {
-      {"stereo-a", {},
+      {"stereo-a",
+       {},
        "the first recording's metadata '" + path("stereo-a.sigmf-meta") +
            "' gives 2 interleaved channels (core:num_channels); pick one with --channel K, K from "
            "0 to 1"},
-      {"unrated-a", {},
+      {"unrated-a",
+       {},
        "missing option -f/--ff (the sample rate in Hz): neither recording gives its own"},
       {"stereo-a", {"--channel", "x"}, "--channel 'x' is not a channel number (0, 1, ...)"},
-      {"archived-a.sigmf", {"--format=cf32"},
+      {"archived-a.sigmf",
+       {"--format=cf32"},
        "--format cf32 disagrees with the first recording's metadata, which gives ci16"},
   };
   for (const auto& c : refusals) {
@@ -276,7 +282,8 @@ TEST_F(InputFiles, NonFiniteSamplesStopTheSearch) {
     EXPECT_EQ(run.out, "") << value;
     EXPECT_EQ(run.err, "kestrav: the first recording '" + path("bad.cf32") +
                            "' holds a sample that is not a finite number (NaN or infinity) at "
-                           "sample " + std::to_string(index + 50) + "\n");
+                           "sample " +
+                           std::to_string(index + 50) + "\n");
   }
 }
 
@@ -285,7 +292,8 @@ TEST_F(InputFiles, JsonEchoesTuningAndTime) {
   const auto write = [&](const std::string& name, const std::string& captures) {
     testing::writeBytes(path(name + ".sigmf-meta"),
                         R"({"global": {"core:datatype": "ci16_le", "core:sample_rate": 1e6},
-                            "captures": [)" + captures + "]}");
+                            "captures": [)" +
+                            captures + "]}");
     std::filesystem::copy_file(path(name.back() == 'a' ? "a_ci16" : "b_ci16"),
                                path(name + ".sigmf-data"),
                                std::filesystem::copy_options::overwrite_existing);
@@ -306,22 +314,28 @@ TEST_F(InputFiles, JsonEchoesTuningAndTime) {
     nlohmann::json recordings;
     bool timed, retuned;
   } cases[] = {
-      {"tuned-a", "tuned-b",
+      {"tuned-a",
+       "tuned-b",
        {{"first", {{"frequency_hz", 915e6}, {"datetime", "2024-05-01T12:00:00.000000100Z"}}},
         {"second", {{"frequency_hz", 915.0005e6}, {"datetime", "2024-05-01T12:00:01.5Z"}}},
         {"start_time_difference_s", 1.4999999},
         {"tuning_difference_hz", 500.0}},
-       true, true},
-      {"late-a", "tuned-b",
+       true,
+       true},
+      {"late-a",
+       "tuned-b",
        {{"first", {{"frequency_hz", 915e6}, {"datetime", "2024-05-01T12:00:00.00001Z"}}},
         {"second", {{"frequency_hz", 915.0005e6}, {"datetime", "2024-05-01T12:00:01.5Z"}}},
         {"start_time_difference_s", 1.5},
         {"tuning_difference_hz", 500.0}},
-       true, true},
-      {"bare-a", "tuned-b",
+       true,
+       true},
+      {"bare-a",
+       "tuned-b",
        {{"first", {{"frequency_hz", nullptr}, {"datetime", nullptr}}},
         {"second", {{"frequency_hz", 915.0005e6}, {"datetime", "2024-05-01T12:00:01.5Z"}}}},
-       false, false},
+       false,
+       false},
   };
   const ProcessResult plain = search(path("a_ci16"), path("b_ci16"), {"-f", "1e6", "--json"});
   const nlohmann::json measured = nlohmann::json::parse(plain.out);
@@ -370,11 +384,13 @@ TEST_F(InputFiles, RetuneInsideTheSegmentIsWarned) {
                              std::filesystem::copy_options::overwrite_existing);
   const ProcessResult run = search(path("retuned"), path("b_ci16"), {"-f", "1e6"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "kestrav: warning: the first recording's searched samples 50 to 60049 cross "
-                     "the start of its capture 1 at sample 40000 (a retune or a gap?); the "
-                     "results may mix the two\n");
+  EXPECT_EQ(run.err,
+            "kestrav: warning: the first recording's searched samples 50 to 60049 cross "
+            "the start of its capture 1 at sample 40000 (a retune or a gap?); the "
+            "results may mix the two\n");
   // A segment that ends before the retune is not warned about.
-  const ProcessResult before = search(path("retuned"), path("b_ci16"), {"-f", "1e6", "-s", "30000"});
+  const ProcessResult before =
+      search(path("retuned"), path("b_ci16"), {"-f", "1e6", "-s", "30000"});
   EXPECT_EQ(before.err, "");
 }
 
@@ -402,8 +418,7 @@ TEST_F(InputFiles, OutputTargets) {
       {"a link to a link", directory + "/chain.csv", "link.csv", true},
   };
   for (const auto& c : links) {
-    const std::string resolved =
-        c.target.front() == '/' ? c.target : directory + "/" + c.target;
+    const std::string resolved = c.target.front() == '/' ? c.target : directory + "/" + c.target;
     if (c.targetExists && !std::filesystem::is_symlink(resolved)) {
       testing::writeBytes(resolved, "old");
     }
@@ -524,10 +539,10 @@ TEST_F(InputFiles, CEntriesReadAsTheProgramDoes) {
   };
   for (const auto& c : refusals) {
     std::vector<float> buffer(2 * static_cast<std::size_t>(c.count) + 2);
-    EXPECT_EQ(read(c.path.c_str(), c.format, -1, c.start, c.count,
-                   c.count > 0 ? buffer.data() : nullptr, nullptr, nullptr, nullptr, message,
-                   sizeof message),
-              KestravInputError);
+    EXPECT_EQ(
+        read(c.path.c_str(), c.format, -1, c.start, c.count, c.count > 0 ? buffer.data() : nullptr,
+             nullptr, nullptr, nullptr, message, sizeof message),
+        KestravInputError);
     EXPECT_EQ(std::string(message), c.message);
   }
   ::dlclose(library);

@@ -177,8 +177,7 @@ class KestravSearchEntry : public ::testing::Test {
     search_ = reinterpret_cast<decltype(&::kestrav_search)>(::dlsym(library_, "kestrav_search"));
     defaults_ = reinterpret_cast<decltype(&::kestrav_default_request)>(
         ::dlsym(library_, "kestrav_default_request"));
-    version_ =
-        reinterpret_cast<decltype(&::kestrav_version)>(::dlsym(library_, "kestrav_version"));
+    version_ = reinterpret_cast<decltype(&::kestrav_version)>(::dlsym(library_, "kestrav_version"));
     ASSERT_TRUE(search_ != nullptr && defaults_ != nullptr && version_ != nullptr);
   }
   void TearDown() override {
@@ -207,9 +206,8 @@ class KestravSearchEntry : public ::testing::Test {
     Call result;
     std::vector<char> json(size, 'x');
     char message[512];
-    result.status =
-        search_(given, size == 0 ? nullptr : json.data(), size, &result.length, message,
-                sizeof message);
+    result.status = search_(given, size == 0 ? nullptr : json.data(), size, &result.length, message,
+                            sizeof message);
     result.message = message;
     if (result.status == KestravOk) result.json = json.data();
     return result;
@@ -262,12 +260,13 @@ TEST_F(KestravSearchEntry, GivesTheDocumentTheProgramPrints) {
          r.centre_delay = -3 * 0.000001;
          r.backend = "host";
        }},
-      {"no refinement", {"-c", "0", "-t", "15", "-p", "1"},
+      {"no refinement",
+       {"-c", "0", "-t", "15", "-p", "1"},
        [](kestrav_search_request& r) { r.refine = 0; }},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> arguments{"-m", first_, "-a", second_, "-s", "65536", "-f",
-                                       "1000000", "-r", "100", "-j", "0", "--json"};
+    std::vector<std::string> arguments{"-m",      first_, "-a",  second_, "-s", "65536", "-f",
+                                       "1000000", "-r",   "100", "-j",    "0",  "--json"};
     arguments.insert(arguments.end(), c.options.begin(), c.options.end());
     const testing::ProcessResult program = testing::runProgram(KESTRAV_PROGRAM, arguments);
     ASSERT_EQ(program.status, 0) << c.name << ": " << program.err;
@@ -367,13 +366,12 @@ TEST_F(KestravSearchEntry, ThreadsAskedAndAllowed) {
       EXPECT_TRUE(parameters["threads"].is_null());
       EXPECT_GE(parameters["worker_threads"].get<int>(), 1);
     }
-    std::vector<std::string> arguments{"-m", first_, "-a", second_, "-s", "65536", "-f",
-                                       "1000000", "-c", "0", "-r", "100", "-j", "0", "-t",
-                                       "15", "--json"};
+    std::vector<std::string> arguments{"-m", first_,    "-a", second_, "-s",    "65536",
+                                       "-f", "1000000", "-c", "0",     "-r",    "100",
+                                       "-j", "0",       "-t", "15",    "--json"};
     if (c.threads > 0) arguments.insert(arguments.end(), {"--threads", std::to_string(c.threads)});
     const std::string program =
-        c.environment == nullptr ? std::string(KESTRAV_PROGRAM)
-                                 : std::string("/usr/bin/env");
+        c.environment == nullptr ? std::string(KESTRAV_PROGRAM) : std::string("/usr/bin/env");
     if (c.environment != nullptr) {
       arguments.insert(arguments.begin(),
                        {std::string("KESTRAV_THREADS=") + c.environment, KESTRAV_PROGRAM});
@@ -396,16 +394,17 @@ TEST_F(KestravSearchEntry, EchoesWhatSigmfMetadataGave) {
   std::filesystem::copy_file(second_, second + ".sigmf-data",
                              std::filesystem::copy_options::overwrite_existing);
   const auto meta = [](const std::string& base, const nlohmann::json& captures) {
-    testing::writeBytes(base + ".sigmf-meta",
-                        nlohmann::json{{"global",
-                                        {{"core:datatype", "ci16_le"},
-                                         {"core:sample_rate", 1e6},
-                                         {"core:version", "1.0.0"}}},
-                                       {"captures", captures},
-                                       {"annotations", nlohmann::json::array()}}
-                            .dump());
+    testing::writeBytes(
+        base + ".sigmf-meta",
+        nlohmann::json{
+            {"global",
+             {{"core:datatype", "ci16_le"}, {"core:sample_rate", 1e6}, {"core:version", "1.0.0"}}},
+            {"captures", captures},
+            {"annotations", nlohmann::json::array()}}
+            .dump());
   };
-  meta(first, {{{"core:sample_start", 0}, {"core:frequency", 1e8},
+  meta(first, {{{"core:sample_start", 0},
+                {"core:frequency", 1e8},
                 {"core:datetime", "2024-05-01T12:00:00Z"}},
                {{"core:sample_start", 30000}, {"core:frequency", 1.00001e8}}});
   meta(second, nlohmann::json::array());
@@ -428,8 +427,8 @@ TEST_F(KestravSearchEntry, EchoesWhatSigmfMetadataGave) {
   EXPECT_EQ(document["inputs"]["second"]["captures"], nlohmann::json::array());
   EXPECT_EQ(document["parameters"]["sample_rate_hz"], 1e6);
   const testing::ProcessResult program = testing::runProgram(
-      KESTRAV_PROGRAM, {"-m", first, "-a", second, "-s", "65536", "-c", "0", "-r", "100", "-j",
-                        "0", "-t", "15"});
+      KESTRAV_PROGRAM,
+      {"-m", first, "-a", second, "-s", "65536", "-c", "0", "-r", "100", "-j", "0", "-t", "15"});
   ASSERT_EQ(program.status, 0) << program.err;
   std::string said;
   for (const nlohmann::json& warning : document["warnings"]) {

@@ -1,11 +1,11 @@
 // Labels beside their markers: crowded, stacked and edge-hugging anchors all get boxes that stay
 // inside the frame and never overlap.
+#include "app/label_layout.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
-
-#include "app/label_layout.hpp"
 
 namespace kestrav {
 namespace {
@@ -42,7 +42,8 @@ TEST(LabelLayout, CrowdedAnchorsGetSeparateBoxesInsideTheFrame) {
       EXPECT_GE(boxes[i].y, frame.y - 1e-9);
       EXPECT_LE(boxes[i].x + boxes[i].width, frame.x + frame.width + 1e-9);
       EXPECT_LE(boxes[i].y + boxes[i].height, frame.y + frame.height + 1e-9);
-      for (std::size_t j = 0; j < i; ++j) EXPECT_FALSE(overlaps(boxes[i], boxes[j])) << i << " " << j;
+      for (std::size_t j = 0; j < i; ++j)
+        EXPECT_FALSE(overlaps(boxes[i], boxes[j])) << i << " " << j;
     }
   }
 }

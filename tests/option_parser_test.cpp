@@ -39,8 +39,10 @@ TEST(OptionParser, AcceptedCommandLines) {
     Strings unset;
     Strings positional;
   } cases[] = {
-      {{"-m", "path1", "-s", "5"}, {{"mm", "path1"}, {"m", "path1"}, {"s", "5"}},
-       {"aa", "undeclared"}, {}},
+      {{"-m", "path1", "-s", "5"},
+       {{"mm", "path1"}, {"m", "path1"}, {"s", "5"}},
+       {"aa", "undeclared"},
+       {}},
       {{"--mm=path1"}, {{"m", "path1"}, {"mm", "path1"}}, {}, {}},
       {{"--mm", "path1"}, {{"m", "path1"}, {"mm", "path1"}}, {}, {}},
       {{"--m", "path1"}, {{"m", "path1"}, {"mm", "path1"}}, {}, {}},

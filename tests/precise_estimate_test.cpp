@@ -13,9 +13,9 @@
 #include <random>
 #include <vector>
 
-#include "stages/precise/band_weight.hpp"
 #include "backends/host/host_paths.hpp"
 #include "backends/reference/reference_paths.hpp"
+#include "stages/precise/band_weight.hpp"
 #include "stages/precise/peak_fit.hpp"
 #include "stages/precise/stein.hpp"
 #include "support/generated_pairs.hpp"
@@ -263,7 +263,13 @@ TEST(PreciseEstimate, WhatOnlyOneRecordingHoldsCostsLittle) {
       {131072, 0.3, 1500.0, 10.0, 41, true, true, {{1, 123456.7, 25.0, 0.0}}},
       {131072, 0.6, -700.0, 10.0, 42, true, true, {{2, -87654.3, 25.0, 0.0}}},
       {131072, 0.1, 20.0, 0.0, 43, true, true, {{1, 290000.0, 30.0, 0.0}}},
-      {131072, 0.45, 300.0, 10.0, 44, true, true,
+      {131072,
+       0.45,
+       300.0,
+       10.0,
+       44,
+       true,
+       true,
        {{1, 10000.0, 20.0, 0.0}, {2, -200000.0, 20.0, 0.0}}},
       {131072, 0.2, -90.0, 10.0, 45, true, true, {{1, 50000.0, 20.0, 2000.0}}},
   };
@@ -309,7 +315,8 @@ TEST(PreciseEstimate, EchoesAreModelledOrFlagged) {
       {{131072, 0.4, 30.0, 20.0, 65}, false, false},
       // A band that fills the spectrum: no bins of noise alone, the floor from the cross-spectrum.
       {{131072, 0.6, -400.0, 10.0, 66, true, true, {}, {0.0, 0.0, {{12.4e-6, -6.0}}}, 0.98},
-       true, false},
+       true,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "seed " << c.pair.seed);
@@ -327,8 +334,7 @@ TEST(PreciseEstimate, EchoesAreModelledOrFlagged) {
     // Unmodelled, the echo's sidelobes pull the delay by tens of its deviations.
     const double share = c.pair.bandShare;
     const double snr = std::pow(10.0, c.pair.snrDb / 10.0) / share;
-    const SteinBound bound =
-        steinBound(share * SampleRate, c.pair.samples / SampleRate, snr, snr);
+    const SteinBound bound = steinBound(share * SampleRate, c.pair.samples / SampleRate, snr, snr);
     EXPECT_LT(std::fabs(outcome.delayError), 5.0 * bound.delay);
   }
 }
@@ -363,8 +369,8 @@ TEST(MeasureExcess, MarksWhatOneRecordingHoldsAlone) {
   for (const auto& c : cases) {
     const std::vector<double2> withExtra = spectrum(c.at, c.extra, c.width);
     const std::vector<double2> plain = spectrum(0, 0.0, 0);
-    const std::vector<double> excess = c.inFirst ? measureExcess(withExtra, plain, 0, 4)
-                                                 : measureExcess(plain, withExtra, 0, 4);
+    const std::vector<double> excess =
+        c.inFirst ? measureExcess(withExtra, plain, 0, 4) : measureExcess(plain, withExtra, 0, 4);
     for (int k = 0; k < length; ++k) {
       const int from = c.at - 2, to = c.at + c.width + 2;
       if (k >= c.at && k < c.at + c.width) {

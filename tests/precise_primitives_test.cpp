@@ -1,7 +1,5 @@
 // The precise estimate around its primitives: the holds on every way out, the layout and taper.
 // (Every backend's primitives against the direct sums: backend_parity_test.)
-#include "backends/host/host_paths.hpp"
-#include "backends/reference/reference_paths.hpp"
 #include "stages/precise/precise_primitives.hpp"
 
 #include <gtest/gtest.h>
@@ -9,9 +7,11 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "support/precise_direct_sums.hpp"
+#include "backends/host/host_paths.hpp"
+#include "backends/reference/reference_paths.hpp"
 #include "stages/precise/precise_estimate.hpp"
 #include "stages/precise/precise_maps.hpp"
+#include "support/precise_direct_sums.hpp"
 
 namespace kestrav {
 namespace {
@@ -54,8 +54,8 @@ class HoldRecorder final : public PrecisePrimitives {
 TEST(PreciseEstimate, HoldsTheSegmentsThroughEveryCallAndReleasesThemOnEveryWayOut) {
   testing::TestSegments s = testing::randomSegments(4096, 64, 64, 9);
   std::copy(s.first.begin(), s.first.end(), s.secondStore.begin() + 64);
-  const PreciseRequest request{PointerPair<short2>{s.first.data(), s.secondAtLag()}, 4096, 64, 64,
-                               1e6, 0, 0, 0, {}};
+  const PreciseRequest request{
+      PointerPair<short2>{s.first.data(), s.secondAtLag()}, 4096, 64, 64, 1e6, 0, 0, 0, {}};
   for (const int failingCall : {0, 2}) {
     HoldRecorder recorder;
     recorder.failingCall = failingCall;

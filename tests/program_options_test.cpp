@@ -28,8 +28,9 @@ class ProgramOptionsTest : public ::testing::Test {
         {"-m", first_}, {"-a", second_}, {"-s", "1000"}, {"-f", "1e6"},
         {"-c", "5"},    {"-r", "100"},   {"-j", "0"},    {"-t", "10"}};
     for (std::size_t c = 0; c + 1 < change.size(); c += 2) {
-      const auto known = std::find_if(options.begin(), options.end(),
-                                      [&](const auto& option) { return option.first == change[c]; });
+      const auto known = std::find_if(options.begin(), options.end(), [&](const auto& option) {
+        return option.first == change[c];
+      });
       if (known != options.end()) {
         known->second = change[c + 1];
       } else {
@@ -67,11 +68,15 @@ TEST_F(ProgramOptionsTest, ConvertsAsAtoiAndAtof) {
     bool refine;
   } cases[] = {
       {{}, 1000, c5, true},
-      {{"-s", "2.9"}, 2, c5, true},    {{"-s", "12abc"}, 12, c5, true},
-      {{"-s", " 7"}, 7, c5, true},     {{"-c", "-50"}, 1000, -50 * 0.000001, true},
+      {{"-s", "2.9"}, 2, c5, true},
+      {{"-s", "12abc"}, 12, c5, true},
+      {{"-s", " 7"}, 7, c5, true},
+      {{"-c", "-50"}, 1000, -50 * 0.000001, true},
       {{"-c", "abc"}, 1000, 0.0, true},
-      {{"-p", "0"}, 1000, c5, true},   {{"-p", "abc"}, 1000, c5, true},
-      {{"-p", "1"}, 1000, c5, false},  {{"-p", "-1"}, 1000, c5, false},
+      {{"-p", "0"}, 1000, c5, true},
+      {{"-p", "abc"}, 1000, c5, true},
+      {{"-p", "1"}, 1000, c5, false},
+      {{"-p", "-1"}, 1000, c5, false},
       {{"-p", "99999999999999999999"}, 1000, c5, false},
   };
   for (const auto& c : cases) {
@@ -87,9 +92,9 @@ TEST_F(ProgramOptionsTest, NumbersReadFromAPrefixAreNamed) {
   EXPECT_TRUE(read(line()).warnings.empty());
   EXPECT_TRUE(read(line({"-s", " 7 "})).warnings.empty());
   const ProgramOptions options = read(line({"-s", "12abc", "-f", "1e6Hz", "-p", "abc"}));
-  EXPECT_EQ(options.warnings, (Strings{"-s/--ss '12abc' is read as 12",
-                                       "-f/--ff '1e6Hz' is read as 1000000",
-                                       "-p/--pp 'abc' is read as 0"}));
+  EXPECT_EQ(options.warnings,
+            (Strings{"-s/--ss '12abc' is read as 12", "-f/--ff '1e6Hz' is read as 1000000",
+                     "-p/--pp 'abc' is read as 0"}));
 }
 
 // Every spelling reaches the same option; positional words are ignored.
@@ -109,8 +114,8 @@ TEST_F(ProgramOptionsTest, ThreadsAreAWholeNumber) {
   const struct {
     Strings change;
     int threads;
-  } cases[] = {{{}, 0}, {{"--threads", "1"}, 1}, {{"--threads", "16"}, 16},
-               {{"--threads", " 3"}, 3}};
+  } cases[] = {
+      {{}, 0}, {{"--threads", "1"}, 1}, {{"--threads", "16"}, 16}, {{"--threads", " 3"}, 3}};
   for (const auto& c : cases) EXPECT_EQ(read(line(c.change)).threads, c.threads);
 }
 

@@ -25,7 +25,8 @@ namespace {
 using Strings = std::vector<std::string>;
 
 std::string bytesOf(const std::vector<short2>& samples) {
-  return std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(short2));
+  return std::string(reinterpret_cast<const char*>(samples.data()),
+                     samples.size() * sizeof(short2));
 }
 
 // Channel c of sample i: (1000 c + i, -(1000 c + i)), interleaved.
@@ -120,13 +121,13 @@ TEST(RecordingNames, SampleTypeFromTheName) {
     const char* name;
     std::optional<SampleFormat> format;
   } cases[] = {
-      {"a.cf32", SampleFormat::Cf32}, {"a.fc32", SampleFormat::Cf32},
+      {"a.cf32", SampleFormat::Cf32},  {"a.fc32", SampleFormat::Cf32},
       {"a.cfile", SampleFormat::Cf32}, {"dir.x/A.CFILE", SampleFormat::Cf32},
-      {"a.cs16", SampleFormat::Ci16}, {"a.ci16", SampleFormat::Ci16},
-      {"a.sc16", SampleFormat::Ci16}, {"a.cs8", SampleFormat::Ci8},
-      {"a.ci8", SampleFormat::Ci8},   {"a.sc8", SampleFormat::Ci8},
-      {"a.cu8", SampleFormat::Cu8},   {"a.iq", std::nullopt},
-      {"a.cf32.bak", std::nullopt},   {"cf32", std::nullopt},
+      {"a.cs16", SampleFormat::Ci16},  {"a.ci16", SampleFormat::Ci16},
+      {"a.sc16", SampleFormat::Ci16},  {"a.cs8", SampleFormat::Ci8},
+      {"a.ci8", SampleFormat::Ci8},    {"a.sc8", SampleFormat::Ci8},
+      {"a.cu8", SampleFormat::Cu8},    {"a.iq", std::nullopt},
+      {"a.cf32.bak", std::nullopt},    {"cf32", std::nullopt},
       {"a.dat", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(formatOfName(c.name), c.format) << c.name;
@@ -155,7 +156,8 @@ TEST_F(RecordingTest, ExplicitFormatWinsWithAWarning) {
     ASSERT_EQ(recording.warnings.size(), c.warned ? 1u : 0u) << c.name;
     if (c.warned) {
       EXPECT_EQ(recording.warnings[0], "--format ci16 contradicts the first recording's name '" +
-                                           path("a.cf32") + "', which says cf32; it is read as ci16");
+                                           path("a.cf32") +
+                                           "', which says cf32; it is read as ci16");
     }
   }
 }
@@ -209,7 +211,8 @@ TEST_F(RecordingTest, NonFiniteFloatSamplesAreRefusedWithTheirIndex) {
     } catch (const InputError& error) {
       EXPECT_EQ(std::string(error.what()),
                 "the second recording (in memory) holds a sample that is not a finite number (NaN "
-                "or infinity) at sample " + std::to_string(c.index));
+                "or infinity) at sample " +
+                    std::to_string(c.index));
     }
   }
 }
@@ -305,10 +308,11 @@ TEST_F(RecordingTest, WavRefusals) {
     EXPECT_EQ(refusal(c.name), "the first recording '" + path(c.name) + "'" + c.reason);
   }
   testing::writeBytes(path("text.wav"), "not a wave file at all");
-  EXPECT_EQ(refusal("text.wav").rfind("the first recording '" + path("text.wav") +
-                                          "' cannot be read as a WAV file: ",
-                                      0),
-            0u);
+  EXPECT_EQ(
+      refusal("text.wav")
+          .rfind("the first recording '" + path("text.wav") + "' cannot be read as a WAV file: ",
+                 0),
+      0u);
   SF_INFO info{};
   info.samplerate = 48000;
   info.channels = 2;
@@ -337,21 +341,50 @@ TEST_F(RecordingTest, SigmfFieldsPlaceTheSamples) {
   } cases[] = {
       {"plain", "", R"({"core:sample_start": 0})", indexed(50), -1, 50, {{0, 0}, {49, 49}}},
       {"no captures", "", "", indexed(50), -1, 50, {{7, 7}}},
-      {"header bytes", "", R"({"core:sample_start": 0, "core:header_bytes": 8})",
-       junk8 + indexed(50), -1, 50, {{0, 0}, {49, 49}}},
-      {"header bytes per capture", "",
+      {"header bytes",
+       "",
+       R"({"core:sample_start": 0, "core:header_bytes": 8})",
+       junk8 + indexed(50),
+       -1,
+       50,
+       {{0, 0}, {49, 49}}},
+      {"header bytes per capture",
+       "",
        R"({"core:sample_start": 0, "core:header_bytes": 8},
           {"core:sample_start": 30, "core:header_bytes": 16})",
-       junk8 + indexed(30) + junk16 + indexed(20, 30), -1, 50, {{29, 29}, {30, 30}, {49, 49}}},
-      {"trailing bytes", R"(, "core:trailing_bytes": 12)", "", indexed(50) + std::string(12, 'x'),
-       -1, 50, {{49, 49}}},
-      {"two channels, the second", R"(, "core:num_channels": 2)", "", interleaved(2, 40), 1, 40,
+       junk8 + indexed(30) + junk16 + indexed(20, 30),
+       -1,
+       50,
+       {{29, 29}, {30, 30}, {49, 49}}},
+      {"trailing bytes",
+       R"(, "core:trailing_bytes": 12)",
+       "",
+       indexed(50) + std::string(12, 'x'),
+       -1,
+       50,
+       {{49, 49}}},
+      {"two channels, the second",
+       R"(, "core:num_channels": 2)",
+       "",
+       interleaved(2, 40),
+       1,
+       40,
        {{0, 1000}, {39, 1039}}},
-      {"three channels, the first", R"(, "core:num_channels": 3)", "", interleaved(3, 40), 0, 40,
+      {"three channels, the first",
+       R"(, "core:num_channels": 3)",
+       "",
+       interleaved(3, 40),
+       0,
+       40,
        {{5, 5}}},
       {"one channel, --channel ignored", "", "", indexed(50), 3, 50, {{5, 5}}},
-      {"samples before the first capture", "", R"({"core:sample_start": 10})", indexed(50), -1,
-       50, {{0, 0}, {10, 10}}},
+      {"samples before the first capture",
+       "",
+       R"({"core:sample_start": 10})",
+       indexed(50),
+       -1,
+       50,
+       {{0, 0}, {10, 10}}},
   };
   for (const auto& c : cases) {
     writeSigmf("rec", c.global, c.captures, c.data);
@@ -380,7 +413,8 @@ TEST_F(RecordingTest, SigmfRefusals) {
       {R"(, "core:num_channels": 2)", "", 400, -1,
        about + " gives 2 interleaved channels (core:num_channels); pick one with --channel K, K "
                "from 0 to 1"},
-      {R"(, "core:num_channels": 2)", "", 400, 2, "--channel 2 is beyond the 2 channels of " + about},
+      {R"(, "core:num_channels": 2)", "", 400, 2,
+       "--channel 2 is beyond the 2 channels of " + about},
       {R"(, "core:num_channels": 0)", "", 400, -1,
        about + " gives \"core:num_channels\" that is not a whole number of at least 1"},
       {R"(, "core:trailing_bytes": -1)", "", 400, -1,
@@ -390,8 +424,8 @@ TEST_F(RecordingTest, SigmfRefusals) {
       {"", R"({"core:sample_start": 0, "core:header_bytes": 404})", 400, -1,
        about + " gives more header and trailing bytes than the data file's 400"},
       {"", R"({"core:sample_start": 0, "core:header_bytes": 9223372036854775807},
-              {"core:sample_start": 1, "core:header_bytes": 9223372036854775807})", 400, -1,
-       about + " gives more header and trailing bytes than the data file's 400"},
+              {"core:sample_start": 1, "core:header_bytes": 9223372036854775807})",
+       400, -1, about + " gives more header and trailing bytes than the data file's 400"},
       {R"(, "core:num_channels": 100000)", "", 400, 0,
        about + " gives 100000 channels (core:num_channels), more than the 65536 a recording may "
                "have here"},
@@ -412,7 +446,8 @@ TEST_F(RecordingTest, SigmfRefusals) {
       {"", R"(7)", 400, -1, about + " capture 0 is not an object"},
   };
   for (const auto& c : cases) {
-    writeSigmf("rec", c.global, c.captures, std::string(static_cast<std::size_t>(c.dataBytes), '\0'));
+    writeSigmf("rec", c.global, c.captures,
+               std::string(static_cast<std::size_t>(c.dataBytes), '\0'));
     EXPECT_EQ(refusal("rec.sigmf-meta", {std::nullopt, c.channel}), c.reason) << c.reason;
   }
 }
@@ -433,17 +468,21 @@ TEST_F(RecordingTest, SigmfByItsBaseName) {
 
 // Archives as the three tar dialects write them, the samples read in place.
 TEST_F(RecordingTest, SigmfArchivesInEveryTarDialect) {
-  const std::string deep = "a-directory-name-long-enough-to-need-more-than-a-hundred-bytes/" +
-                           std::string(60, 'd');
+  const std::string deep =
+      "a-directory-name-long-enough-to-need-more-than-a-hundred-bytes/" + std::string(60, 'd');
   std::filesystem::create_directories(scratch_.path(deep));
   for (const std::string& base : {std::string("rec"), deep + "/rec"}) {
-    writeSigmf(base, R"(, "core:sample_rate": 5e5)", R"({"core:sample_start": 0, "core:header_bytes": 8})",
+    writeSigmf(base, R"(, "core:sample_rate": 5e5)",
+               R"({"core:sample_start": 0, "core:header_bytes": 8})",
                std::string(8, 'h') + bytesOf(testing::indexedSamples(300)));
   }
   const struct {
     const char* format;
     std::string base;
-  } cases[] = {{"ustar", "rec"}, {"gnu", "rec"}, {"pax", "rec"}, {"gnu", deep + "/rec"},
+  } cases[] = {{"ustar", "rec"},
+               {"gnu", "rec"},
+               {"pax", "rec"},
+               {"gnu", deep + "/rec"},
                {"pax", deep + "/rec"}};
   for (const auto& c : cases) {
     tar("rec.sigmf", {c.base + ".sigmf-meta", c.base + ".sigmf-data"}, c.format);
@@ -496,10 +535,10 @@ TEST_F(RecordingTest, ArchiveRefusals) {
       {"none.sigmf", about("none.sigmf") + " holds no .sigmf-meta member"},
       {"several.sigmf",
        about("several.sigmf") + " holds 2 recordings and none is named 'several.sigmf-meta'"},
-      {"nodata.sigmf",
-       about("nodata.sigmf") + " holds 'one.sigmf-meta' but no 'one.sigmf-data'"},
+      {"nodata.sigmf", about("nodata.sigmf") + " holds 'one.sigmf-meta' but no 'one.sigmf-data'"},
       {"cut.sigmf", about("cut.sigmf") + " ends inside a header: the archive is cut short"},
-      {"cut-data.sigmf", about("cut-data.sigmf") + " ends inside a member: the archive is cut short"},
+      {"cut-data.sigmf",
+       about("cut-data.sigmf") + " ends inside a member: the archive is cut short"},
       {"damaged.sigmf", about("damaged.sigmf") + " has a damaged tar header at byte 1024"},
       {"gz.sigmf", about("gz.sigmf") + " is gzip-compressed; SigMF archives are plain tar: "
                                        "decompress it first"},

@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "engine/search.hpp"
-#include "support/test_files.hpp"
 #include "support/generated_pairs.hpp"
+#include "support/test_files.hpp"
 
 namespace kestrav {
 namespace {

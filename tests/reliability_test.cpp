@@ -1,15 +1,14 @@
 // Bad input of every kind, through the program as a user runs it: a clear one-line message, a
 // non-zero status and nothing on standard output, never a crash or a hang.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/host/errors.hpp"
 #include "engine/sample_loader.hpp"
+#include "platform/host/errors.hpp"
 #include "support/test_files.hpp"
 
 namespace kestrav {
@@ -25,9 +24,8 @@ class Reliability : public ::testing::Test {
   }
   // The valid command line (its threshold finds nothing) with option `name` given `value`.
   std::vector<std::string> with(const std::string& name, const std::string& value) const {
-    std::vector<std::string> args{"-m", first_, "-a", second_, "-s", "10000", "-f", "1e6",
-                                  "-c", "0",    "-r", "100",   "-j", "0",     "-t", "1000",
-                                  "-p", "1"};
+    std::vector<std::string> args{"-m", first_, "-a",  second_, "-s", "10000", "-f",   "1e6", "-c",
+                                  "0",  "-r",   "100", "-j",    "0",  "-t",    "1000", "-p",  "1"};
     for (std::size_t i = 0; i < args.size(); i += 2) {
       if (args[i] == name) args[i + 1] = value;
     }
@@ -85,13 +83,13 @@ TEST_F(Reliability, AnUnreadableRecording) {
   std::vector<std::string> args = with("-a", second_);
   ProcessResult result;
   if (::geteuid() == 0) {
-    args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", KESTRAV_PROGRAM});
+    args.insert(args.begin(),
+                {"--reuid=65534", "--regid=65534", "--clear-groups", KESTRAV_PROGRAM});
     result = testing::runProgram("/usr/bin/setpriv", args);
   } else {
     result = run(args);
   }
-  expectFailure(result, 2,
-                "cannot open the second recording '" + second_ + "': Permission denied");
+  expectFailure(result, 2, "cannot open the second recording '" + second_ + "': Permission denied");
 }
 
 // Every case but -t 5dB keeps a threshold that finds nothing: standard output stays empty.

@@ -47,8 +47,9 @@ class ResultClasses : public ::testing::Test {
                            const std::string& rate = "1000000", const std::string& centre = "0",
                            const std::string& window = "311",
                            const std::string& samples = "262144") {
-    std::vector<std::string> args{"-m", files.first, "-a", files.second, "-s", samples, "-f",
-                                  rate, "-c", centre, "-r", window, "-j", "0", "--quiet"};
+    std::vector<std::string> args{"-m",    files.first, "-a", files.second, "-s",
+                                  samples, "-f",        rate, "-c",         centre,
+                                  "-r",    window,      "-j", "0",          "--quiet"};
     if (files.format == SampleFormat::Cu8) {
       args.insert(args.end(), {"--format", "cu8"});
     }
@@ -154,7 +155,8 @@ TEST_F(ResultClasses, DcRidgeOfAnEightBitPairIsClassedDc) {
     std::complex<double> firstDc;
     std::complex<double> secondDc;
   };
-  const Case cases[] = {{"cu8-dc", {0.35, -0.2}, {0.3, 0.25}}, {"cu8-dc-real", {0.4, 0.0}, {0.4, 0.0}}};
+  const Case cases[] = {{"cu8-dc", {0.35, -0.2}, {0.3, 0.25}},
+                        {"cu8-dc-real", {0.4, 0.0}, {0.4, 0.0}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ModulatedPairConfig config = single({Waveform::Psk, 30.0e-6, 2100.0, 0.0, 125.0e3}, 15.0);
@@ -183,8 +185,8 @@ TEST_F(ResultClasses, OffsetsBeyondTheBandAreNotReportedAsAliases) {
     double offset;
     const char* span;  // nullptr: the default band
   };
-  const Case cases[] = {{9000.0, nullptr},  {12000.0, nullptr}, {30000.0, nullptr},
-                        {-12000.0, nullptr}, {9000.0, "65536"}, {12000.0, "65536"},
+  const Case cases[] = {{9000.0, nullptr},   {12000.0, nullptr}, {30000.0, nullptr},
+                        {-12000.0, nullptr}, {9000.0, "65536"},  {12000.0, "65536"},
                         {30000.0, "65536"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.offset) + (c.span ? " span " + std::string(c.span) : ""));
@@ -273,7 +275,8 @@ TEST_F(ResultClasses, PlotDrawsClassesAndLabelsApart) {
   const std::string style =
       "font-family=\"sans-serif\" font-size=\"11\" text-anchor=\"start\" fill=\"";
   std::vector<LabelBox> boxes;
-  for (std::size_t at = svg.find(opening); at != std::string::npos; at = svg.find(opening, at + 1)) {
+  for (std::size_t at = svg.find(opening); at != std::string::npos;
+       at = svg.find(opening, at + 1)) {
     const std::size_t end = svg.find('>', at);
     const std::string tag = svg.substr(at, end - at);
     if (tag.find(style) == std::string::npos || svg.compare(end + 1, 1, "#") != 0) continue;
@@ -325,7 +328,8 @@ TEST_F(ResultClasses, EchoOfTheBestsStrengthIsAmbiguous) {
     ModulatedEmitter e{Waveform::Psk, 20.0e-6, 900.0, 0.0, 125.0e3};
     e.echoDelay = 35.0e-6;
     e.echoPowerDb = c.echoPowerDb;
-    const json document = runJson(write(c.name, generateModulatedPair(single(e, 20.0))), {"-t", "12"});
+    const json document =
+        runJson(write(c.name, generateModulatedPair(single(e, 20.0))), {"-t", "12"});
     const json& best = document["results"][0];
     EXPECT_EQ(best["ambiguous"].get<bool>(), c.ambiguous) << document["results"].dump(1);
     if (c.ambiguous) {
@@ -401,11 +405,16 @@ TEST_F(ResultClasses, BadValuesOfTheNewOptionsAreRefused) {
   config.sampleCount = 8192;
   const Recordings files = write("small", generatePair(config));
   const std::vector<std::string> cases[] = {
-      {"-t", "15", "--frequency-span", "0"},   {"-t", "15", "--frequency-span", "abc"},
-      {"-t", "15", "--frequency-span", "inf"}, {"-t", "15", "--min-abs-delay", "-1"},
-      {"-t", "15", "--min-abs-offset", "x"},   {"--false-alarm", "0"},
-      {"--false-alarm", "1"},                  {"--false-alarm", "0.1", "-t", "15"},
-      {"-t", "15", "--map"},                   {"-t", "15", "--map", ""},
+      {"-t", "15", "--frequency-span", "0"},
+      {"-t", "15", "--frequency-span", "abc"},
+      {"-t", "15", "--frequency-span", "inf"},
+      {"-t", "15", "--min-abs-delay", "-1"},
+      {"-t", "15", "--min-abs-offset", "x"},
+      {"--false-alarm", "0"},
+      {"--false-alarm", "1"},
+      {"--false-alarm", "0.1", "-t", "15"},
+      {"-t", "15", "--map"},
+      {"-t", "15", "--map", ""},
   };
   for (const std::vector<std::string>& extra : cases) {
     const ProcessResult result = run(files, extra, "1000000", "0", "50", "8192");
@@ -425,9 +434,9 @@ TEST_F(ResultClasses, MinimumGatesDropResults) {
     std::vector<std::string> extra;
     bool nearKept;
   };
-  for (const Case& c : {Case{{}, true}, Case{{"--min-abs-delay", "10"}, false},
-                        Case{{"--min-abs-offset", "500"}, false},
-                        Case{{"--min-abs-delay", "5"}, true}}) {
+  for (const Case& c :
+       {Case{{}, true}, Case{{"--min-abs-delay", "10"}, false},
+        Case{{"--min-abs-offset", "500"}, false}, Case{{"--min-abs-delay", "5"}, true}}) {
     std::vector<std::string> extra{"-t", "15"};
     extra.insert(extra.end(), c.extra.begin(), c.extra.end());
     const ProcessResult text = run(files, extra);

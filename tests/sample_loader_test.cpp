@@ -1,8 +1,7 @@
 #include "engine/sample_loader.hpp"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
@@ -19,8 +18,8 @@ class SampleLoaderTest : public ::testing::Test {
   SamplePair load(int count, int centreLag, int lagCount, int* lowered = nullptr) {
     SearchParameters parameters;
     parameters.sampleCount = count;
-    SamplePair pair = loadSamplePair(first_.c_str(), second_.c_str(), parameters, centreLag,
-                                     lagCount);
+    SamplePair pair =
+        loadSamplePair(first_.c_str(), second_.c_str(), parameters, centreLag, lagCount);
     if (lowered != nullptr) *lowered = parameters.sampleCount;
     return pair;
   }

@@ -16,12 +16,12 @@ TEST(LagWindow, Derivations) {
     double rate, centre, window;
     int centreLag, lagCount, firstLag;
   } cases[] = {
-      {1.0, 0.0, 10.5, 0, 12, -6},     // ceiled to 11, raised to even
-      {1.0, 0.0, 12.0, 0, 12, -6},     // already even
-      {1.0, -0.5, 4.0, -1, 4, -3},     // floor, not truncation toward zero
-      {1.0, 100.0, 20.0, 100, 20, 90}, // lag index 0 is 90 samples, 19 is 109
+      {1.0, 0.0, 10.5, 0, 12, -6},      // ceiled to 11, raised to even
+      {1.0, 0.0, 12.0, 0, 12, -6},      // already even
+      {1.0, -0.5, 4.0, -1, 4, -3},      // floor, not truncation toward zero
+      {1.0, 100.0, 20.0, 100, 20, 90},  // lag index 0 is 90 samples, 19 is 109
       {1e6, 123.4e-6, 400e-6, 123, 400, -77},
-      {1e6, 0.0, 1e-9, 0, 2, -1},      // the smallest window still spans two lags
+      {1e6, 0.0, 1e-9, 0, 2, -1},  // the smallest window still spans two lags
   };
   for (const auto& c : cases) {
     const LagWindow window = deriveLagWindow(c.rate, c.centre, c.window);
@@ -32,10 +32,10 @@ TEST(LagWindow, Derivations) {
 }
 
 TEST(LagWindow, CountsBeyond32BitsAreRejected) {
-  EXPECT_THROW(deriveLagWindow(1e6, 1e6, 1.0), InputError);      // centre 1e12 samples
+  EXPECT_THROW(deriveLagWindow(1e6, 1e6, 1.0), InputError);  // centre 1e12 samples
   EXPECT_THROW(deriveLagWindow(1e6, -1e6, 1.0), InputError);
-  EXPECT_THROW(deriveLagWindow(1e6, 0.0, 3000.0), InputError);   // 3e9 lags
-  EXPECT_THROW(deriveLagWindow(1e300, 0.0, 1e300), InputError);  // not finite
+  EXPECT_THROW(deriveLagWindow(1e6, 0.0, 3000.0), InputError);           // 3e9 lags
+  EXPECT_THROW(deriveLagWindow(1e300, 0.0, 1e300), InputError);          // not finite
   EXPECT_THROW(deriveLagWindow(1.0, 2147483000.0, 2000.0), InputError);  // last lag overflows
   EXPECT_NO_THROW(deriveLagWindow(1.0, 2147483000.0, 1000.0));
 }

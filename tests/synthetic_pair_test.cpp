@@ -1,10 +1,10 @@
 // The generated pairs carry the powers they are configured with.
+#include "tools/synthetic_pair.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
-
-#include "tools/synthetic_pair.hpp"
 
 namespace kestrav {
 namespace {
@@ -34,7 +34,8 @@ TEST(GeneratePair, SignalPowerIsTheEmitterPowerAtEveryLength) {
 }
 
 // A noiseless pair of one emitter at 1 MHz over 0.6 of the band, with the given second channel.
-ComplexPair cleanPair(double delay, const SecondChannel& channel, std::vector<Interferer> added = {}) {
+ComplexPair cleanPair(double delay, const SecondChannel& channel,
+                      std::vector<Interferer> added = {}) {
   PairConfig config;
   config.sampleCount = 8192;
   config.emitters = {Emitter{delay, 250.0, 0.0}};
@@ -88,7 +89,8 @@ TEST(GeneratePair, EchoesAndInterferersLandInTheirRecordingOnly) {
   const struct {
     Interferer interferer;
     double power, tolerance;  // a narrow band of 41 random bins strays from its mean power
-  } cases[] = {{{1, 100e3, 10.0, 0.0}, 10.0, 0.01}, {{2, -40e3, 0.0, 0.0}, 1.0, 0.01},
+  } cases[] = {{{1, 100e3, 10.0, 0.0}, 10.0, 0.01},
+               {{2, -40e3, 0.0, 0.0}, 1.0, 0.01},
                {{2, 20e3, 6.0, 5e3}, 3.98, 0.3}};
   for (const auto& c : cases) {
     const ComplexPair pair = cleanPair(delay, SecondChannel{}, {c.interferer});
@@ -98,8 +100,8 @@ TEST(GeneratePair, EchoesAndInterferersLandInTheirRecordingOnly) {
     std::vector<std::complex<double>> added(hit.size());
     for (std::size_t i = 0; i < hit.size(); ++i) added[i] = hit[i] - original[i];
     EXPECT_NEAR(meanPower(added), c.power, c.tolerance * c.power) << c.interferer.frequency;
-    EXPECT_LT(worstDifference(spared, c.interferer.recording == 1 ? direct.second : direct.first,
-                              0, 8192),
+    EXPECT_LT(worstDifference(spared, c.interferer.recording == 1 ? direct.second : direct.first, 0,
+                              8192),
               1e-9);
   }
 }

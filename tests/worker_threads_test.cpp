@@ -1,10 +1,10 @@
 // The thread limit that lets searches run side by side without each taking the whole machine.
+#include "platform/host/worker_threads.hpp"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
-
-#include "platform/host/worker_threads.hpp"
 
 namespace kestrav {
 namespace {

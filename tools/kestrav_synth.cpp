@@ -1,5 +1,7 @@
 // kestrav-synth: writes a pair of int16 I/Q recordings with a known delay and frequency offset,
 // and prints the truth and the kestrav command line that searches for it.
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -140,11 +141,13 @@ int run(int argc, char** argv) {
 
   const std::string formatText = parser.exists("format") ? parser.get("format") : "ci16";
   const std::optional<kestrav::SampleFormat> format = kestrav::formatNamed(formatText);
-  if (!format) throw std::runtime_error("--format '" + formatText + "' is not ci16, cf32, ci8 or cu8");
+  if (!format)
+    throw std::runtime_error("--format '" + formatText + "' is not ci16, cf32, ci8 or cu8");
   const bool sigmf = parser.exists("sigmf");
 
   const kestrav::ComplexPair pair = kestrav::generatePair(config);
-  const bool eightBit = *format == kestrav::SampleFormat::Ci8 || *format == kestrav::SampleFormat::Cu8;
+  const bool eightBit =
+      *format == kestrav::SampleFormat::Ci8 || *format == kestrav::SampleFormat::Cu8;
   const double scale = kestrav::fullScale(pair, eightBit ? 127.0 : 32767.0);
   const std::string firstPath =
       writeRecording(parser.get("first"), kestrav::encodeRecording(pair.first, scale, *format),
@@ -154,9 +157,9 @@ int run(int argc, char** argv) {
                      *format, sigmf, config.sampleRate);
 
   double widestDelayUs = 0.0;
-  std::printf("wrote %s and %s: %d samples at %.17g Hz, SNR %g dB, seed %llu\n",
-              firstPath.c_str(), secondPath.c_str(), config.sampleCount, config.sampleRate,
-              config.snrDb, static_cast<unsigned long long>(config.seed));
+  std::printf("wrote %s and %s: %d samples at %.17g Hz, SNR %g dB, seed %llu\n", firstPath.c_str(),
+              secondPath.c_str(), config.sampleCount, config.sampleRate, config.snrDb,
+              static_cast<unsigned long long>(config.seed));
   for (std::size_t e = 0; e < config.emitters.size(); ++e) {
     const Emitter& emitter = config.emitters[e];
     std::printf("true delay %.6f us (%.6f samples), true frequency offset %.6f Hz, power %g dB\n",

@@ -20,8 +20,7 @@ void transform(std::vector<Complex>& data, int direction) {
   fftw_plan raw = nullptr;
   {
     std::lock_guard lock(fftwPlannerLock());
-    raw = fftw_plan_dft_1d(static_cast<int>(data.size()), buffer, buffer, direction,
-                           FFTW_ESTIMATE);
+    raw = fftw_plan_dft_1d(static_cast<int>(data.size()), buffer, buffer, direction, FFTW_ESTIMATE);
   }
   if (raw == nullptr) throw std::runtime_error("cannot plan the synthesis transform");
   const FftwPlan plan(raw);
@@ -153,7 +152,8 @@ ComplexPair generateModulatedPair(const ModulatedPairConfig& config) {
   const auto n = static_cast<std::size_t>(config.sampleCount);
   const double fs = config.sampleRate;
   std::mt19937_64 random(config.seed);
-  ComplexPair pair{std::vector<Complex>(n, config.firstDc), std::vector<Complex>(n, config.secondDc)};
+  ComplexPair pair{std::vector<Complex>(n, config.firstDc),
+                   std::vector<Complex>(n, config.secondDc)};
   for (const ModulatedEmitter& emitter : config.emitters) {
     const std::vector<Complex> w = waveform(emitter, n, fs, random);
     std::vector<Complex> delayed = w;
@@ -177,7 +177,8 @@ ComplexPair generateModulatedPair(const ModulatedPairConfig& config) {
   std::normal_distribution<double> normal(0.0, std::sqrt(0.5));
   const double noiseScale = std::pow(10.0, -config.snrDb / 20.0);
   for (auto* recording : {&pair.first, &pair.second}) {
-    for (Complex& sample : *recording) sample += noiseScale * Complex(normal(random), normal(random));
+    for (Complex& sample : *recording)
+      sample += noiseScale * Complex(normal(random), normal(random));
   }
   return pair;
 }

@@ -99,9 +99,9 @@ void addInterferers(const PairConfig& config, ComplexPair& pair) {
     if (interferer.bandwidth <= 0.0) {
       const double phase = turn(random);
       for (std::size_t i = 0; i < n; ++i) {
-        recording[i] += std::polar(amplitude, phase + 2.0 * std::numbers::pi *
-                                                          interferer.frequency *
-                                                          static_cast<double>(i) / fs);
+        recording[i] +=
+            std::polar(amplitude, phase + 2.0 * std::numbers::pi * interferer.frequency *
+                                              static_cast<double>(i) / fs);
       }
       continue;
     }
@@ -154,12 +154,11 @@ ComplexPair generatePair(const PairConfig& config) {
       continue;
     }
     for (std::size_t k = 0; k < n; ++k) {
-      const double phase =
-          -2.0 * std::numbers::pi * binFrequencyHz(k, n, fs) * emitter.delay;
+      const double phase = -2.0 * std::numbers::pi * binFrequencyHz(k, n, fs) * emitter.delay;
       delayed[k] = spectrum[k] * std::polar(scale, phase);
       for (const Echo& echo : channel.echoes) {
-        const double echoPhase = -2.0 * std::numbers::pi * binFrequencyHz(k, n, fs) *
-                                 (emitter.delay + echo.delay);
+        const double echoPhase =
+            -2.0 * std::numbers::pi * binFrequencyHz(k, n, fs) * (emitter.delay + echo.delay);
         delayed[k] += spectrum[k] * std::polar(scale * amplitudeOf(echo.powerDb), echoPhase);
       }
       spectrum[k] *= scale;
@@ -167,8 +166,8 @@ ComplexPair generatePair(const PairConfig& config) {
     inverseTransform(spectrum);
     inverseTransform(delayed);
     for (std::size_t i = 0; i < n; ++i) {
-      const double phase = 2.0 * std::numbers::pi * emitter.frequencyOffset *
-                           static_cast<double>(i) / fs;
+      const double phase =
+          2.0 * std::numbers::pi * emitter.frequencyOffset * static_cast<double>(i) / fs;
       pair.first[i] += spectrum[i];
       pair.second[i] += delayed[i] * std::polar(1.0, phase);
     }
@@ -227,8 +226,8 @@ SamplePairInt16 quantizePair(const ComplexPair& pair) {
     return static_cast<short>(std::clamp(std::lround(value * scale), -32767L, 32767L));
   };
   SamplePairInt16 out;
-  for (const auto& [in, result] : {std::pair{&pair.first, &out.first},
-                                   std::pair{&pair.second, &out.second}}) {
+  for (const auto& [in, result] :
+       {std::pair{&pair.first, &out.first}, std::pair{&pair.second, &out.second}}) {
     result->reserve(in->size());
     for (const Complex& sample : *in) {
       result->push_back(short2{toInt16(sample.real()), toInt16(sample.imag())});

@@ -35,7 +35,7 @@ struct SecondChannel {
 
 // A signal in one recording only: a carrier (bandwidth 0) or a narrow band of noise.
 struct Interferer {
-  int recording = 1;  // 1 or 2
+  int recording = 1;       // 1 or 2
   double frequency = 0.0;  // hertz, its centre
   double powerDb = 0.0;    // relative to the reference power
   double bandwidth = 0.0;  // hertz

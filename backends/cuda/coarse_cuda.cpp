@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/gpu/device_buffer.hpp"
-#include "backends/cuda/gpu_sites.hpp"
 #include "backends/cuda/coarse_kernels.hpp"
+#include "backends/cuda/gpu_sites.hpp"
+#include "platform/gpu/device_buffer.hpp"
 #include "stages/coarse/coarse_row.hpp"
 #include "stages/coarse/coarse_search.hpp"
 

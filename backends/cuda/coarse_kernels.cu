@@ -9,10 +9,10 @@
 
 #include <cfloat>
 
-#include "platform/gpu/chunked_launch.hpp"
-#include "platform/gpu/thread_index.cuh"
-#include "platform/gpu/grid_slices.hpp"
 #include "backends/cuda/coarse_kernels.hpp"
+#include "platform/gpu/chunked_launch.hpp"
+#include "platform/gpu/grid_slices.hpp"
+#include "platform/gpu/thread_index.cuh"
 #include "stages/coarse/signal_maps.hpp"
 
 namespace kestrav {

@@ -10,13 +10,13 @@
 #include <string>
 
 #include "backends/compute_backend.hpp"
-#include "platform/host/errors.hpp"
-#include "platform/gpu/gpu_check.hpp"
-#include "platform/gpu/gpu_status.hpp"
 #include "backends/cuda/coarse_cuda.hpp"
 #include "backends/cuda/coarse_kernels.hpp"
 #include "backends/cuda/fine_cuda.hpp"
 #include "backends/cuda/precise_cuda.hpp"
+#include "platform/gpu/gpu_check.hpp"
+#include "platform/gpu/gpu_status.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {
@@ -94,8 +94,8 @@ std::string describeCudaDevice() {
   char memory[32];
   std::snprintf(memory, sizeof memory, "%.1f GiB",
                 static_cast<double>(properties.totalGlobalMem) / (1024.0 * 1024.0 * 1024.0));
-  return std::string(properties.name) + ", compute capability " +
-         std::to_string(properties.major) + "." + std::to_string(properties.minor) + ", " + memory;
+  return std::string(properties.name) + ", compute capability " + std::to_string(properties.major) +
+         "." + std::to_string(properties.minor) + ", " + memory;
 }
 
 std::unique_ptr<ComputeBackend> makeCudaBackend(std::string* whyNot) {

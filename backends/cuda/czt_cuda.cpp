@@ -7,11 +7,11 @@
 #include <climits>
 #include <string>
 
-#include "stages/fine/czt.hpp"
 #include "backends/cuda/czt_kernels.hpp"
-#include "platform/gpu/device_buffer.hpp"
-#include "backends/cuda/gpu_sites.hpp"
 #include "backends/cuda/fine_kernels.hpp"
+#include "backends/cuda/gpu_sites.hpp"
+#include "platform/gpu/device_buffer.hpp"
+#include "stages/fine/czt.hpp"
 
 namespace kestrav {
 

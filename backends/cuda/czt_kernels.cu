@@ -4,9 +4,9 @@
 #include <cuda_runtime.h>
 
 #include "backends/cuda/czt_kernels.hpp"
-#include "stages/fine/czt_maps.hpp"
 #include "platform/gpu/chunked_launch.hpp"
 #include "platform/gpu/thread_index.cuh"
+#include "stages/fine/czt_maps.hpp"
 
 namespace kestrav {
 __global__ void __launch_bounds__(LaunchBlockThreads)

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "backends/cuda/czt_cuda.hpp"
-#include "platform/gpu/device_buffer.hpp"
-#include "backends/cuda/gpu_sites.hpp"
 #include "backends/cuda/fine_kernels.hpp"
+#include "backends/cuda/gpu_sites.hpp"
+#include "platform/gpu/device_buffer.hpp"
 #include "stages/fine/fine_zoom.hpp"
 
 namespace kestrav {
@@ -189,8 +189,12 @@ Refinement refineOnDevice(const Sample* firstSamples, const Sample* secondSample
            TdcSite::RefineUploadSecondSegment);
   const Refinement refinement = refineInTurn(
       request,
-      [&](const FineRequest& r) { return fineFrequencyOnDevice(first.get(), second.get(), r, handle); },
-      [&](const FineRequest& r) { return fineDelayOnDevice(first.get(), second.get(), r, handle); });
+      [&](const FineRequest& r) {
+        return fineFrequencyOnDevice(first.get(), second.get(), r, handle);
+      },
+      [&](const FineRequest& r) {
+        return fineDelayOnDevice(first.get(), second.get(), r, handle);
+      });
   first.release(TdcSite::RefineFreeFirstSegment);
   second.release(TdcSite::RefineFreeSecondSegment);
   return refinement;

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "backends/cuda/fine_kernels.hpp"
 #include "platform/gpu/chunked_launch.hpp"
 #include "platform/gpu/thread_index.cuh"
-#include "backends/cuda/fine_kernels.hpp"
 #include "stages/fine/signal_maps_double.hpp"
 
 namespace kestrav {

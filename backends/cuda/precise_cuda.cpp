@@ -5,10 +5,10 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/host/errors.hpp"
-#include "platform/gpu/device_buffer.hpp"
 #include "backends/cuda/gpu_sites.hpp"
 #include "backends/cuda/precise_kernels.hpp"
+#include "platform/gpu/device_buffer.hpp"
+#include "platform/host/errors.hpp"
 
 namespace kestrav {
 namespace {
@@ -103,9 +103,8 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
       const std::size_t bytes = sizeof(double2) * static_cast<std::size_t>(layout.frameLength);
       GpuCheck(cudaMemset(results_.get(), 0, bytes), TdcSite::PreciseClearSpectrum);
       forEachBatch(layout, [&](int firstBlock, int blocks) {
-        fillPreciseFrames(device, layout, firstBlock, blocks, cycles,
-                          shape == FrameShape::Windowed, firstFrames_.get(),
-                          secondFrames_.get());
+        fillPreciseFrames(device, layout, firstBlock, blocks, cycles, shape == FrameShape::Windowed,
+                          firstFrames_.get(), secondFrames_.get());
         transformFrames(CUFFT_FORWARD);
         addCrossSpectra(firstFrames_.get(), secondFrames_.get(), layout.frameLength, blocks,
                         results_.get());
@@ -201,8 +200,8 @@ class CudaPrecisePrimitives final : public PrecisePrimitives {
     const auto after =
         static_cast<int>(std::min<std::int64_t>(segments.secondAfter, framesEnd - n));
     const auto lead = static_cast<std::size_t>(std::max(0, before));
-    const std::size_t secondCount = lead + static_cast<std::size_t>(n) +
-                                    static_cast<std::size_t>(std::max(0, after));
+    const std::size_t secondCount =
+        lead + static_cast<std::size_t>(n) + static_cast<std::size_t>(std::max(0, after));
     const SegmentKey key{segments.samples, n, before, after};
     const bool reload = holds_ == 0 || !(key == key_);
     if (reload) key_ = {};

@@ -6,27 +6,27 @@
 
 #include <cstdint>
 
-#include "platform/host/sample_segments.hpp"
+#include "backends/cuda/precise_kernels.hpp"
 #include "platform/gpu/chunked_launch.hpp"
 #include "platform/gpu/thread_index.cuh"
-#include "backends/cuda/precise_kernels.hpp"
-#include "stages/precise/precise_maps.hpp"
+#include "platform/host/sample_segments.hpp"
 #include "stages/fine/signal_maps_double.hpp"
+#include "stages/precise/precise_maps.hpp"
 
 namespace kestrav {
 template <class Sample>
 __global__ void __launch_bounds__(LaunchBlockThreads)
-    fillPreciseFrames_dev(const Sample* firstSamples, const Sample* secondSamples,
-                          int secondBefore, int secondAfter, PreciseLayout layout, int firstBlock,
-                          int offset, double cycles, bool windowed, double2* firstFrames,
+    fillPreciseFrames_dev(const Sample* firstSamples, const Sample* secondSamples, int secondBefore,
+                          int secondAfter, PreciseLayout layout, int firstBlock, int offset,
+                          double cycles, bool windowed, double2* firstFrames,
                           double2* secondFrames) {
   const int point = threadIndex() + offset;
   const int frame = point / layout.frameLength;
   const int position = point - frame * layout.frameLength;
   const int block = firstBlock + frame;
   double2 first = firstFrameValue(firstSamples, layout, block, position);
-  double2 second = secondFrameValue(secondSamples, secondBefore, secondAfter, layout, block,
-                                    position, cycles);
+  double2 second =
+      secondFrameValue(secondSamples, secondBefore, secondAfter, layout, block, position, cycles);
   if (windowed) {
     const double w = blockWindow(layout, position);
     first = scaled(first, w);
@@ -100,8 +100,8 @@ void launchFillFrames(const Sample* first, const Sample* second, const PreciseSe
                       bool windowed, double2* firstFrames, double2* secondFrames) {
   for (const Launch& launch : chunkedLaunches(blocks * layout.frameLength)) {
     fillPreciseFrames_dev<<<launch.blocks, launch.threads>>>(
-        first, second, segments.secondBefore, segments.secondAfter, layout, firstBlock,
-        launch.base, cycles, windowed, firstFrames, secondFrames);
+        first, second, segments.secondBefore, segments.secondAfter, layout, firstBlock, launch.base,
+        cycles, windowed, firstFrames, secondFrames);
   }
 }
 
@@ -127,8 +127,8 @@ void addCrossSpectra(const double2* firstFrames, const double2* secondFrames, in
 void weightAndAdvance(double2* firstFrames, double2* secondFrames, const double* rootWeight,
                       int frameLength, int blocks, double delaySamples) {
   for (const Launch& launch : chunkedLaunches(blocks * frameLength)) {
-    weightAndAdvance_dev<<<launch.blocks, launch.threads>>>(
-        firstFrames, secondFrames, rootWeight, launch.base, frameLength, delaySamples);
+    weightAndAdvance_dev<<<launch.blocks, launch.threads>>>(firstFrames, secondFrames, rootWeight,
+                                                            launch.base, frameLength, delaySamples);
   }
 }
 
@@ -141,9 +141,8 @@ void addProductRuns(const double2* firstFrames, const double2* secondFrames,
   const auto firstRun = static_cast<int>(batchStart / layout.runLength);
   const auto lastRun = static_cast<int>((batchEnd - 1) / layout.runLength);
   for (const Launch& launch : chunkedLaunches(lastRun - firstRun + 1)) {
-    addProductRuns_dev<<<launch.blocks, launch.threads>>>(firstFrames, secondFrames, layout,
-                                                          firstBlock, blocks, firstRun,
-                                                          launch.base, scale, runs);
+    addProductRuns_dev<<<launch.blocks, launch.threads>>>(
+        firstFrames, secondFrames, layout, firstBlock, blocks, firstRun, launch.base, scale, runs);
   }
 }
 

@@ -9,8 +9,8 @@
 
 namespace kestrav {
 
-// Both segments' frames of the batch (the segments in device memory), the second shifted down by `cycles` per sample, both under
-// the block's window when `windowed`.
+// Both segments' frames of the batch (the segments in device memory), the second shifted down by
+// `cycles` per sample, both under the block's window when `windowed`.
 void fillPreciseFrames(const PreciseSegments& segments, const PreciseLayout& layout, int firstBlock,
                        int blocks, double cycles, bool windowed, double2* firstFrames,
                        double2* secondFrames);

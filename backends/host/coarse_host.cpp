@@ -5,9 +5,9 @@
 #include <atomic>
 #include <vector>
 
+#include "backends/host/coarse_lanes.hpp"
 #include "backends/host/host_paths.hpp"
 #include "platform/host/worker_threads.hpp"
-#include "backends/host/coarse_lanes.hpp"
 #include "stages/coarse/coarse_row.hpp"
 #include "stages/coarse/coarse_search.hpp"
 #include "stages/coarse/signal_maps.hpp"
@@ -47,8 +47,7 @@ void formDecimatedRows(const CoarseRequest& request, const CoarseSizes& sizes, i
         for (std::size_t b = 0; b < decimatedLength; ++b) {
           const std::size_t start = b * groupLength;
           for (std::size_t t = 0; t < groupLength; ++t) {
-            scratch[t] =
-                conjugateProduct(toFloat2(first[start + t]), toFloat2(second[start + t]));
+            scratch[t] = conjugateProduct(toFloat2(first[start + t]), toFloat2(second[start + t]));
           }
           row[b] = decimateGroup(scratch.data(), sizes.decimation);
         }

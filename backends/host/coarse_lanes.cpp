@@ -18,8 +18,8 @@ int lagsPerLaneGroup(InstructionSet set) { return set == InstructionSet::Avx512 
 std::size_t laneScratchFloats(int decimation) {
   // The first recording interleaved, then the second's real and imaginary parts with the
   // lanes' reach beyond the chunk.
-  const std::size_t samples = static_cast<std::size_t>(chunkOutputsFor(decimation)) *
-                              static_cast<std::size_t>(decimation);
+  const std::size_t samples =
+      static_cast<std::size_t>(chunkOutputsFor(decimation)) * static_cast<std::size_t>(decimation);
   return 2 * samples + 2 * (samples + WidestGroup);
 }
 

@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <span>
 
-#include "backends/host/host_paths.hpp"
 #include "backends/compute_backend.hpp"
+#include "backends/host/host_paths.hpp"
+#include "platform/host/instruction_sets.hpp"
 #include "platform/host/sample_segments.hpp"
 #include "platform/host/vector_types.hpp"
 #include "stages/coarse/coarse_search.hpp"
-#include "platform/host/instruction_sets.hpp"
 
 namespace kestrav {
 
@@ -35,13 +35,13 @@ struct LaneGroupJob {
   // Sample 0 of the first recording and sample firstLag of the second.
   SegmentPointers segments;
   std::int64_t secondAvailable = 0;  // samples from there on; the lanes past them read zeros
-  int decimation = 1;              // D
-  int decimatedLength = 0;         // M
-  int rowCount = 0;                // rows written; the other lanes are formed and dropped
+  int decimation = 1;                // D
+  int decimatedLength = 0;           // M
+  int rowCount = 0;                  // rows written; the other lanes are formed and dropped
   float2* rows = nullptr;
   std::size_t rowStride = 0;
-  int chunkOutputs = 1;            // decimated outputs converted at a time
-  float* scratch = nullptr;        // laneScratchFloats(D) floats
+  int chunkOutputs = 1;      // decimated outputs converted at a time
+  float* scratch = nullptr;  // laneScratchFloats(D) floats
 };
 void formLaneGroupAvx2(const LaneGroupJob& job);
 void formLaneGroupAvx512(const LaneGroupJob& job);

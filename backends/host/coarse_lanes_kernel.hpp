@@ -120,8 +120,9 @@ template <class Vec, int Depth>
 // samples are copied as they are. Internal to each unit, like reverseBits.
 template <class Sample>
 static void convertSamples(const Sample* firstSamples, const Sample* secondSamples,
-                    std::ptrdiff_t secondAvailable, std::ptrdiff_t start, std::ptrdiff_t samples,
-                    std::ptrdiff_t reach, float* first, float* secondReal, float* secondImag) {
+                           std::ptrdiff_t secondAvailable, std::ptrdiff_t start,
+                           std::ptrdiff_t samples, std::ptrdiff_t reach, float* first,
+                           float* secondReal, float* secondImag) {
   for (std::ptrdiff_t i = 0; i < samples; ++i) {
     first[2 * i] = static_cast<float>(firstSamples[start + i].x);
     first[2 * i + 1] = static_cast<float>(firstSamples[start + i].y);
@@ -168,8 +169,8 @@ void formRows(const LaneGroupJob& job, int reductionBlock, int upperLevels) {
     const Inputs in = convertChunk<Vec>(job, reductionBlock, c0, chunk);
     for (int t0 = 0; t0 < chunk; t0 += TileOutputs) {
       const int count = chunk - t0 < TileOutputs ? chunk - t0 : TileOutputs;
-      formTile<Vec, Depth>(in, static_cast<std::ptrdiff_t>(t0) * job.decimation, count,
-                           upperLevels, tileRe, tileIm);
+      formTile<Vec, Depth>(in, static_cast<std::ptrdiff_t>(t0) * job.decimation, count, upperLevels,
+                           tileRe, tileIm);
       for (int lane = 0; lane < job.rowCount; ++lane) {
         float2* row = job.rows + static_cast<std::size_t>(lane) * job.rowStride + c0 + t0;
         for (int o = 0; o < count; ++o) row[o] = float2{tileRe[o][lane], tileIm[o][lane]};
@@ -188,13 +189,27 @@ void formLaneGroup(const LaneGroupJob& job) {
   const int depth = levels < MaxDepth ? levels : MaxDepth;
   const int upperLevels = levels - depth;
   switch (depth) {
-    case 0: formRows<Vec, 0>(job, reductionBlock, upperLevels); break;
-    case 1: if constexpr (MaxDepth >= 1) formRows<Vec, 1>(job, reductionBlock, upperLevels); break;
-    case 2: if constexpr (MaxDepth >= 2) formRows<Vec, 2>(job, reductionBlock, upperLevels); break;
-    case 3: if constexpr (MaxDepth >= 3) formRows<Vec, 3>(job, reductionBlock, upperLevels); break;
-    case 4: if constexpr (MaxDepth >= 4) formRows<Vec, 4>(job, reductionBlock, upperLevels); break;
-    case 5: if constexpr (MaxDepth >= 5) formRows<Vec, 5>(job, reductionBlock, upperLevels); break;
-    default: if constexpr (MaxDepth >= 6) formRows<Vec, 6>(job, reductionBlock, upperLevels); break;
+    case 0:
+      formRows<Vec, 0>(job, reductionBlock, upperLevels);
+      break;
+    case 1:
+      if constexpr (MaxDepth >= 1) formRows<Vec, 1>(job, reductionBlock, upperLevels);
+      break;
+    case 2:
+      if constexpr (MaxDepth >= 2) formRows<Vec, 2>(job, reductionBlock, upperLevels);
+      break;
+    case 3:
+      if constexpr (MaxDepth >= 3) formRows<Vec, 3>(job, reductionBlock, upperLevels);
+      break;
+    case 4:
+      if constexpr (MaxDepth >= 4) formRows<Vec, 4>(job, reductionBlock, upperLevels);
+      break;
+    case 5:
+      if constexpr (MaxDepth >= 5) formRows<Vec, 5>(job, reductionBlock, upperLevels);
+      break;
+    default:
+      if constexpr (MaxDepth >= 6) formRows<Vec, 6>(job, reductionBlock, upperLevels);
+      break;
   }
 }
 

@@ -5,10 +5,10 @@
 #include <cmath>
 
 #include "backends/host/host_paths.hpp"
-#include "stages/fine/czt.hpp"
-#include "stages/fine/czt_maps.hpp"
 #include "platform/host/inplace_transform.hpp"
 #include "platform/host/worker_threads.hpp"
+#include "stages/fine/czt.hpp"
+#include "stages/fine/czt_maps.hpp"
 #include "stages/fine/signal_maps_double.hpp"
 
 namespace kestrav {

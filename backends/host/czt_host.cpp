@@ -1,9 +1,9 @@
 #include <algorithm>
 
 #include "backends/host/host_paths.hpp"
+#include "platform/host/inplace_transform.hpp"
 #include "stages/fine/czt.hpp"
 #include "stages/fine/czt_maps.hpp"
-#include "platform/host/inplace_transform.hpp"
 #include "stages/fine/signal_maps_double.hpp"
 
 namespace kestrav {

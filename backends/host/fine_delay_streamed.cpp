@@ -4,9 +4,9 @@
 #include <mutex>
 #include <vector>
 
+#include "backends/host/host_paths.hpp"
 #include "platform/host/inplace_transform.hpp"
 #include "platform/host/worker_threads.hpp"
-#include "backends/host/host_paths.hpp"
 #include "stages/fine/fine_zoom.hpp"
 #include "stages/fine/signal_maps_double.hpp"
 
@@ -16,9 +16,9 @@ namespace {
 constexpr int BlocksPerTask = 8;
 
 struct FrameBuffers {
-  FftwArray<double2> first;   // one frame of each recording
+  FftwArray<double2> first;  // one frame of each recording
   FftwArray<double2> second;
-  FftwArray<double2> cross;   // the cross-spectra of one task's blocks
+  FftwArray<double2> cross;  // the cross-spectra of one task's blocks
 };
 
 }  // namespace
@@ -91,9 +91,9 @@ FineEstimate estimateFineDelayStreamed(const FineRequest& request) {
 
   const std::vector<double2> shifted = centredReversedSpectrum(summed);
   const ZoomGrid& grid = zoom->grid;
-  return estimateAtPeak(grid, strongestZoomPointInBlocks(shifted.data(), DelayFrameLength,
-                                                         grid.points, grid.step, grid.start,
-                                                         request.traceHalfWidth));
+  return estimateAtPeak(
+      grid, strongestZoomPointInBlocks(shifted.data(), DelayFrameLength, grid.points, grid.step,
+                                       grid.start, request.traceHalfWidth));
 }
 
 }  // namespace kestrav

@@ -2,8 +2,8 @@
 #include <atomic>
 #include <vector>
 
-#include "platform/host/worker_threads.hpp"
 #include "backends/host/host_paths.hpp"
+#include "platform/host/worker_threads.hpp"
 #include "stages/fine/fine_zoom.hpp"
 #include "stages/fine/signal_maps_double.hpp"
 
@@ -39,9 +39,9 @@ FineEstimate estimateFineFrequencyStreamed(const FineRequest& request) {
   });
 
   const ZoomGrid& grid = zoom->grid;
-  return estimateAtPeak(grid, strongestZoomPointInBlocks(runSums.data(), FrequencyRuns,
-                                                         grid.points, grid.step, grid.start,
-                                                         request.traceHalfWidth));
+  return estimateAtPeak(
+      grid, strongestZoomPointInBlocks(runSums.data(), FrequencyRuns, grid.points, grid.step,
+                                       grid.start, request.traceHalfWidth));
 }
 
 }  // namespace kestrav

@@ -19,9 +19,7 @@ class HostBackend final : public ComputeBackend {
   void coarseSearch(const CoarseRequest& request, std::span<LagCell> cells) override {
     coarseSearchHost(request, cells);
   }
-  Refinement refine(const FineRequest& request) override {
-    return refineOnHostStreamed(request);
-  }
+  Refinement refine(const FineRequest& request) override { return refineOnHostStreamed(request); }
   PrecisePrimitives& precisePrimitives() override {
     if (!primitives_) primitives_ = makeHostPrecisePrimitives();
     return *primitives_;

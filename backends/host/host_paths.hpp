@@ -49,7 +49,6 @@ Refinement refineOnHostStreamed(const FineRequest& request);
 ZoomPeak strongestZoomPointInBlocks(const double2* x, int N, int M, double step, double start,
                                     int traceHalfWidth);
 
-
 // The host implementation on FFTW, double precision, one frame at a time.
 std::unique_ptr<PrecisePrimitives> makeHostPrecisePrimitives();
 

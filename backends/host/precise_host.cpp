@@ -5,9 +5,9 @@
 #include "backends/host/host_paths.hpp"
 #include "platform/host/inplace_transform.hpp"
 #include "platform/host/sample_segments.hpp"
+#include "stages/fine/signal_maps_double.hpp"
 #include "stages/precise/precise_maps.hpp"
 #include "stages/precise/precise_primitives.hpp"
-#include "stages/fine/signal_maps_double.hpp"
 
 namespace kestrav {
 namespace {

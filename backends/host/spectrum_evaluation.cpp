@@ -3,18 +3,17 @@
 #include <cmath>
 
 #include "backends/host/host_paths.hpp"
+#include "backends/host/spectrum_peak.hpp"
 #include "stages/coarse/coarse_row.hpp"
 #include "stages/coarse/signal_maps.hpp"
-#include "backends/host/spectrum_peak.hpp"
 
 namespace kestrav {
 
 LagCell evaluateSpectrumVectorised(std::span<const float2> spectrum, int lagIndex,
                                    double decimatedRate, InstructionSet set) {
   const std::size_t length = spectrum.size();
-  SpectrumPeak peak = set == InstructionSet::Avx512
-                          ? spectrumPeakAvx512(spectrum.data(), length)
-                          : spectrumPeakAvx2(spectrum.data(), length);
+  SpectrumPeak peak = set == InstructionSet::Avx512 ? spectrumPeakAvx512(spectrum.data(), length)
+                                                    : spectrumPeakAvx2(spectrum.data(), length);
   // The bins past the last whole vector, one by one; they come after all the others.
   for (std::size_t j = peak.binsCovered; j < length; ++j) {
     const double x = spectrum[j].x;

@@ -12,7 +12,7 @@ namespace kestrav {
 
 struct SpectrumPeak {
   double sumOfSquares = 0.0;
-  float power = 0.0f;          // the largest power; of equal ones the lowest bin is kept
+  float power = 0.0f;  // the largest power; of equal ones the lowest bin is kept
   std::uint64_t index = 0;
   std::size_t binsCovered = 0;  // bins 0 .. binsCovered - 1; the caller reduces the rest
 };

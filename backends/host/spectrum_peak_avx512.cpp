@@ -17,8 +17,8 @@ __m256 upperHalf(__m512 v) {
 SpectrumPeak spectrumPeakAvx512(const float2* bins, std::size_t count) {
   const float* values = reinterpret_cast<const float*>(bins);
   const std::size_t covered = count & ~std::size_t{15};
-  const __m512i realParts = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26,
-                                              28, 30);
+  const __m512i realParts =
+      _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
   const __m512i imaginaryParts = _mm512_add_epi32(realParts, _mm512_set1_epi32(1));
   const __m512i sixteen = _mm512_set1_epi32(16);
   __m512d sumLow = _mm512_setzero_pd();

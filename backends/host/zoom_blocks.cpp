@@ -62,8 +62,7 @@ ZoomPeak strongestZoomPointInBlocks(const double2* x, int N, int M, double step,
   }
   fillTrace(peak, M, traceHalfWidth, [&](int first, int end, std::vector<double>& trace) {
     Worker& worker = pool.front();
-    for (int block = first / zoom.blockLength(); block <= (end - 1) / zoom.blockLength();
-         ++block) {
+    for (int block = first / zoom.blockLength(); block <= (end - 1) / zoom.blockLength(); ++block) {
       zoom.evaluate(block, worker.workspace, worker.outputs.data());
       const int offset = block * zoom.blockLength();
       const int from = std::max(first, offset);

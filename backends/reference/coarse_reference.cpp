@@ -38,8 +38,7 @@ void coarseSearchReference(const CoarseRequest& request, std::span<LagCell> cell
   for (int lag = 0; lag < request.lagCount; ++lag) {
     formDecimatedRowReference(request, sizes, lag, products, rowValues);
     fftwf_execute(plan.get());
-    cells[static_cast<std::size_t>(lag)] =
-        evaluateSpectrum(rowValues, lag, sizes.decimatedRate);
+    cells[static_cast<std::size_t>(lag)] = evaluateSpectrum(rowValues, lag, sizes.decimatedRate);
     if (request.progress) request.progress(lag + 1);
   }
 }

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/host/inplace_transform.hpp"
 #include "backends/reference/reference_paths.hpp"
+#include "platform/host/inplace_transform.hpp"
 #include "stages/fine/fine_zoom.hpp"
 #include "stages/fine/signal_maps_double.hpp"
 
@@ -49,9 +49,8 @@ FineEstimate estimateFineDelay(const FineRequest& request, CztFunction czt) {
 
   const std::vector<double2> shifted = centredReversedSpectrum(summed);
   const ZoomGrid& grid = zoom->grid;
-  return estimateAtPeak(grid, strongestZoomPoint(czt, shifted.data(), DelayFrameLength,
-                                                 grid.points, grid.step, grid.start,
-                                                 request.traceHalfWidth));
+  return estimateAtPeak(grid, strongestZoomPoint(czt, shifted.data(), DelayFrameLength, grid.points,
+                                                 grid.step, grid.start, request.traceHalfWidth));
 }
 
 }  // namespace kestrav

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/host/fftw_plans.hpp"
 #include "backends/reference/reference_paths.hpp"
+#include "platform/host/fftw_plans.hpp"
 #include "stages/fine/fine_zoom.hpp"
 #include "stages/fine/signal_maps_double.hpp"
 

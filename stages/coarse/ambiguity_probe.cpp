@@ -19,8 +19,8 @@ std::vector<Cell> transformPhases(std::vector<Cell> phases) {
   fftw_plan raw = nullptr;
   {
     std::lock_guard lock(fftwPlannerLock());
-    raw = fftw_plan_dft_1d(static_cast<int>(phases.size()), data, data, FFTW_FORWARD,
-                           FFTW_ESTIMATE);
+    raw =
+        fftw_plan_dft_1d(static_cast<int>(phases.size()), data, data, FFTW_FORWARD, FFTW_ESTIMATE);
   }
   if (raw == nullptr) throw ResourceError("cannot plan the comparison of images");
   const FftwPlan plan(raw);

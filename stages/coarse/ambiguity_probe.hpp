@@ -108,7 +108,8 @@ SegmentMoments momentsOf(const Sample* a, std::int64_t count) {
 template <class Sample>
 double productPower(const Sample* a, const Sample* b, std::int64_t count) {
   double sum = 0.0;
-  for (std::int64_t n = 0; n < count; ++n) sum += std::norm(toComplex(a[n])) * std::norm(toComplex(b[n]));
+  for (std::int64_t n = 0; n < count; ++n)
+    sum += std::norm(toComplex(a[n])) * std::norm(toComplex(b[n]));
   return sum;
 }
 
@@ -130,7 +131,8 @@ std::vector<Cell> decimatedRow(const Sample* a, const Sample* b, int D, int M) {
   for (int m = 0; m < M; ++m) {
     Cell sum = 0.0;
     const std::int64_t start = static_cast<std::int64_t>(m) * D;
-    for (std::int64_t n = start; n < start + D; ++n) sum += conjTimes(toComplex(a[n]), toComplex(b[n]));
+    for (std::int64_t n = start; n < start + D; ++n)
+      sum += conjTimes(toComplex(a[n]), toComplex(b[n]));
     row[static_cast<std::size_t>(m)] = sum;
   }
   return row;

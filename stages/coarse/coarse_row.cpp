@@ -43,9 +43,8 @@ FftwfPlan planRowTransforms(std::uint64_t fftLength, int rows, float2* data) {
   int length = static_cast<int>(fftLength);
   auto* complexData = reinterpret_cast<fftwf_complex*>(data);
   std::lock_guard lock(fftwPlannerLock());
-  FftwfPlan plan(fftwf_plan_many_dft(1, &length, rows, complexData, nullptr, 1, length,
-                                     complexData, nullptr, 1, length, FFTW_FORWARD,
-                                     FFTW_ESTIMATE));
+  FftwfPlan plan(fftwf_plan_many_dft(1, &length, rows, complexData, nullptr, 1, length, complexData,
+                                     nullptr, 1, length, FFTW_FORWARD, FFTW_ESTIMATE));
   if (!plan) {
     throw ResourceError("cannot plan " + std::to_string(rows) + " transforms of " +
                         std::to_string(fftLength) + " points");

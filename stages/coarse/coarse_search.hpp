@@ -29,15 +29,15 @@ struct CoarseRequest {
 inline constexpr std::uint64_t BatchBudgetBytes = 419430400;  // 400 MiB of batch spectra
 
 struct CoarseSizes {
-  int decimation = 1;             // D
-  double decimatedRate = 0.0;     // fs_dec = fs / D
-  int decimatedLength = 0;        // M = floor(N / D); 0 means no lag can be evaluated
-  std::uint64_t fftLength = 0;    // L: the smallest power of two not below M (0 when M is 0)
-  int batchCount = 0;             // batches of lags; together they cover every lag
-  int lagsPerBatch = 0;           // B
-  int productGrid = 0;            // K = min(N / 1024, 65535), blocks of the GPU lag-product launch
-  int reductionBlock = 1;         // P: the largest power of two not above D
-  int chunkCount = 0;             // ceil(M / 65535): launches of the GPU decimation per lag
+  int decimation = 1;           // D
+  double decimatedRate = 0.0;   // fs_dec = fs / D
+  int decimatedLength = 0;      // M = floor(N / D); 0 means no lag can be evaluated
+  std::uint64_t fftLength = 0;  // L: the smallest power of two not below M (0 when M is 0)
+  int batchCount = 0;           // batches of lags; together they cover every lag
+  int lagsPerBatch = 0;         // B
+  int productGrid = 0;          // K = min(N / 1024, 65535), blocks of the GPU lag-product launch
+  int reductionBlock = 1;       // P: the largest power of two not above D
+  int chunkCount = 0;           // ceil(M / 65535): launches of the GPU decimation per lag
 };
 
 CoarseSizes deriveCoarseSizes(int sampleCount, double sampleRate, int lagCount,

@@ -72,7 +72,6 @@ double frequencyShiftStep(const FineRequest& request) {
   return request.frequencyOffset * -TwoPi / request.sampleRate;
 }
 
-
 ZoomPeak strongestZoomPoint(CztFunction czt, const double2* x, int N, int M, double step,
                             double start, int traceHalfWidth) {
   auto zoom = makeFftwArray<double2>(static_cast<std::size_t>(M), "the zoom");
@@ -105,8 +104,8 @@ std::vector<double2> centredReversedSpectrum(const std::vector<double2>& summed)
   // shifted[m] = S[(2048 - m) mod 4096] / 4096, the bins centred on zero frequency.
   std::vector<double2> shifted(DelayFrameLength);
   for (int m = 0; m < DelayFrameLength; ++m) {
-    shifted[m] = divide(summed[(DelayBlockLength - m + DelayFrameLength) % DelayFrameLength],
-                        4096.0);
+    shifted[m] =
+        divide(summed[(DelayBlockLength - m + DelayFrameLength) % DelayFrameLength], 4096.0);
   }
   return shifted;
 }

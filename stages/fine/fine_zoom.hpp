@@ -5,9 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include "platform/host/vector_types.hpp"
 #include "stages/fine/czt.hpp"
 #include "stages/fine/fine_request.hpp"
-#include "platform/host/vector_types.hpp"
 
 namespace kestrav {
 
@@ -51,8 +51,8 @@ std::optional<DelayZoom> delayZoomOf(const FineRequest& request);
 double frequencyShiftStep(const FineRequest& request);
 
 struct ZoomPeak {
-  int index = 0;           // the first point of largest power: of two equal maxima the lower wins
-  int traceFirst = 0;      // zoom index of trace[0]
+  int index = 0;       // the first point of largest power: of two equal maxima the lower wins
+  int traceFirst = 0;  // zoom index of trace[0]
   std::vector<double> trace;  // the power at the peak and up to traceHalfWidth points each side
 };
 
@@ -71,7 +71,6 @@ void fillTrace(ZoomPeak& peak, int M, int traceHalfWidth, PowerAt&& powerAt) {
   const int traceEnd = static_cast<int>(std::min<long long>(M, 1LL + peak.index + halfWidth));
   powerAt(peak.traceFirst, traceEnd, peak.trace);
 }
-
 
 // The estimate of a zoom's peak: the correction low + index * fixedStep (the fixed step, not the
 // grid's own spacing span / points), the grid and the trace.

@@ -26,7 +26,9 @@ const double& powerAt(std::span<const double2> power, int k) {
 // Each value over the larger median of its neighbours on either side.
 std::vector<double> overSideMedians(const std::vector<double>& values) {
   const int length = static_cast<int>(values.size());
-  const auto at = [&](int k) { return values[static_cast<std::size_t>(((k % length) + length) % length)]; };
+  const auto at = [&](int k) {
+    return values[static_cast<std::size_t>(((k % length) + length) % length)];
+  };
   std::vector<double> window(Side);
   const auto medianOf = [&](int from) {
     for (int d = 0; d < Side; ++d) window[static_cast<std::size_t>(d)] = at(from + d);
@@ -35,7 +37,8 @@ std::vector<double> overSideMedians(const std::vector<double>& values) {
   };
   std::vector<double> ratio(values.size(), 1.0);
   for (int start = 0; start < length; start += Stride) {
-    const double level = std::max(medianOf(start - Smooth - Side), medianOf(start + Stride + Smooth));
+    const double level =
+        std::max(medianOf(start - Smooth - Side), medianOf(start + Stride + Smooth));
     for (int k = start; k < std::min(length, start + Stride); ++k) {
       if (level > 0.0) ratio[static_cast<std::size_t>(k)] = at(k) / level;
     }
@@ -57,8 +60,7 @@ std::vector<double> powerRatio(std::span<const double2> power, int shift) {
 }
 
 std::vector<double> measureExcess(std::span<const double2> firstPower,
-                                  std::span<const double2> secondPower, int shiftBins,
-                                  int blocks) {
+                                  std::span<const double2> secondPower, int shiftBins, int blocks) {
   // Each recording's power against its own neighbourhood, then the two against each other: the
   // shared signal, however its power varies from bin to bin and at the band's edges, stands the
   // same in both; what one holds alone stands higher there.
@@ -90,8 +92,8 @@ BandProfile measureBand(std::span<const double2> spectrum, double delaySamples, 
     total = double2{total.x + turned[k].x, total.y + turned[k].y};
   }
   const double magnitude = std::hypot(total.x, total.y);
-  const double2 unturn = magnitude > 0.0 ? double2{total.x / magnitude, -total.y / magnitude}
-                                         : double2{1.0, 0.0};
+  const double2 unturn =
+      magnitude > 0.0 ? double2{total.x / magnitude, -total.y / magnitude} : double2{1.0, 0.0};
 
   // Bands in order of signed frequency: band b starts at bin -length/2 + b perBand.
   const auto bandOf = [&](int k) {

@@ -45,7 +45,6 @@ std::vector<double> powerRatio(std::span<const double2> power, int shift);
 // larger way up, where it stands clearly above what the noise of the estimate allows, and 1
 // elsewhere.
 std::vector<double> measureExcess(std::span<const double2> firstPower,
-                                  std::span<const double2> secondPower, int shiftBins,
-                                  int blocks);
+                                  std::span<const double2> secondPower, int shiftBins, int blocks);
 
 }  // namespace kestrav

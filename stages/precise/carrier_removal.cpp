@@ -28,8 +28,9 @@ std::vector<int> carrierBins(std::span<const double2> power, const std::vector<d
     bool peak = true;
     for (int d = -Apart; d <= Apart && peak; ++d) {
       const int j = ((k + d) % length + length) % length;
-      peak = d == 0 || power[static_cast<std::size_t>(j)].x < power[static_cast<std::size_t>(k)].x ||
-             (power[static_cast<std::size_t>(j)].x == power[static_cast<std::size_t>(k)].x && j > k);
+      peak =
+          d == 0 || power[static_cast<std::size_t>(j)].x < power[static_cast<std::size_t>(k)].x ||
+          (power[static_cast<std::size_t>(j)].x == power[static_cast<std::size_t>(k)].x && j > k);
     }
     if (!peak) continue;
     // A carrier that both recordings hold is shared signal: it stays.
@@ -66,7 +67,8 @@ void subtractCarrier(std::vector<float2>& samples, double cycles, double binCycl
     const double x = cycles + 0.25 * m * record;
     double2 sum{0.0, 0.0};
     for (std::size_t i = 0; i < count; ++i) {
-      const double2 v = complexProduct(terms[i], unitPhasor(x * rates[i] / (2.0 * std::numbers::pi)));
+      const double2 v =
+          complexProduct(terms[i], unitPhasor(x * rates[i] / (2.0 * std::numbers::pi)));
       sum = double2{sum.x + v.x, sum.y + v.y};
     }
     const double power = sum.x * sum.x + sum.y * sum.y;
@@ -76,14 +78,14 @@ void subtractCarrier(std::vector<float2>& samples, double cycles, double binCycl
   // The least-squares amplitude at the fitted frequency: the mean of the turned samples.
   double2 sum{0.0, 0.0};
   for (std::size_t i = 0; i < count; ++i) {
-    const double2 turned = complexProduct(terms[i], unitPhasor(peak.position * rates[i] /
-                                                               (2.0 * std::numbers::pi)));
+    const double2 turned =
+        complexProduct(terms[i], unitPhasor(peak.position * rates[i] / (2.0 * std::numbers::pi)));
     sum = double2{sum.x + turned.x, sum.y + turned.y};
   }
   const double2 amplitude = scaled(sum, record);
   for (std::size_t i = 0; i < count; ++i) {
-    const double2 carrier = complexProduct(
-        amplitude, unitPhasor(-peak.position * rates[i] / (2.0 * std::numbers::pi)));
+    const double2 carrier =
+        complexProduct(amplitude, unitPhasor(-peak.position * rates[i] / (2.0 * std::numbers::pi)));
     samples[i] = float2{static_cast<float>(terms[i].x - carrier.x),
                         static_cast<float>(terms[i].y - carrier.y)};
   }

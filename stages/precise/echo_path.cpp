@@ -142,12 +142,14 @@ TwoPaths separatePaths(std::span<const double2> weighted, std::span<const double
   // is taken out; the terms hold what remains.
   const auto without = [&](double other, double2 otherAmplitude) {
     for (std::size_t k = 0; k < weighted.size(); ++k) {
-      const double2 model = complexProduct(
-          scaled(otherAmplitude, shape[k]), unitPhasor(-rates[k] * other / FullTurn));
+      const double2 model = complexProduct(scaled(otherAmplitude, shape[k]),
+                                           unitPhasor(-rates[k] * other / FullTurn));
       terms[k] = double2{weighted[k].x - model.x, weighted[k].y - model.y};
     }
   };
-  const auto amplitudeAt = [&](double at) { return scaled(valueAt(terms, rates, at), 1.0 / shapeSum); };
+  const auto amplitudeAt = [&](double at) {
+    return scaled(valueAt(terms, rates, at), 1.0 / shapeSum);
+  };
   double2 echoAmplitude = scaled(valueAt(weighted, rates, echo), 1.0 / shapeSum);
   double2 mainAmplitude{0.0, 0.0};
   for (int pass = 0; pass < Passes; ++pass) {
@@ -158,7 +160,8 @@ TwoPaths separatePaths(std::span<const double2> weighted, std::span<const double
     paths.echo = maximizePhasorSum(terms, rates, paths.echo, 0.25, 1e-10).position;
     echoAmplitude = amplitudeAt(paths.echo);
   }
-  if (mainAmplitude.x != 0.0 || mainAmplitude.y != 0.0) paths.ratio = divide(echoAmplitude, mainAmplitude);
+  if (mainAmplitude.x != 0.0 || mainAmplitude.y != 0.0)
+    paths.ratio = divide(echoAmplitude, mainAmplitude);
   return paths;
 }
 

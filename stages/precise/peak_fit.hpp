@@ -3,8 +3,8 @@
 // placed on the zoom's own grid, and the maximum of a sum of phasors by Newton's method.
 #include <span>
 
-#include "stages/fine/fine_request.hpp"
 #include "platform/host/vector_types.hpp"
+#include "stages/fine/fine_request.hpp"
 
 namespace kestrav {
 

@@ -98,11 +98,9 @@ Line fitLine(const std::vector<double>& x, const std::vector<double>& y,
 }  // namespace
 
 DriftEstimator::DriftEstimator(const PreciseSegments& segments, const PreciseLayout& fullLayout,
-                               std::span<const double> rootWeight,
-                               std::span<const double> excess, double rmsBandwidth,
-                               PrecisePrimitives& primitives)
-    : segments_(segments), full_(fullLayout), rmsBandwidth_(rmsBandwidth),
-      primitives_(primitives) {
+                               std::span<const double> rootWeight, std::span<const double> excess,
+                               double rmsBandwidth, PrecisePrimitives& primitives)
+    : segments_(segments), full_(fullLayout), rmsBandwidth_(rmsBandwidth), primitives_(primitives) {
   const int n = fullLayout.sampleCount;
   const int count = std::min(MostParts, n / ShortestPart);
   if (count < 2) return;
@@ -208,7 +206,8 @@ DriftedEstimate DriftEstimator::estimate(double delaySamples, double cycles, dou
   if (count < 2) return result;
   const auto bins = static_cast<std::size_t>(layout_.frameLength);
   const std::vector<double> binRates = spectrumRates();
-  std::vector<double2> spectrum(bins), total(bins), runs(static_cast<std::size_t>(layout_.runCount));
+  std::vector<double2> spectrum(bins), total(bins),
+      runs(static_cast<std::size_t>(layout_.runCount));
   std::vector<double2> collected;
   std::vector<double> collectedRates;
   // Each part's spectrum referred to the whole segment's middle: the phase its offset has run up
@@ -219,9 +218,9 @@ DriftedEstimate DriftEstimator::estimate(double delaySamples, double cycles, dou
     for (int k = 0; k < layout_.frameLength; ++k) {
       const auto i = static_cast<std::size_t>(k);
       total[i] = [&] {
-        const double2 term = complexProduct(
-            complexProduct(spectrum[i], phase),
-            advancePhasor(k, layout_.frameLength, delayRate * centre));
+        const double2 term =
+            complexProduct(complexProduct(spectrum[i], phase),
+                           advancePhasor(k, layout_.frameLength, delayRate * centre));
         return double2{total[i].x + term.x, total[i].y + term.y};
       }();
     }
@@ -272,7 +271,8 @@ DriftedEstimate DriftEstimator::estimate(double delaySamples, double cycles, dou
     result.rmsDuration = profile.rmsDuration;
     result.sigmaDelaySamples =
         steinSigma(flatWidthOfRms(band.rmsBandwidth), profile.postIntegrationSnr);
-    result.sigmaCycles = steinSigma(flatWidthOfRms(profile.rmsDuration), profile.postIntegrationSnr);
+    result.sigmaCycles =
+        steinSigma(flatWidthOfRms(profile.rmsDuration), profile.postIntegrationSnr);
     result.iterations = round;
     result.done = true;
     if (std::fabs(delayMove) < SettledShare * result.sigmaDelaySamples &&

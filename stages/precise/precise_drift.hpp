@@ -51,12 +51,10 @@ class DriftEstimator {
 
   // Each part's delay and offset near the whole segment's (moved by the rates given, where a
   // first fit found them), and the lines through them.
-  DriftFit fit(double delaySamples, double cycles, double delayRate = 0.0,
-               double cyclesRate = 0.0);
+  DriftFit fit(double delaySamples, double cycles, double delayRate = 0.0, double cyclesRate = 0.0);
 
   // The estimate over all parts with the drift taken out (rates as DriftFit gives them).
-  DriftedEstimate estimate(double delaySamples, double cycles, double delayRate,
-                           double cyclesRate);
+  DriftedEstimate estimate(double delaySamples, double cycles, double delayRate, double cyclesRate);
 
  private:
   PreciseSegments part(int p) const;
@@ -66,7 +64,7 @@ class DriftEstimator {
   PreciseLayout full_;
   PreciseLayout layout_;  // of one part
   std::vector<int> starts_;
-  std::vector<double> centres_;  // each part's middle, samples from the segment's middle
+  std::vector<double> centres_;     // each part's middle, samples from the segment's middle
   std::vector<double> rootWeight_;  // per bin of a part's frame
   std::vector<double> excess_;      // likewise
   double rmsBandwidth_ = 0.0;

@@ -139,7 +139,8 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
     primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
     // One path's shape from the first recording's own spectrum, which an echo at the second
     // receiver leaves alone: smoothed a little, less the noise floor where bins without signal
-    // show it (unclipped, so that noise averages out of its moments). Its band edges, as sharp as the signal's, make the sidelobes that are modelled.
+    // show it (unclipped, so that noise averages out of its moments). Its band edges, as sharp as
+    // the signal's, make the sidelobes that are modelled.
     std::vector<double> shape(bins), floorBins;
     for (std::size_t k = 0; k < bins; ++k) {
       if (band.rootWeight[k] == 0.0) floorBins.push_back(firstPower[k].x);
@@ -169,7 +170,8 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
         for (int d = -16; d <= 16; ++d) {
           const auto j = static_cast<std::size_t>(((k + d) % length + length) % length);
           power += firstPower[j].x;
-          const double2 turned = complexProduct(spectrum[j], advancePhasor(static_cast<int>(j), length, delaySamples));
+          const double2 turned =
+              complexProduct(spectrum[j], advancePhasor(static_cast<int>(j), length, delaySamples));
           cross = double2{cross.x + turned.x, cross.y + turned.y};
         }
         beyond.push_back((power - std::hypot(cross.x, cross.y)) / 33.0);
@@ -263,9 +265,8 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   const bool stretched = std::fabs(fit.delayRate) > ClearRate * fit.sigmaDelayRate;
   const bool chirped = std::fabs(fit.cyclesRate) > ClearRate * fit.sigmaCyclesRate;
   if (stretched || chirped) {
-    const DriftedEstimate drifted = drift.estimate(delaySamples, cycles,
-                                                   stretched ? fit.delayRate : 0.0,
-                                                   chirped ? fit.cyclesRate : 0.0);
+    const DriftedEstimate drifted = drift.estimate(
+        delaySamples, cycles, stretched ? fit.delayRate : 0.0, chirped ? fit.cyclesRate : 0.0);
     if (drifted.done) {
       estimate.delay = request.lagDelay + drifted.delaySamples / fs;
       estimate.frequencyOffset = drifted.cycles * fs;

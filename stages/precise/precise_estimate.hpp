@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/host/sample_segments.hpp"
-#include "stages/fine/fine_request.hpp"
 #include "platform/host/vector_types.hpp"
+#include "stages/fine/fine_request.hpp"
 #include "stages/precise/precise_primitives.hpp"
 
 namespace kestrav {

@@ -11,15 +11,15 @@
 namespace kestrav {
 
 struct PreciseLayout {
-  int sampleCount = 0;   // n, samples of the first segment
-  int margin = 0;        // second-segment samples read on each side of a block
-  int frameLength = 0;   // transform length, a power of two
-  int blockLength = 0;   // first-segment samples per frame, a multiple of runLength
-  int blockCount = 0;    // blockCount * blockLength >= sampleCount
-  int runLength = 0;     // samples per run of the delayed product
-  int runCount = 0;      // runs cover sample -margin up to the last frame's end
-  int taperLength = 0;   // raised-cosine ends of the first segment
-  double centre = 0.0;   // (n - 1) / 2: the time origin of every phase, in samples
+  int sampleCount = 0;  // n, samples of the first segment
+  int margin = 0;       // second-segment samples read on each side of a block
+  int frameLength = 0;  // transform length, a power of two
+  int blockLength = 0;  // first-segment samples per frame, a multiple of runLength
+  int blockCount = 0;   // blockCount * blockLength >= sampleCount
+  int runLength = 0;    // samples per run of the delayed product
+  int runCount = 0;     // runs cover sample -margin up to the last frame's end
+  int taperLength = 0;  // raised-cosine ends of the first segment
+  double centre = 0.0;  // (n - 1) / 2: the time origin of every phase, in samples
 };
 
 // The layout for n >= 1 samples, with frames of at most `longestFrame` points (a power of two of

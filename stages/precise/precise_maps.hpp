@@ -32,11 +32,10 @@ KESTRAV_HD double signedBinFrequency(int k, int frameLength) {
 // Raised-cosine weight of first-segment sample i: 1 inside, easing to 0 over the taper at both
 // ends, so that the window's edges add no spread of their own to either estimate.
 KESTRAV_HD double firstTaper(std::int64_t i, const PreciseLayout& layout) {
-  const std::int64_t fromEdge =
-      i < layout.sampleCount - 1 - i ? i : layout.sampleCount - 1 - i;
+  const std::int64_t fromEdge = i < layout.sampleCount - 1 - i ? i : layout.sampleCount - 1 - i;
   if (fromEdge >= layout.taperLength) return 1.0;
-  const double s = ::sin(1.5707963267948966 * (static_cast<double>(fromEdge) + 0.5) /
-                         layout.taperLength);
+  const double s =
+      ::sin(1.5707963267948966 * (static_cast<double>(fromEdge) + 0.5) / layout.taperLength);
   return s * s;
 }
 
@@ -84,8 +83,7 @@ KESTRAV_HD double2 advancePhasor(int k, int frameLength, double delaySamples) {
 
 // The run that frame position p of block b adds into.
 KESTRAV_HD int runIndex(const PreciseLayout& layout, int block, int position) {
-  return static_cast<int>((std::int64_t{block} * layout.blockLength + position) /
-                          layout.runLength);
+  return static_cast<int>((std::int64_t{block} * layout.blockLength + position) / layout.runLength);
 }
 
 // Time of run j's centre in samples from the layout's centre.

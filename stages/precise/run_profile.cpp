@@ -48,5 +48,4 @@ RunProfile measureRuns(std::span<const double2> runs, std::span<const double> ra
   return profile;
 }
 
-
 }  // namespace kestrav

@@ -11,7 +11,7 @@ namespace kestrav {
 // correlation peak and the quadrature parts the noise that moves it. Time-domain runs hold no
 // other spread: every product pairs samples of one instant.
 struct RunProfile {
-  double rmsDuration = 0.0;       // samples, of the in-phase power about its centre
+  double rmsDuration = 0.0;         // samples, of the in-phase power about its centre
   double postIntegrationSnr = 0.0;  // (sum in-phase)^2 / (2 sum quadrature^2)
 };
 

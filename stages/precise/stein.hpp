@@ -12,7 +12,8 @@
 namespace kestrav {
 
 inline double steinSigma(double flatWidth, double postIntegrationSnr) {
-  return std::sqrt(12.0) / (2.0 * std::numbers::pi * flatWidth * std::sqrt(2.0 * postIntegrationSnr));
+  return std::sqrt(12.0) /
+         (2.0 * std::numbers::pi * flatWidth * std::sqrt(2.0 * postIntegrationSnr));
 }
 
 inline double flatWidthOfRms(double rmsWidth) { return std::sqrt(12.0) * rmsWidth; }

@@ -4,6 +4,7 @@
 // begin "kestrav: ", of which only the last, on failure, is not a warning; on failure nothing on
 // standard output; on success either no output or a well-formed result text of at most ten
 // results.
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,8 +13,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "app/cli.hpp"
 #include "app/help_text.hpp"

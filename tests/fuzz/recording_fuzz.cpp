@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/errors.hpp"
 #include "engine/recording.hpp"
+#include "platform/host/errors.hpp"
 
 namespace {
 
@@ -41,14 +41,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   size -= 3;
   std::string path;
   switch (kind) {
-    case 0: path = directory() + "/r.sigmf"; writeFile(path, data, size); break;
-    case 1: path = directory() + "/r.wav"; writeFile(path, data, size); break;
+    case 0:
+      path = directory() + "/r.sigmf";
+      writeFile(path, data, size);
+      break;
+    case 1:
+      path = directory() + "/r.wav";
+      writeFile(path, data, size);
+      break;
     case 2:
       path = directory() + "/r.sigmf-meta";
       writeFile(path, data, split);
       writeFile(directory() + "/r.sigmf-data", data + split, size - split);
       break;
-    default: path = directory() + "/r.iq"; writeFile(path, data, size); break;
+    default:
+      path = directory() + "/r.iq";
+      writeFile(path, data, size);
+      break;
   }
   try {
     const kestrav::Recording recording =

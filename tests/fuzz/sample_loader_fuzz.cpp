@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/host/errors.hpp"
 #include "engine/sample_loader.hpp"
+#include "platform/host/errors.hpp"
 
 namespace {
 
@@ -64,9 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (n < 0 || n > sampleCount) std::abort();
     if (pair.first.size() != static_cast<std::size_t>(n)) std::abort();
     if (pair.second.size() != static_cast<std::size_t>(n) + lagCount) std::abort();
-    const auto placement = kestrav::placeSegments(static_cast<long long>(firstBytes) / 4,
-                                                  static_cast<long long>(size - firstBytes) / 4,
-                                                  centreLag, lagCount);
+    const auto placement =
+        kestrav::placeSegments(static_cast<long long>(firstBytes) / 4,
+                               static_cast<long long>(size - firstBytes) / 4, centreLag, lagCount);
     if (n > 0 && std::memcmp(pair.first.data(), data + placement.firstStart * 4,
                              static_cast<std::size_t>(n) * 4) != 0) {
       std::abort();

@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   char* json = malloc(length + KestravJsonSlack);
-  const int status = kestrav_search(&request, json, length + KestravJsonSlack, &length, message,
-                                    sizeof message);
+  const int status =
+      kestrav_search(&request, json, length + KestravJsonSlack, &length, message, sizeof message);
   if (status != KestravOk) {
     fprintf(stderr, "kestrav_search: %s\n", message);
     return status;

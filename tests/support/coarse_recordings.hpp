@@ -28,8 +28,12 @@ struct Recordings {
   std::vector<float2> firstFloat, secondFloat;
 
   CoarseRequest request() const {
-    CoarseRequest request{SpanPair<short2>{first, second}, shape.sampleCount, shape.lagCount,
-                          shape.sampleRate, Span, {}};
+    CoarseRequest request{SpanPair<short2>{first, second},
+                          shape.sampleCount,
+                          shape.lagCount,
+                          shape.sampleRate,
+                          Span,
+                          {}};
     if (!firstFloat.empty()) request.segments = SpanPair<float2>{firstFloat, secondFloat};
     return request;
   }

@@ -37,8 +37,8 @@ std::vector<float2> scaledFloats(const std::vector<std::complex<double>>& sample
   std::vector<float2> floats;
   floats.reserve(samples.size());
   for (const std::complex<double>& s : samples) {
-    floats.push_back(float2{static_cast<float>(s.real() * scale),
-                            static_cast<float>(s.imag() * scale)});
+    floats.push_back(
+        float2{static_cast<float>(s.real() * scale), static_cast<float>(s.imag() * scale)});
   }
   return floats;
 }

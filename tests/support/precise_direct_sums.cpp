@@ -90,7 +90,8 @@ std::vector<Wide> directProductRuns(const TestSegments& s, const PreciseLayout& 
                                     double cycles, double delay,
                                     const std::vector<double>& rootWeight) {
   std::vector<Wide> runs(static_cast<std::size_t>(layout.runCount));
-  const long double scale = 1.0L / (static_cast<long double>(layout.frameLength) * layout.frameLength);
+  const long double scale =
+      1.0L / (static_cast<long double>(layout.frameLength) * layout.frameLength);
   for (int b = 0; b < layout.blockCount; ++b) {
     auto x1 = directTransform(frame(s, layout, b, cycles, true, FrameShape::Margined), -1);
     auto x2 = directTransform(frame(s, layout, b, cycles, false, FrameShape::Margined), -1);
