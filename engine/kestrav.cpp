@@ -41,6 +41,21 @@ int refuse(int status, const std::string& reason, char* message, size_t messageS
   return status;
 }
 
+// The status and reason of the exception being handled: nothing thrown crosses into C.
+int refuseCurrent(char* message, size_t messageSize) {
+  try {
+    throw;
+  } catch (const kestrav::SearchError& error) {
+    return refuse(error.exitStatus(), error.what(), message, messageSize);
+  } catch (const std::bad_alloc&) {
+    return refuse(KestravResourceError, "out of memory", message, messageSize);
+  } catch (const std::exception& error) {
+    return refuse(KestravResourceError, error.what(), message, messageSize);
+  } catch (...) {
+    return refuse(KestravResourceError, "an unknown failure", message, messageSize);
+  }
+}
+
 // A sample rate the recording carries must be the one the caller searches at.
 void requireRate(const kestrav::Recording& recording, double sampleRate, const char* role) {
   if (recording.sampleRate > 0.0 && recording.sampleRate != sampleRate) {
@@ -93,12 +108,8 @@ extern "C" int KestravSearchSamples(SearchResult* results, int* resultCount,
     *resultCount = static_cast<int>(outcome.results.size());
     copyMessage("", message, messageSize);
     return KestravOk;
-  } catch (const kestrav::SearchError& error) {
-    return refuse(error.exitStatus(), error.what(), message, messageSize);
-  } catch (const std::bad_alloc&) {
-    return refuse(KestravResourceError, "out of memory", message, messageSize);
-  } catch (const std::exception& error) {
-    return refuse(KestravResourceError, error.what(), message, messageSize);
+  } catch (...) {
+    return refuseCurrent(message, messageSize);
   }
 }
 
@@ -172,12 +183,8 @@ extern "C" int KestravReadRecording(const char* path, const char* format, int ch
     if (sampleRate != nullptr) *sampleRate = recording.sampleRate;
     copyMessage("", message, messageSize);
     return KestravOk;
-  } catch (const kestrav::SearchError& error) {
-    return refuse(error.exitStatus(), error.what(), message, messageSize);
-  } catch (const std::bad_alloc&) {
-    return refuse(KestravResourceError, "out of memory", message, messageSize);
-  } catch (const std::exception& error) {
-    return refuse(KestravResourceError, error.what(), message, messageSize);
+  } catch (...) {
+    return refuseCurrent(message, messageSize);
   }
 }
 
@@ -320,11 +327,7 @@ extern "C" int kestrav_search(const kestrav_search_request* request, char* json,
     std::memcpy(json, document.c_str(), document.size() + 1);
     copyMessage("", message, message_size);
     return KestravOk;
-  } catch (const kestrav::SearchError& error) {
-    return refuse(error.exitStatus(), error.what(), message, message_size);
-  } catch (const std::bad_alloc&) {
-    return refuse(KestravResourceError, "out of memory", message, message_size);
-  } catch (const std::exception& error) {
-    return refuse(KestravResourceError, error.what(), message, message_size);
+  } catch (...) {
+    return refuseCurrent(message, message_size);
   }
 }
