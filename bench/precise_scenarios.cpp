@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "backends/host/host_paths.hpp"
+#include "bench/precise_window_search.hpp"
 #include "engine/search_driver.hpp"
 #include "engine/search_parameters.hpp"
 #include "stages/precise/stein.hpp"
@@ -90,24 +91,7 @@ Trial runTrial(const Options& options, const Case& c, std::uint64_t seed, Comput
   config.seed = random();
   const SamplePairInt16 recordings = quantizePair(generatePair(config));
 
-  SearchParameters parameters;
-  parameters.sampleCount = n;
-  parameters.sampleRate = SampleRate;
-  parameters.centreDelay = 24e-6;
-  parameters.delayWindow = 64.0 / SampleRate;
-  parameters.frequencySpan = 16384.0;
-  parameters.peakThreshold = 10.0;
-  parameters.refine = true;
-  const LagWindow window = validateSearch(parameters);
-  SamplePair pair;
-  const auto firstStart = recordings.first.begin() + Extra;
-  const auto secondStart = recordings.second.begin() + Extra + window.firstLag;
-  pair.first.assign(firstStart, firstStart + n);
-  pair.second.assign(secondStart, secondStart + n + window.lagCount);
-  DriverOptions driver;
-  driver.traceHalfWidth = 3;
-  driver.precise = true;
-  const SearchRun run = runSearch(pair, parameters, window, backend, driver);
+  const SearchRun run = preciseWindowSearch(recordings, n, Extra, SampleRate, 3, backend);
   Trial trial;
   // The candidate nearest the direct path.
   const SearchCandidate* best = nullptr;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "backends/host/host_paths.hpp"
+#include "bench/precise_window_search.hpp"
 #include "engine/search_driver.hpp"
 #include "engine/search_parameters.hpp"
 #include "platform/host/fftw_plans.hpp"
@@ -229,23 +230,7 @@ Trial runTrial(const Modulation& m, const Channel& c, int samples, std::uint64_t
   }
   const SamplePairInt16 recordings = quantizePair(pair);
 
-  SearchParameters parameters;
-  parameters.sampleCount = samples;
-  parameters.sampleRate = SampleRate;
-  parameters.centreDelay = 24e-6;
-  parameters.delayWindow = 64.0 / SampleRate;
-  parameters.frequencySpan = 16384.0;
-  parameters.peakThreshold = 10.0;
-  parameters.refine = true;
-  const LagWindow window = validateSearch(parameters);
-  SamplePair segments;
-  const auto firstStart = recordings.first.begin() + Extra;
-  const auto secondStart = recordings.second.begin() + Extra + window.firstLag;
-  segments.first.assign(firstStart, firstStart + samples);
-  segments.second.assign(secondStart, secondStart + samples + window.lagCount);
-  DriverOptions driver;
-  driver.precise = true;
-  const SearchRun run = runSearch(segments, parameters, window, backend, driver);
+  const SearchRun run = preciseWindowSearch(recordings, samples, Extra, SampleRate, 0, backend);
   Trial trial;
   trial.bound = boundOf(emission, Extra, static_cast<std::size_t>(samples));
   if (run.candidates.empty() || !run.candidates.front().precise) return trial;
