@@ -118,7 +118,7 @@ PreciseSegments DriftEstimator::part(int p) const {
   const int start = starts_[static_cast<std::size_t>(p)];
   const int n = full_.sampleCount;
   const SegmentPointers moved = withSegments(segments_.samples, [&](auto first, auto second) {
-    return SegmentPointers(SegmentPair{first + start, second + start});
+    return SegmentPointers(SegmentPair<decltype(first)>{first + start, second + start});
   });
   return PreciseSegments{moved, segments_.secondBefore + start,
                          segments_.secondAfter + (n - start - layout_.sampleCount)};
