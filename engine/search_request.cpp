@@ -23,8 +23,9 @@ std::string formatted(const char* format, double value) {
 }
 
 // Where the best result cannot be sure: on an edge of the search (its true place may lie beyond:
-// say which limit to widen), an undecided alias, or a competitor it cannot be told from.
-std::vector<std::string> unsureWarnings(const SearchOutcome& outcome) {
+// say which limit to widen), an undecided alias, a competitor it cannot be told from, or, where
+// the precise values are the ones reported, a precise estimate whose model does not fit.
+std::vector<std::string> unsureWarnings(const SearchOutcome& outcome, bool reportPrecise) {
   std::vector<std::string> warnings;
   if (outcome.qualities.empty() || outcome.candidates.empty()) return warnings;
   const ResultQuality& best = outcome.qualities.front();
@@ -54,6 +55,13 @@ std::vector<std::string> unsureWarnings(const SearchOutcome& outcome) {
                   "or an echo); --json gives both",
                   best.runnerUp->delay * 1e6, best.runnerUp->frequencyOffset);
     warnings.push_back(text);
+  }
+  const std::optional<PreciseEstimate>& precise = outcome.candidates.front().precise;
+  if (reportPrecise && precise && (precise->flags & PreciseFlag::ModelMismatch) != 0) {
+    warnings.push_back(
+        "the best result's precise estimate does not fit its model (echoes too close to resolve, "
+        "or parts of the segment that disagree); its deviations are widened, and --json gives "
+        "model_mismatch");
   }
   return warnings;
 }
@@ -152,7 +160,9 @@ SearchReport runSearchRequest(const SearchRequest& request) {
                       openRecording(request.second, "second"), request.parameters, request.options);
   }
   SearchOutcome& outcome = report.outcome;
-  for (std::string& warning : unsureWarnings(outcome)) warn(std::move(warning));
+  for (std::string& warning : unsureWarnings(outcome, request.options.reportPrecise)) {
+    warn(std::move(warning));
+  }
   if (request.distinct) keepEmitters(outcome);
   if (isSigmf(request.first) || isSigmf(request.second)) {
     const double rate = request.parameters.sampleRate;

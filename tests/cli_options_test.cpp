@@ -168,6 +168,32 @@ TEST_F(LongOptions, PreciseReplacesTheRefinedValues) {
               0.5e-3);
 }
 
+// Echoes too close to resolve break the precise estimate's model: where its values are the ones
+// printed, standard error says so; the text itself is unchanged in form.
+TEST_F(LongOptions, PreciseValuesFromABrokenModelAreWarnedOf) {
+  const ProcessResult clean = run(search({"--precise"}));
+  EXPECT_EQ(clean.err.find("model_mismatch"), std::string::npos) << clean.err;
+  PairConfig config;
+  config.sampleCount = 1 << 17;
+  config.emitters = {Emitter{40.5e-6, 300.0, 0.0}};
+  config.channel.echoes = {Echo{0.6e-6, -3.0}};
+  config.seed = 63;
+  const SamplePairInt16 pair = quantizePair(generatePair(config));
+  testing::writeSamples(scratch_->path("echo-first.iq"), pair.first);
+  testing::writeSamples(scratch_->path("echo-second.iq"), pair.second);
+  const std::vector<std::string> args{"-m", path("echo-first.iq"), "-a", path("echo-second.iq"),
+                                      "-s", "131072", "-f", "1000000", "-c", "40", "-r", "64",
+                                      "-j", "0", "-t", "15"};
+  std::vector<std::string> precise = args;
+  precise.push_back("--precise");
+  const ProcessResult flagged = run(precise);
+  EXPECT_EQ(flagged.status, 0) << flagged.err;
+  EXPECT_FALSE(flagged.out.empty());
+  EXPECT_NE(flagged.err.find("--json gives model_mismatch"), std::string::npos) << flagged.err;
+  // Without --precise the grid values are printed, and nothing is said of the precise model.
+  EXPECT_EQ(run(args).err.find("model_mismatch"), std::string::npos);
+}
+
 TEST_F(LongOptions, RefineAllRefinesEveryResultInTheSameOrder) {
   const nlohmann::json& best = plainJson_["results"];
   const nlohmann::json all =
