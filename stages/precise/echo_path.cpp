@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "stages/precise/peak_fit.hpp"
+#include "stages/precise/precise_constants.hpp"
 #include "stages/precise/precise_maps.hpp"
 
 namespace kestrav {
 namespace {
 
-constexpr double FullTurn = 2.0 * std::numbers::pi;
 constexpr double Step = 0.25;  // samples between correlation points
 // An echo must stand this far above the median of the correlation's residual power, and hold
 // at least this share of the main path's power, to be modelled.

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "stages/precise/peak_fit.hpp"
+#include "stages/precise/precise_constants.hpp"
 #include "stages/precise/precise_maps.hpp"
 #include "stages/precise/run_profile.hpp"
 #include "stages/precise/stein.hpp"
@@ -13,10 +14,7 @@
 namespace kestrav {
 namespace {
 
-constexpr double FullTurn = 2.0 * std::numbers::pi;
 constexpr int MostParts = 16;
-constexpr int MostRounds = 8;
-constexpr double SettledShare = 0.01;
 // A part whose own correlation stands less than this far above its noise (post-integration,
 // 13 dB) cannot place its delay reliably: it is left out of the fit.
 constexpr double WeakestPart = 20.0;

@@ -11,6 +11,7 @@
 #include "stages/precise/carrier_removal.hpp"
 #include "stages/precise/echo_path.hpp"
 #include "stages/precise/peak_fit.hpp"
+#include "stages/precise/precise_constants.hpp"
 #include "stages/precise/precise_drift.hpp"
 #include "stages/precise/precise_maps.hpp"
 #include "stages/precise/run_profile.hpp"
@@ -19,11 +20,7 @@
 namespace kestrav {
 namespace {
 
-constexpr double FullTurn = 2.0 * std::numbers::pi;
-constexpr int MostRounds = 8;
 constexpr int BandRounds = 2;
-// A round that moves both estimates by less than this share of their deviations ends the search.
-constexpr double SettledShare = 0.01;
 // A drift is taken out where it stands this many of its deviations from none.
 constexpr double ClearRate = 3.0;
 constexpr double LargeMisfit = 10.0;

@@ -5,12 +5,11 @@
 #include <numbers>
 #include <vector>
 
+#include "stages/precise/precise_constants.hpp"
 #include "stages/precise/precise_maps.hpp"
 
 namespace kestrav {
-namespace {
-constexpr double FullTurn = 2.0 * std::numbers::pi;
-}  // namespace
+namespace {}  // namespace
 
 RunProfile measureRuns(std::span<const double2> runs, std::span<const double> rates,
                        double residual) {
