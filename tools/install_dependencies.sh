@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ libfftw3-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev
   librsvg2-bin python3 python3-numpy libsndfile1-dev
-  pkg-config dpkg-dev file binutils python3-venv python3-setuptools python3-pip ${KESTRAV_EXTRA_PACKAGES:-})
+  pkg-config dpkg-dev file binutils python3-venv python3-setuptools python3-pip
+  slurm-wlm python3-distributed ${KESTRAV_EXTRA_PACKAGES:-})
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
