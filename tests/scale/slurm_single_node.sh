@@ -181,8 +181,8 @@ esac
 exec "$batch" "\$@"
 EOF
 chmod +x "$work/slow"
-slow=$(KESTRAV_SHARDS=$shards KESTRAV_BATCH=$work/slow submit "0-$((shards - 1))" "$work/resumed") ||
-  fail "sbatch refused the second array"
+slow=$(KESTRAV_SHARDS=$shards KESTRAV_BATCH=$work/slow \
+  submit "0-$((shards - 1))" "$work/resumed") || fail "sbatch refused the second array"
 running() {
   [ "$(squeue -h -j "$slow" -t R -o %i | wc -l)" -eq 2 ] &&
     [ "$(squeue -h -j "$slow" -o %i | wc -l)" -eq 2 ] &&
@@ -204,7 +204,15 @@ unfinished=$(sed -n 's/^unfinished shards: *//p' "$work/status.txt" | tr -d ' ')
 [ "$unfinished" = "1,3" ] ||
   fail "status lists unfinished shards '$unfinished', not 1,3: $(cat "$work/status.txt")"
 
-again=$(KESTRAV_SHARDS=$shards submit "$unfinished" "$work/resumed") || fail "sbatch refused the resubmission"
+# Without the shard count, an array of shards 1 and 3 cannot say N: its tasks refuse to run
+# rather than split the jobs into two shards of their own.
+wrong=$(submit "$unfinished" "$work/wrong") || fail "sbatch refused the array without N"
+wait_for 30 drained "$wrong" || fail "the array without N did not finish within 30 s"
+completed "$wrong" >/dev/null && fail "an array of shards $unfinished ran without KESTRAV_SHARDS"
+[ -z "$(ls "$work/wrong" 2>/dev/null)" ] || fail "an array without KESTRAV_SHARDS wrote results"
+
+again=$(KESTRAV_SHARDS=$shards submit "$unfinished" "$work/resumed") ||
+  fail "sbatch refused the resubmission"
 wait_for 60 drained "$again" || fail "the resubmitted shards did not finish within 60 s"
 states=$(completed "$again") || fail "resubmitted tasks did not all complete: $states"
 "$batch" status "$work/jobs.jsonl" "$work/resumed" >"$work/status.txt" 2>&1 ||

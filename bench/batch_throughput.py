@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Jobs per second of one kestrav-batch shard against one kestrav process per job on the same
+windows, beside the sum of the shard's in-process search times (its result lines' elapsed_s).
+
+A generated two-receiver scene is planned into windows of --samples samples; the first --jobs
+are run as one shard, then each window, cut out of the recordings into files of its own
+beforehand, by its own kestrav process with the same search. The target: the shard's wall time
+within 1.25 times the sum of its searches' times (what a shard adds per job stays small).
+
+usage: batch_throughput.py --kestrav PATH --batch PATH --scene PATH [--jobs 200]
+                           [--samples 262144] [--work DIR] [--keep]
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SAMPLE_BYTES = {"ci16": 4, "cf32": 8, "ci8": 2, "cu8": 2}
+TARGET = 1.25
+
+
+def plan_jobs(arguments, work):
+    """A scene long enough for the jobs, planned, cut to the first --jobs jobs."""
+    rate = 1_000_000
+    hop = arguments.samples // 2
+    seconds = ((arguments.jobs + 4) * hop + arguments.samples) / rate
+    scene = os.path.join(work, "scene")
+    subprocess.run([arguments.scene, "--out", scene, "--receivers", "2", "--seconds",
+                    f"{seconds:.3f}", "--rate", str(rate), "--window-samples",
+                    str(arguments.samples), "--hop", str(hop)], check=True,
+                   stdout=subprocess.DEVNULL)
+    plan = os.path.join(work, "plan.jsonl")
+    subprocess.run([arguments.batch, "plan", os.path.join(scene, "campaign.json"), "--out", plan],
+                   check=True, stderr=subprocess.DEVNULL)
+    with open(plan, encoding="utf-8") as lines:
+        jobs = [line for line in lines if line.strip()][: arguments.jobs]
+    if len(jobs) < arguments.jobs:
+        sys.exit(f"the scene gave {len(jobs)} jobs, not {arguments.jobs}")
+    path = os.path.join(work, "jobs.jsonl")
+    with open(path, "w", encoding="utf-8") as out:
+        out.writelines(jobs)
+    return path, [json.loads(line) for line in jobs]
+
+
+def cut(job, side, folder, index):
+    """The job's window of one recording, as a bare file of its own."""
+    recording = job[side]
+    size = SAMPLE_BYTES[recording["format"]]
+    path = os.path.join(folder, f"{index:04d}-{side}.{recording['format']}")
+    with open(recording["path"], "rb") as source, open(path, "wb") as window:
+        source.seek(recording["offset"] * size)
+        data = source.read(job["samples"] * size)
+        if len(data) != job["samples"] * size:
+            sys.exit(f"{job['id']}: the {side} recording ends inside the window")
+        window.write(data)
+    return path
+
+
+def command_of(kestrav, job, first, second):
+    search = job["search"]
+    command = [kestrav, "-m", first, "-a", second, "-s", str(job["samples"]), "-f",
+               repr(job["rate_hz"]), "-c", repr(search["centre_us"]), "-r",
+               repr(search["range_us"]), "-j", "0", "-t", repr(search["threshold_db"]),
+               f"--frequency-span={search['frequency_span_hz']!r}",
+               f"--format={job['first']['format']}", f"--backend={search['backend']}", "--quiet"]
+    if search.get("precise"):
+        command.append("--precise")
+    return command
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--kestrav", required=True)
+    parser.add_argument("--batch", required=True)
+    parser.add_argument("--scene", required=True)
+    parser.add_argument("--jobs", type=int, default=200)
+    parser.add_argument("--samples", type=int, default=262144)
+    parser.add_argument("--work", help="folder for the recordings and windows (default: a temp)")
+    parser.add_argument("--keep", action="store_true", help="leave the work folder")
+    arguments = parser.parse_args()
+    work = arguments.work or tempfile.mkdtemp(prefix="kestrav-throughput-")
+    os.makedirs(work, exist_ok=True)
+    try:
+        report(arguments, work)
+    finally:
+        if not arguments.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+def report(arguments, work):
+    path, jobs = plan_jobs(arguments, work)
+    windows = os.path.join(work, "windows")
+    os.makedirs(windows, exist_ok=True)
+    commands = [command_of(arguments.kestrav, job, cut(job, "first", windows, index),
+                           cut(job, "second", windows, index)) for index, job in enumerate(jobs)]
+
+    results = os.path.join(work, "results")
+    start = time.perf_counter()
+    subprocess.run([arguments.batch, "run", path, "--shard", "0/1", "--out", results,
+                    "--attempt", "bench"], check=True, stderr=subprocess.DEVNULL)
+    shard_wall = time.perf_counter() - start
+    lines = {}
+    for name in os.listdir(results):
+        with open(os.path.join(results, name), encoding="utf-8") as records:
+            for line in records:
+                record = json.loads(line)
+                lines[record["id"]] = record
+    if len(lines) != len(jobs):
+        sys.exit(f"the shard wrote {len(lines)} results for {len(jobs)} jobs")
+    searches = sum(record["elapsed_s"] for record in lines.values())
+
+    start = time.perf_counter()
+    outputs = [subprocess.run(command, check=True, capture_output=True, text=True).stdout
+               for command in commands]
+    process_wall = time.perf_counter() - start
+
+    # The same windows give the same best delay (the shard adds the alignment residual).
+    disagree = 0
+    for job, output in zip(jobs, outputs):
+        best = lines[job["id"]].get("best")
+        count, _, rest = output.partition(":")
+        if best is None or int(count) == 0:
+            disagree += (best is None) != (int(count) == 0)
+            continue
+        delay_us = float(rest.split("*")[0])
+        shard_us = (best["delay_s"] - job.get("alignment_residual_s", 0.0)) * 1e6
+        disagree += abs(delay_us - shard_us) > 0.0015
+
+    ratio = shard_wall / searches
+    print(f"{len(jobs)} jobs of {arguments.samples} samples, "
+          f"{os.environ.get('KESTRAV_THREADS', 'all')} threads")
+    print(f"{'one shard':<34} {shard_wall:8.2f} s  {len(jobs) / shard_wall:7.2f} jobs/s")
+    print(f"{'one kestrav process per job':<34} {process_wall:8.2f} s  "
+          f"{len(jobs) / process_wall:7.2f} jobs/s")
+    print(f"{'sum of the in-process searches':<34} {searches:8.2f} s  "
+          f"{len(jobs) / searches:7.2f} jobs/s")
+    print(f"shard / searches: {ratio:.3f} (target <= {TARGET}: "
+          f"{'met' if ratio <= TARGET else 'MISSED'}); processes / shard: "
+          f"{process_wall / shard_wall:.2f}")
+    if disagree:
+        print(f"warning: {disagree} windows' best delay differs between the shard and kestrav")
+
+
+if __name__ == "__main__":
+    main()
