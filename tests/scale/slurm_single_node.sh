@@ -10,7 +10,7 @@ batch=$1
 scene=$2
 template=$3
 skip=77
-for daemon in slurmctld slurmd sbatch squeue scancel scontrol; do
+for daemon in slurmctld slurmd sbatch squeue scancel scontrol sinfo; do
   if ! command -v "$daemon" >/dev/null; then
     echo "SKIP: $daemon is not installed (Debian's slurm-wlm provides it)"
     exit $skip
@@ -25,6 +25,12 @@ work=$(mktemp -d /tmp/kestrav-slurm.XXXXXX)
 pids=()
 stop() {
   local pid
+  # Jobs first, while slurmd can still end their processes; then the daemons.
+  if [ -n "${SLURM_CONF:-}" ] && [ ${#pids[@]} -gt 0 ]; then
+    scancel --quiet --user=root 2>/dev/null
+    for _ in $(seq 50); do [ -z "$(squeue -h -o %i 2>/dev/null)" ] && break; sleep 0.2; done
+  fi
+  for pid in $(cat "$work"/hung-* 2>/dev/null); do kill "$pid" 2>/dev/null; done
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   for pid in "${pids[@]}"; do
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -33,6 +39,7 @@ stop() {
   rm -rf "$work"
 }
 trap stop EXIT
+trap 'exit 1' INT TERM
 
 fail() {
   echo "FAIL: $*"
@@ -46,12 +53,13 @@ fail() {
   exit 1
 }
 
-# Waits up to $1 seconds for the command after it to succeed.
+# Waits up to $1 seconds for the command after it to succeed; all waits together stop at 150 s,
+# well inside CTest's limit, so that the daemons are always ended here.
 wait_for() {
   local limit=$1 start=$SECONDS
   shift
   until "$@" >/dev/null 2>&1; do
-    ((SECONDS - start < limit)) || return 1
+    ((SECONDS - start < limit && SECONDS < 150)) || return 1
     sleep 0.2
   done
 }
@@ -161,9 +169,9 @@ states=$(completed "$array") || fail "array tasks did not all complete: $states"
 files=$(ls "$work/array" 2>/dev/null | wc -l)
 [ "$files" -eq "$shards" ] || fail "the array left $files result files, not $shards"
 for task in $(seq 0 $((shards - 1))); do
-  [ -e "$work/array/shard-$task-of-$shards.${array}_$task.jsonl" ] ||
-    [ -n "$(ls "$work/array/shard-$task-of-$shards".*.jsonl 2>/dev/null)" ] ||
-    fail "shard $task wrote no result file"
+  # Each task's attempt is its own job id.
+  [ -n "$(ls "$work/array/shard-$task-of-$shards".[0-9]*.jsonl 2>/dev/null)" ] ||
+    fail "shard $task wrote no result file named by its job id: $(ls "$work/array")"
 done
 diff <(results "$work/serial") <(results "$work/array") >"$work/array.diff" ||
   fail "the array's results differ from the serial run: $(head -c 2000 "$work/array.diff")"
@@ -176,6 +184,7 @@ echo "\${CUDA_VISIBLE_DEVICES:-none}" >"$work/gpu-\$SLURM_ARRAY_TASK_ID"
 case " \$* " in
   *" 1/$shards "*|*" 3/$shards "*)
     KESTRAV_BATCH_EXIT_AFTER=1 "$batch" "\$@"
+    echo \$\$ >"$work/hung-\$SLURM_ARRAY_TASK_ID"
     exec sleep 120 ;;
 esac
 exec "$batch" "\$@"
