@@ -34,8 +34,9 @@ def plan_jobs(arguments, work):
                     str(arguments.samples), "--hop", str(hop)], check=True,
                    stdout=subprocess.DEVNULL)
     plan = os.path.join(work, "plan.jsonl")
-    subprocess.run([arguments.batch, "plan", os.path.join(scene, "campaign.json"), "--out", plan],
-                   check=True, stderr=subprocess.DEVNULL)
+    with open(plan, "w", encoding="utf-8") as lines:
+        subprocess.run([arguments.batch, "plan", os.path.join(scene, "campaign.json")],
+                       check=True, stdout=lines, stderr=subprocess.DEVNULL)
     with open(plan, encoding="utf-8") as lines:
         jobs = [line for line in lines if line.strip()][: arguments.jobs]
     if len(jobs) < arguments.jobs:

@@ -57,7 +57,7 @@ campaign = json.load(open(sys.argv[1]))
 campaign["search"]["backend"] = sys.argv[2]
 json.dump(campaign, open(sys.argv[3], "w"))' "$work/scene/campaign.json" "$backend" \
       "$work/scene/$backend.json" &&
-      "$batch" plan "$work/scene/$backend.json" --out "$work/$backend.jsonl" 2>/dev/null &&
+      "$batch" plan "$work/scene/$backend.json" >"$work/$backend.jsonl" 2>/dev/null &&
       "$batch" run "$work/$backend.jsonl" --shard 0/1 --out "$work/$backend" || status=1
   done
   [ $status -eq 0 ] && python3 - "$work/cuda" "$work/host" <<'COMPARE' || status=1

@@ -107,9 +107,12 @@ class OnLocalCluster(unittest.TestCase):
         cls.directory = tempfile.mkdtemp(prefix="kestrav-dask-")
         scene = os.path.join(cls.directory, "scene")
         cls.jobs = os.path.join(cls.directory, "jobs.jsonl")
-        subprocess.run([SCENE, "--out", scene], check=True, stdout=subprocess.DEVNULL)
-        subprocess.run([PROGRAM, "plan", os.path.join(scene, "campaign.json"), "--out", cls.jobs],
-                       check=True, stderr=subprocess.DEVNULL)
+        # Three receivers, 1.3 s: nine jobs, three chunks of four (the last one short).
+        subprocess.run([SCENE, "--out", scene, "--seconds", "1.3"], check=True,
+                       stdout=subprocess.DEVNULL)
+        with open(cls.jobs, "w", encoding="utf-8") as plan:
+            subprocess.run([PROGRAM, "plan", os.path.join(scene, "campaign.json")], check=True,
+                           stdout=plan, stderr=subprocess.DEVNULL)
         with open(cls.jobs, encoding="utf-8") as plan:
             cls.count = sum(1 for line in plan if line.strip())
         serial = os.path.join(cls.directory, "serial")
@@ -168,7 +171,7 @@ exec "{PROGRAM}" "$@"
             if os.path.exists(marker):
                 with open(marker, encoding="ascii") as pids:
                     worker, run = map(int, pids.read().split())
-                self.pids.add(worker)
+                self.pids.update((worker, run))
                 os.kill(worker, signal.SIGKILL)
                 killed.update(worker=worker, run=run)
 
