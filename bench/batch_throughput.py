@@ -47,27 +47,54 @@ def plan_jobs(arguments, work):
     return path, [json.loads(line) for line in jobs]
 
 
-def cut(job, side, folder, index):
-    """The job's window of one recording, as a bare file of its own."""
+def cut(job, side, folder, index, begin, count):
+    """Samples [offset + begin, offset + begin + count) of one side's recording, as a bare file."""
     recording = job[side]
     size = SAMPLE_BYTES[recording["format"]]
+    start = recording["offset"] + begin
+    if start < 0:
+        sys.exit(f"{job['id']}: the {side} recording starts inside the search's reach")
     path = os.path.join(folder, f"{index:04d}-{side}.{recording['format']}")
     with open(recording["path"], "rb") as source, open(path, "wb") as window:
-        source.seek(recording["offset"] * size)
-        data = source.read(job["samples"] * size)
-        if len(data) != job["samples"] * size:
+        source.seek(start * size)
+        data = source.read(count * size)
+        if len(data) != count * size:
             sys.exit(f"{job['id']}: the {side} recording ends inside the window")
         window.write(data)
     return path
 
 
+def cut_windows(kestrav, jobs, folder):
+    """Each job's two windows cut so that kestrav places its segments on the samples the shard
+    searches: the first recording's segment after the half lag window it leaves before it, the
+    second's with the whole lag reach (the lag window from one probe search)."""
+    job = jobs[0]
+    probe = command_of(kestrav, job, cut(job, "first", folder, 0, 0, job["samples"]),
+                       cut(job, "second", folder, 0, 0, job["samples"]))
+    lags = json.loads(subprocess.run(probe, check=True, capture_output=True,
+                                     text=True).stdout)["lag_window"]
+    half = lags["lag_count"] // 2
+    centre = lags["centre_lag"]
+    first_start = half if centre >= 0 else half - centre
+    second_start = max(centre, 0)
+    commands = []
+    for index, job in enumerate(jobs):
+        first = cut(job, "first", folder, index, -first_start, first_start + job["samples"])
+        second = cut(job, "second", folder, index, lags["first_lag"] - second_start,
+                     second_start + job["samples"] + lags["lag_count"])
+        commands.append(command_of(kestrav, job, first, second))
+    return commands
+
+
 def command_of(kestrav, job, first, second):
     search = job["search"]
+    # --json: the document a shard's result lines carry, classes and precise values included
     command = [kestrav, "-m", first, "-a", second, "-s", str(job["samples"]), "-f",
                repr(job["rate_hz"]), "-c", repr(search["centre_us"]), "-r",
                repr(search["range_us"]), "-j", "0", "-t", repr(search["threshold_db"]),
                f"--frequency-span={search['frequency_span_hz']!r}",
-               f"--format={job['first']['format']}", f"--backend={search['backend']}", "--quiet"]
+               f"--format={job['first']['format']}", f"--backend={search['backend']}", "--quiet",
+               "--json"]
     if search.get("precise"):
         command.append("--precise")
     return command
@@ -96,8 +123,7 @@ def report(arguments, work):
     path, jobs = plan_jobs(arguments, work)
     windows = os.path.join(work, "windows")
     os.makedirs(windows, exist_ok=True)
-    commands = [command_of(arguments.kestrav, job, cut(job, "first", windows, index),
-                           cut(job, "second", windows, index)) for index, job in enumerate(jobs)]
+    commands = cut_windows(arguments.kestrav, jobs, windows)
 
     results = os.path.join(work, "results")
     start = time.perf_counter()
@@ -106,6 +132,8 @@ def report(arguments, work):
     shard_wall = time.perf_counter() - start
     lines = {}
     for name in os.listdir(results):
+        if not (name.startswith("shard-") and name.endswith(".jsonl")):
+            continue  # FFTW's wisdom, kept beside the results
         with open(os.path.join(results, name), encoding="utf-8") as records:
             for line in records:
                 record = json.loads(line)
@@ -119,18 +147,20 @@ def report(arguments, work):
                for command in commands]
     process_wall = time.perf_counter() - start
 
-    # The same windows give the same best delay (the shard adds the alignment residual).
+    # The same windows give the same best result (the shard adds the alignment residual).
     disagree = 0
     for job, output in zip(jobs, outputs):
         best = lines[job["id"]].get("best")
-        count, _, rest = output.partition(":")
-        if best is None or int(count) == 0:
-            disagree += (best is None) != (int(count) == 0)
+        found = json.loads(output)["results"]
+        if best is None or not found:
+            disagree += (best is None) != (not found)
             continue
-        delay_us = float(rest.split("*")[0])
-        shard_us = (best["delay_s"] - job.get("alignment_residual_s", 0.0)) * 1e6
-        disagree += abs(delay_us - shard_us) > 0.0015
+        shard_delay = best["delay_s"] - job.get("alignment_residual_s", 0.0)
+        disagree += abs(found[0]["delay_s"] - shard_delay) > 1e-12 or \
+            found[0]["frequency_offset_hz"] != best["frequency_offset_hz"]
 
+    # What the processes' own documents say their stages took: the rest is starting up.
+    staged = sum(sum(json.loads(output)["timings_s"].values()) for output in outputs)
     ratio = shard_wall / searches
     print(f"{len(jobs)} jobs of {arguments.samples} samples, "
           f"{os.environ.get('KESTRAV_THREADS', 'all')} threads")
@@ -139,6 +169,8 @@ def report(arguments, work):
           f"{len(jobs) / process_wall:7.2f} jobs/s")
     print(f"{'sum of the in-process searches':<34} {searches:8.2f} s  "
           f"{len(jobs) / searches:7.2f} jobs/s")
+    print(f"{'sum of the processes own stages':<34} {staged:8.2f} s  "
+          f"{len(jobs) / staged:7.2f} jobs/s")
     print(f"shard / searches: {ratio:.3f} (target <= {TARGET}: "
           f"{'met' if ratio <= TARGET else 'MISSED'}); processes / shard: "
           f"{process_wall / shard_wall:.2f}")
