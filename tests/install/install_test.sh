@@ -59,6 +59,8 @@ import json, os, sys
 import kestrav
 venv, first, second, printed = sys.argv[1:5]
 assert os.path.realpath(kestrav.__file__).startswith(os.path.realpath(venv)), kestrav.__file__
+import kestrav.batch  # the campaign adapter ships with the package, importable without Dask
+assert os.path.realpath(kestrav.batch.__file__).startswith(os.path.realpath(venv))
 expected = json.load(open(printed))["results"]
 results = kestrav.search(first, second, sample_rate=1e6, delay_window=100 * 0.000001)
 assert len(results) == len(expected) > 0, (len(results), len(expected))
