@@ -63,18 +63,14 @@ Json searchJson(const SearchBlock& search) {
 }
 nlohmann::ordered_json toJson(const Job& job);
 
-// Reads a job line's object. Throws std::runtime_error naming the field that is missing or of
-// the wrong type.
+// Reads a job line's object. Throws FieldError naming the field that is missing or of the wrong
+// type.
 Job jobFromJson(const nlohmann::json& object);
 
 // FNV-1a 64 of a canonical form of everything that decides the job's result (paths, formats,
 // channels, offsets, rate, samples, the search, the residual), not its id or its times; 16 hex
 // digits.
 std::string digestOf(const Job& job);
-
-}  // namespace kestrav::batch
-
-namespace kestrav::batch {
 
 // Every job of a jobs file, each checked against its digest so that a hand-edited line is not
 // taken for the job it was. Throws FieldError naming the file and line.

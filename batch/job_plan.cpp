@@ -133,15 +133,13 @@ Plan planJobs(const Campaign& campaign) {
                             static_cast<double>(S) - 1e-6) {
         drops.drop(w, "the trailing partial window runs past windows.stop_s");
       } else if (n1 < 0) {
-        drops.drop(w, "before the first sample of " + x.name);
+        drops.drop(w, "it starts before the first sample of " + x.name);
       } else if (n1 + S > countX) {
-        drops.drop(w, "the trailing partial window runs past the end of " + x.name + " (" +
-                          std::to_string(countX) + " samples)");
+        drops.drop(w, "the trailing partial window runs past the end of " + x.name);
       } else if (secondFrom < 0) {
-        drops.drop(w, "the delay window reaches before the first sample of " + y.name);
+        drops.drop(w, "its delay window reaches before the first sample of " + y.name);
       } else if (secondTo > countY) {
-        drops.drop(w, "the trailing partial window with its delay window runs past the end of " +
-                          y.name + " (" + std::to_string(countY) + " samples)");
+        drops.drop(w, "its delay window reaches past the end of " + y.name);
       } else {
         Job job;
         job.campaign = campaign.name;
