@@ -183,6 +183,44 @@ TEST_F(PlanTest, StartTimesAlignWindowsToTheNearestSample) {
   EXPECT_NEAR(ab.alignmentResidualS, 0.3e-6, 1e-12);
 }
 
+// A SigMF recording gives its own rate and, from core:datetime, its start; a raw recording
+// beside it gives both in the campaign.
+TEST_F(PlanTest, SigmfRecordingsGiveTheirRateAndStart) {
+  const auto writeSigmf = [&](const std::string& name, double rate, const std::string& datetime) {
+    writeRecording(scratch, name + ".sigmf-data", 65536);
+    const json meta{
+        {"global",
+         {{"core:datatype", "ci16_le"}, {"core:sample_rate", rate}, {"core:version", "1.0.0"}}},
+        {"captures", json::array({{{"core:sample_start", 0}, {"core:datetime", datetime}}})},
+        {"annotations", json::array()}};
+    writeBytes(scratch.path(name + ".sigmf-meta"), meta.dump());
+  };
+  writeSigmf("s", 1e6, "2026-01-01T00:00:01.0000015Z");
+  writeSigmf("fast", 2e6, "2026-01-01T00:00:01Z");
+  const json document{{"campaign", "t"},
+                      {"receivers",
+                       {rawReceiver("A", "a.iq", 1e6, "2026-01-01T00:00:01Z"),
+                        {{"name", "S"}, {"recording", {{"path", "s.sigmf-meta"}}}},
+                        {{"name", "F"}, {"recording", {{"path", "fast.sigmf-meta"}}}}}},
+                      {"pairs", {{"reference", "A"}}},
+                      {"windows", {{"samples", 8192}}},
+                      {"search", smallSearch()}};
+  const Plan plan = planOf(scratch, document);
+  EXPECT_EQ(pairsOf(plan), std::vector<std::string>{"A-S"});
+  ASSERT_FALSE(plan.jobs.empty());
+  const Job& job = plan.jobs.front();
+  EXPECT_EQ(job.rateHz, 1e6);
+  EXPECT_EQ(job.second.path, scratch.path("s.sigmf-meta").string());
+  // S started 1.5 samples after A: its window starts within half a sample of A's, in absolute
+  // time, and the residual is that difference.
+  for (const Job& each : plan.jobs) {
+    const double difference =
+        static_cast<double>(each.second.offset - each.first.offset) * 1e-6 + 1.5e-6;
+    EXPECT_NEAR(each.alignmentResidualS, difference, 1e-12);
+    EXPECT_LE(std::fabs(each.alignmentResidualS), 0.5e-6 + 1e-12);
+  }
+}
+
 TEST_F(PlanTest, IdsAndDigestsAreStable) {
   const json document = campaign("all", {{"samples", 8192}});
   const Plan once = planOf(scratch, document);
