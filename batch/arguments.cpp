@@ -4,6 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+
+#include "app/one_line.hpp"
+#include "batch/json_fields.hpp"
 
 namespace kestrav::batch {
 
@@ -70,19 +74,22 @@ long long wholeNumber(const std::string& text, long long low, long long high,
   return value;
 }
 
-std::string oneLine(const std::string& text) {
-  std::string line;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      line += escape;
-    } else {
-      line += c;
-    }
+int runReportingFailures(const char* command, std::ostream& err, const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const UsageError& error) {
+    err << "kestrav-batch " << command << ": " << oneLine(error.what()) << "\n";
+    return 2;
+  } catch (const FieldError& error) {
+    err << "kestrav-batch " << command << ": " << oneLine(error.what()) << "\n";
+    return 2;
+  } catch (const std::bad_alloc&) {
+    err << "kestrav-batch " << command << ": out of memory\n";
+    return 1;
+  } catch (const std::exception& error) {
+    err << "kestrav-batch " << command << ": " << oneLine(error.what()) << "\n";
+    return 1;
   }
-  return line;
 }
 
 }  // namespace kestrav::batch

@@ -1,8 +1,10 @@
 #pragma once
 // The commands' arguments: positionals, and long options with a value ("--out DIR" or
 // "--out=DIR") or without one.
+#include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -31,7 +33,8 @@ Arguments parseArguments(const std::vector<std::string>& args,
 long long wholeNumber(const std::string& text, long long low, long long high,
                       const std::string& what);
 
-// The text as one line: control characters (a newline in a path, say) shown as \xNN.
-std::string oneLine(const std::string& text);
+// Runs a command's body and turns what it throws into one line on `err` and a status: 2 for
+// UsageError and FieldError (the arguments or inputs), 1 for anything else.
+int runReportingFailures(const char* command, std::ostream& err, const std::function<int()>& body);
 
 }  // namespace kestrav::batch

@@ -164,11 +164,17 @@ WindowGrid readWindows(const json& object) {
     grid.hop = integerValue(*hop, "windows.hop");
     if (grid.hop < 1) throw FieldError("windows.hop", "must be 1 or more");
   }
+  // Campaign times within some thirty years of the origin; beyond, counts of windows overflow.
+  const auto seconds = [](const json& value, const std::string& field) {
+    const double time = numberValue(value, field);
+    if (std::fabs(time) > 1e9) throw FieldError(field, "must lie within 1e9 s of the start");
+    return time;
+  };
   if (const json* start = optionalField(object, "start_s")) {
-    grid.startS = numberValue(*start, "windows.start_s");
+    grid.startS = seconds(*start, "windows.start_s");
   }
   if (const json* stop = optionalField(object, "stop_s")) {
-    grid.stopS = numberValue(*stop, "windows.stop_s");
+    grid.stopS = seconds(*stop, "windows.stop_s");
     if (!(*grid.stopS > grid.startS)) {
       throw FieldError("windows.stop_s", "must lie after windows.start_s");
     }

@@ -1,5 +1,6 @@
 #include "batch/job_plan.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <sstream>
@@ -40,14 +41,16 @@ class DropNotes {
   DropNotes(std::vector<std::string>& notes, std::string pair)
       : notes_(notes), pair_(std::move(pair)) {}
   ~DropNotes() { flush(); }
-  void drop(long long window, const std::string& reason) {
+  // Drops windows [window, window + count).
+  void drop(long long window, const std::string& reason, long long count = 1) {
+    if (count < 1) return;
     if (count_ > 0 && (reason != reason_ || window != first_ + count_)) flush();
     if (count_ == 0) {
       first_ = window;
       reason_ = reason;
     }
-    ++count_;
-    ++total_;
+    count_ += count;
+    total_ += count;
   }
   void flush() {
     if (count_ == 0) return;
@@ -121,7 +124,15 @@ Plan planJobs(const Campaign& campaign) {
     if (grid.stopS) limit = std::min(limit, *grid.stopS);
 
     DropNotes drops(plan.notes, pairName);
-    for (long long w = 0;; ++w) {
+    // Windows starting a sample or more before the first recording's start cannot fit; they are
+    // counted, not tried one by one (a start_s long before the recordings would take forever).
+    const std::string beforeFirst = "it starts before the first sample of " + x.name;
+    const long long skipped =
+        std::max(0LL, static_cast<long long>(
+                          std::floor((startX - grid.startS) * fs / static_cast<double>(grid.hop))) -
+                          1);
+    drops.drop(0, beforeFirst, skipped);
+    for (long long w = skipped;; ++w) {
       const double t = grid.startS + static_cast<double>(w * grid.hop) / fs;
       if (t >= limit) break;
       const long long n1 = std::llround((t - startX) * fs);
@@ -133,7 +144,7 @@ Plan planJobs(const Campaign& campaign) {
                             static_cast<double>(S) - 1e-6) {
         drops.drop(w, "the trailing partial window runs past windows.stop_s");
       } else if (n1 < 0) {
-        drops.drop(w, "it starts before the first sample of " + x.name);
+        drops.drop(w, beforeFirst);
       } else if (n1 + S > countX) {
         drops.drop(w, "the trailing partial window runs past the end of " + x.name);
       } else if (secondFrom < 0) {

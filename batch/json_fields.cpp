@@ -4,6 +4,16 @@
 #include <string_view>
 
 namespace kestrav::batch {
+namespace {
+
+// The value as messages show it: its JSON text, cut short when long.
+std::string shown(const nlohmann::json& value) {
+  std::string text = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  if (text.size() > 40) text = text.substr(0, 37) + "...";
+  return text;
+}
+
+}  // namespace
 
 std::string fieldPath(const std::string& where, const std::string& key) {
   return where.empty() ? key : where + "." + key;
@@ -24,7 +34,7 @@ const nlohmann::json* optionalField(const nlohmann::json& object, const std::str
 }
 
 double numberValue(const nlohmann::json& value, const std::string& field) {
-  if (!value.is_number()) throw FieldError(field, "must be a number, got " + value.dump());
+  if (!value.is_number()) throw FieldError(field, "must be a number, got " + shown(value));
   const double number = value.get<double>();
   if (!std::isfinite(number)) throw FieldError(field, "must be a finite number");
   return number;
@@ -39,16 +49,16 @@ long long integerValue(const nlohmann::json& value, const std::string& field) {
       return static_cast<long long>(number);
     }
   }
-  throw FieldError(field, "must be a whole number, got " + value.dump());
+  throw FieldError(field, "must be a whole number, got " + shown(value));
 }
 
 std::string stringValue(const nlohmann::json& value, const std::string& field) {
-  if (!value.is_string()) throw FieldError(field, "must be a string, got " + value.dump());
+  if (!value.is_string()) throw FieldError(field, "must be a string, got " + shown(value));
   return value.get<std::string>();
 }
 
 bool boolValue(const nlohmann::json& value, const std::string& field) {
-  if (!value.is_boolean()) throw FieldError(field, "must be true or false, got " + value.dump());
+  if (!value.is_boolean()) throw FieldError(field, "must be true or false, got " + shown(value));
   return value.get<bool>();
 }
 

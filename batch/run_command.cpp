@@ -14,7 +14,6 @@
 #include "batch/fftw_wisdom.hpp"
 #include "batch/job_runner.hpp"
 #include "batch/job_windows.hpp"
-#include "batch/json_fields.hpp"
 #include "batch/result_files.hpp"
 #include "platform/host/worker_threads.hpp"
 
@@ -82,7 +81,7 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int runShard(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const Arguments arguments = parseArguments(args, {"--shard", "--out", "--attempt", "--threads"});
   if (arguments.help) {
     out << RunUsage;
@@ -125,6 +124,17 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
 
   const std::string shardText = std::to_string(shard.index) + "/" + std::to_string(shard.count);
+  const auto summary = [&] {
+    err << "kestrav-batch run: shard " << shardText << ": " << (end - begin) << " jobs, "
+        << (end - begin - static_cast<long long>(pending.size())) << " already done, "
+        << pending.size() << " run";
+  };
+  if (pending.empty()) {
+    // Nothing to do leaves no empty results file behind.
+    summary();
+    err << "\n";
+    return 0;
+  }
   const char* wisdomVariable = std::getenv("KESTRAV_FFTW_WISDOM");
   const std::string wisdom = wisdomVariable != nullptr && *wisdomVariable != '\0'
                                  ? std::string(wisdomVariable)
@@ -144,8 +154,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return std::async(std::launch::async, [&shelf, job = pending[k]] { return shelf.read(*job); });
   };
   std::map<std::string, long long> counts;
-  std::future<JobWindows> next;
-  if (!pending.empty()) next = readAhead(0);
+  std::future<JobWindows> next = readAhead(0);
   for (std::size_t k = 0; k < pending.size(); ++k) {
     const auto waiting = std::chrono::steady_clock::now();
     const JobWindows windows = next.get();
@@ -159,9 +168,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (const auto warning = exportWisdom(wisdom)) {
     err << "kestrav-batch run: warning: " << *warning << "\n";
   }
-  err << "kestrav-batch run: shard " << shardText << ": " << (end - begin) << " jobs, "
-      << (end - begin - static_cast<long long>(pending.size())) << " already done, "
-      << pending.size() << " run";
+  summary();
   for (const auto& [status, count] : counts) err << ", " << status << " " << count;
   err << "\n";
   return 0;
@@ -170,18 +177,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 }  // namespace
 
 int runRunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  try {
-    return run(args, out, err);
-  } catch (const UsageError& error) {
-    err << "kestrav-batch run: " << oneLine(error.what()) << "\n";
-    return 2;
-  } catch (const FieldError& error) {
-    err << "kestrav-batch run: " << oneLine(error.what()) << "\n";
-    return 2;
-  } catch (const std::exception& error) {
-    err << "kestrav-batch run: " << oneLine(error.what()) << "\n";
-    return 1;
-  }
+  return runReportingFailures("run", err, [&] { return runShard(args, out, err); });
 }
 
 }  // namespace kestrav::batch

@@ -4,7 +4,6 @@
 #include "batch/arguments.hpp"
 #include "batch/commands.hpp"
 #include "batch/job.hpp"
-#include "batch/json_fields.hpp"
 #include "batch/result_files.hpp"
 
 namespace kestrav::batch {
@@ -16,7 +15,7 @@ const char* const StatusUsage =
     "  N (default: the N of DIR's shard files) with jobs unfinished. Exit status 0 when every\n"
     "  job has a result, 1 when some have none.\n";
 
-int status(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int reportStatus(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const Arguments arguments = parseArguments(args, {"--shards"});
   if (arguments.help) {
     out << StatusUsage;
@@ -92,18 +91,7 @@ int status(const std::vector<std::string>& args, std::ostream& out, std::ostream
 }  // namespace
 
 int runStatusCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  try {
-    return status(args, out, err);
-  } catch (const UsageError& error) {
-    err << "kestrav-batch status: " << oneLine(error.what()) << "\n";
-    return 2;
-  } catch (const FieldError& error) {
-    err << "kestrav-batch status: " << oneLine(error.what()) << "\n";
-    return 2;
-  } catch (const std::exception& error) {
-    err << "kestrav-batch status: " << oneLine(error.what()) << "\n";
-    return 2;
-  }
+  return runReportingFailures("status", err, [&] { return reportStatus(args, out, err); });
 }
 
 }  // namespace kestrav::batch

@@ -138,6 +138,16 @@ TEST_F(PlanTest, DroppedWindowsAndRefusedPairsAreSaid) {
   EXPECT_EQ(stopped.jobs.size(), 3u);  // windows 1..3; window 4 would end at 0.04096 s
   EXPECT_EQ(stopped.jobs.back().window, 3);
 
+  // A grid starting a million seconds before the recordings is planned at once: the windows
+  // before them are counted as one run of drops, not tried one by one.
+  const Plan early = planOf(scratch, campaign(json::array({json::array({"A", "B"})}),
+                                              {{"samples", 8192}, {"start_s", -1e6}}));
+  EXPECT_EQ(early.jobs.size(), 7u);                 // from sample 4096 on
+  EXPECT_EQ(early.jobs.front().window, 122070313);  // 1e6 s / 8.192 ms, rounded up
+  ASSERT_FALSE(early.notes.empty());
+  EXPECT_EQ(early.notes.front(),
+            "pair A-B: windows 0-122070312 dropped: it starts before the first sample of A");
+
   json mixed = campaign("all", {{"samples", 8192}});
   writeRecording(scratch, "d.iq", 65536);
   mixed["receivers"].push_back(rawReceiver("D", "d.iq", 2e6));

@@ -131,6 +131,17 @@ TEST(BatchRun, ResumeAfterAKillGivesTheUninterruptedResults) {
     ASSERT_TRUE(results.byId.count(id)) << id;
     EXPECT_EQ(results.byId.at(id), line) << id;
   }
+  // A finished shard run again runs nothing and leaves no empty file.
+  const auto fileCount = [&] {
+    return std::distance(fs::directory_iterator(sharded), fs::directory_iterator());
+  };
+  const auto files = fileCount();
+  const ProcessResult again =
+      batch({"run", jobs.string(), "--shard", "1/3", "--out", sharded, "--attempt", "third"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.err.find("6 already done, 0 run"), std::string::npos) << again.err;
+  EXPECT_EQ(fileCount(), files);
+
   const ProcessResult status = batch({"status", jobs.string(), sharded});
   EXPECT_EQ(status.status, 0) << status.out;
   EXPECT_NE(status.out.find("ok: 18\n"), std::string::npos) << status.out;
