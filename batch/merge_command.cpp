@@ -131,6 +131,7 @@ void warnCounts(const PlannedJobs& planned, const ResultEntries& results, const 
     if (count > 0) err << "merge: " << count << " " << what << "\n";
   };
   warn(planned.unreadable, "unreadable line(s) of the jobs file skipped");
+  warn(planned.repeated, "line(s) of the jobs file repeating an earlier id skipped");
   warn(results.unreadable, "unreadable result line(s) skipped (torn or not a result)");
   warn(counts.unplanned, "result line(s) of jobs not in the plan ignored");
   warn(counts.stale, "result line(s) of a planned id with another digest (an older plan) ignored");
@@ -188,6 +189,8 @@ int mergeResults(const MergeArguments& arguments, std::ostream& out, std::ostrea
     if (closure.delaySigmas) delaySigmas.push_back(*closure.delaySigmas);
     if (closure.offsetSigmas) offsetSigmas.push_back(*closure.offsetSigmas);
   }
+  out << "results: " << results.entries.size() << " line(s) from " << results.files
+      << " shard file(s), " << counts.duplicates << " repeated by later attempts\n";
   out << "closures: " << closed.size();
   if (!delaySigmas.empty())
     out << ", delay residual rms " << rootMeanSquare(delaySigmas) << " sigma";

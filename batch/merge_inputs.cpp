@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_set>
 
 namespace kestrav::batch::merge {
 namespace {
@@ -71,6 +72,7 @@ bool isShardFileName(const std::string& name) {
 
 PlannedJobs readPlannedJobs(const std::filesystem::path& path) {
   PlannedJobs planned;
+  std::unordered_set<std::string> ids;
   forEachObject(readText(path), planned.unreadable, [&](const json& value) {
     if (!isString(value, "id") || !isString(value, "digest") || !value.contains("pair") ||
         !value["pair"].is_array() || value["pair"].size() != 2 || !value["pair"][0].is_string() ||
@@ -81,6 +83,10 @@ PlannedJobs readPlannedJobs(const std::filesystem::path& path) {
     }
     const double tMid = value["t_mid_s"].get<double>();
     if (!std::isfinite(tMid)) return false;
+    if (!ids.insert(value["id"].get<std::string>()).second) {
+      ++planned.repeated;
+      return true;
+    }
     planned.jobs.push_back(PlannedJob{value["id"], value["digest"], value["pair"][0],
                                       value["pair"][1], value["window"].get<long long>(), tMid});
     return true;

@@ -29,6 +29,7 @@ struct PlannedJob {
 struct PlannedJobs {
   std::vector<PlannedJob> jobs;  // in the plan's order
   long long unreadable = 0;      // lines that are not a job
+  long long repeated = 0;        // lines of an id met before, left out
 };
 
 // Throws InputProblem when the file cannot be read.

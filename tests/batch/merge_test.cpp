@@ -115,13 +115,16 @@ TEST(MergeTest, OneResultPerJobOkFirstThenTheLatestAttempt) {
   EXPECT_DOUBLE_EQ(pointOf(merged, 0, 2)["frequency_offset_hz"].get<double>(), 7.0);
   EXPECT_EQ(pointOf(merged, 0, 2)["precise"], true);
   EXPECT_NE(merged.err.find("1 planned job(s) without a result"), std::string::npos) << merged.err;
+  EXPECT_NE(merged.out.find("7 line(s) from 2 shard file(s), 4 repeated"), std::string::npos)
+      << merged.out;
 }
 
 TEST(MergeTest, TornForeignAndStaleLinesAreCountedAndLeftOut) {
   ScratchDirectory scratch;
   std::filesystem::create_directory(scratch.path("run"));
   const std::vector<json> jobs{jobLine("A", "B", 0, 0.1), jobLine("A", "B", 1, 0.3)};
-  writeLines(scratch.path("jobs.jsonl"), jobs, "{\"id\": \"c/A-B/w2\", \"dig");
+  writeLines(scratch.path("jobs.jsonl"), {jobs[0], jobs[1], jobs[1]},
+             "{\"id\": \"c/A-B/w2\", \"dig");
   json stale = resultLine(jobs[1], "ok", 9e-6, 9.0);
   stale["digest"] = "older";
   json stranger = resultLine(jobLine("A", "Q", 0, 0.1), "ok", 1e-6, 1.0);
@@ -136,9 +139,9 @@ TEST(MergeTest, TornForeignAndStaleLinesAreCountedAndLeftOut) {
   ASSERT_EQ(merged.lines[0]["points"].size(), 1u);
   EXPECT_DOUBLE_EQ(pointOf(merged, 0, 0)["delay_s"].get<double>(), 1e-6);
   for (const char* warning :
-       {"1 unreadable line(s) of the jobs file", "2 unreadable result line(s)",
-        "1 result line(s) of jobs not in the plan", "1 result line(s) of a planned id with another",
-        "1 planned job(s) without a result"}) {
+       {"1 unreadable line(s) of the jobs file", "1 line(s) of the jobs file repeating",
+        "2 unreadable result line(s)", "1 result line(s) of jobs not in the plan",
+        "1 result line(s) of a planned id with another", "1 planned job(s) without a result"}) {
     EXPECT_NE(merged.err.find(warning), std::string::npos) << warning << "\n" << merged.err;
   }
 }
