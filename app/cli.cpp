@@ -13,6 +13,7 @@
 #include "app/file_output.hpp"
 #include "app/help_text.hpp"
 #include "app/npy_map.hpp"
+#include "app/one_line.hpp"
 #include "app/plot_svg.hpp"
 #include "app/program_options.hpp"
 #include "app/progress_line.hpp"
@@ -25,23 +26,6 @@
 
 namespace kestrav {
 namespace {
-
-// One line whatever the reason quotes: control characters (a newline in a path, say) are shown
-// as \xNN escapes.
-std::string oneLine(const std::string& text) {
-  std::string line;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      line += escape;
-    } else {
-      line += c;
-    }
-  }
-  return line;
-}
 
 int fail(std::FILE* err, const std::string& reason, int status) {
   std::fprintf(err, "kestrav: %s\n", oneLine(reason).c_str());

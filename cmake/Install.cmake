@@ -1,4 +1,4 @@
-# Install rules: the program, libkestrav.so with its SONAME, the CUDA module beside the library,
+# Install rules: the programs (kestrav, kestrav-batch), libkestrav.so with its SONAME, the CUDA module beside the library,
 # the header under include/kestrav/, a CMake package (Kestrav::kestrav) and kestrav.pc; and the
 # Debian packages `kestrav` and `kestrav-cuda` made from them by CPack.
 include(GNUInstallDirs)
@@ -13,7 +13,7 @@ target_include_directories(kestrav_shared INTERFACE
 file(RELATIVE_PATH KESTRAV_BIN_TO_LIB "${CMAKE_INSTALL_FULL_BINDIR}" "${CMAKE_INSTALL_FULL_LIBDIR}")
 target_compile_definitions(kestrav_backends PRIVATE KESTRAV_BIN_TO_LIB="${KESTRAV_BIN_TO_LIB}")
 
-install(TARGETS kestrav RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kestrav)
+install(TARGETS kestrav kestrav-batch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kestrav)
 install(TARGETS kestrav_shared EXPORT KestravTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT kestrav NAMELINK_COMPONENT kestrav)
 install(FILES ${PROJECT_SOURCE_DIR}/engine/kestrav.h

@@ -22,50 +22,6 @@ std::string formatted(const char* format, double value) {
   return text;
 }
 
-// Where the best result cannot be sure: on an edge of the search (its true place may lie beyond:
-// say which limit to widen), an undecided alias, a competitor it cannot be told from, or, where
-// the precise values are the ones reported, a precise estimate whose model does not fit.
-std::vector<std::string> unsureWarnings(const SearchOutcome& outcome, bool reportPrecise) {
-  std::vector<std::string> warnings;
-  if (outcome.qualities.empty() || outcome.candidates.empty()) return warnings;
-  const ResultQuality& best = outcome.qualities.front();
-  // Noise and the DC ridge have no true place beyond the edge to point at.
-  if (best.classified && best.resultClass != ResultClass::Emitter) return warnings;
-  if (best.atDelayEdge) {
-    const bool first = outcome.candidates.front().lagIndex == 0;
-    warnings.push_back(std::string("the best result lies on the ") + (first ? "first" : "last") +
-                       " lag of the delay window; widen -r/--rr or move -c/--cc " +
-                       (first ? "lower" : "higher"));
-  }
-  if (best.atFrequencyEdge) {
-    warnings.push_back(
-        "the best result lies on the edge of the frequency band; widen --frequency-span");
-  }
-  if (best.aliasAmbiguous) {
-    warnings.push_back(
-        formatted("the best result's frequency offset may be an alias: its images "
-                  "%.3f Hz apart are alike at the full rate; widen "
-                  "--frequency-span",
-                  outcome.sizes.decimatedRate));
-  }
-  if (best.ambiguous && best.runnerUp) {
-    char text[320];
-    std::snprintf(text, sizeof text,
-                  "the best result cannot be told from another at %.3f us, %.3f Hz (a comb tooth "
-                  "or an echo); --json gives both",
-                  best.runnerUp->delay * 1e6, best.runnerUp->frequencyOffset);
-    warnings.push_back(text);
-  }
-  const std::optional<PreciseEstimate>& precise = outcome.candidates.front().precise;
-  if (reportPrecise && precise && (precise->flags & PreciseFlag::ModelMismatch) != 0) {
-    warnings.push_back(
-        "the best result's precise estimate does not fit its model (echoes too close to resolve, "
-        "or parts of the segment that disagree); its deviations are widened, and --json gives "
-        "model_mismatch");
-  }
-  return warnings;
-}
-
 // Keeps only the results classed as emitters, in their order.
 void keepEmitters(SearchOutcome& outcome) {
   std::size_t kept = 0;
@@ -141,6 +97,47 @@ RecordingEcho echoOf(const Recording& recording, long long segmentStart, double 
 std::string hertz(double value) { return formatted("%.17g Hz", value); }
 
 }  // namespace
+
+std::vector<std::string> unsureWarnings(const SearchOutcome& outcome, bool reportPrecise) {
+  std::vector<std::string> warnings;
+  if (outcome.qualities.empty() || outcome.candidates.empty()) return warnings;
+  const ResultQuality& best = outcome.qualities.front();
+  // Noise and the DC ridge have no true place beyond the edge to point at.
+  if (best.classified && best.resultClass != ResultClass::Emitter) return warnings;
+  if (best.atDelayEdge) {
+    const bool first = outcome.candidates.front().lagIndex == 0;
+    warnings.push_back(std::string("the best result lies on the ") + (first ? "first" : "last") +
+                       " lag of the delay window; widen -r/--rr or move -c/--cc " +
+                       (first ? "lower" : "higher"));
+  }
+  if (best.atFrequencyEdge) {
+    warnings.push_back(
+        "the best result lies on the edge of the frequency band; widen --frequency-span");
+  }
+  if (best.aliasAmbiguous) {
+    warnings.push_back(
+        formatted("the best result's frequency offset may be an alias: its images "
+                  "%.3f Hz apart are alike at the full rate; widen "
+                  "--frequency-span",
+                  outcome.sizes.decimatedRate));
+  }
+  if (best.ambiguous && best.runnerUp) {
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "the best result cannot be told from another at %.3f us, %.3f Hz (a comb tooth "
+                  "or an echo); --json gives both",
+                  best.runnerUp->delay * 1e6, best.runnerUp->frequencyOffset);
+    warnings.push_back(text);
+  }
+  const std::optional<PreciseEstimate>& precise = outcome.candidates.front().precise;
+  if (reportPrecise && precise && (precise->flags & PreciseFlag::ModelMismatch) != 0) {
+    warnings.push_back(
+        "the best result's precise estimate does not fit its model (echoes too close to resolve, "
+        "or parts of the segment that disagree); its deviations are widened, and --json gives "
+        "model_mismatch");
+  }
+  return warnings;
+}
 
 SearchReport runSearchRequest(const SearchRequest& request) {
   SearchReport report;

@@ -44,6 +44,11 @@ struct SearchReport {
 // Throws InputError or ResourceError as searchSources does.
 SearchReport runSearchRequest(const SearchRequest& request);
 
+// Where the best result cannot be sure: on an edge of the search (its true place may lie beyond:
+// say which limit to widen), an undecided alias, a competitor it cannot be told from, or, where
+// the precise values are the ones reported, a precise estimate whose model does not fit.
+std::vector<std::string> unsureWarnings(const SearchOutcome& outcome, bool reportPrecise);
+
 // The sample rate of a search: `given` when positive (it must agree with any rate a recording
 // carries), else the recordings' own. Throws InputError with the reason.
 double sampleRateOf(double given, const Recording& first, const Recording& second);

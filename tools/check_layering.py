@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Lists the #include arrows that run against the layering, and fails when there is one.
 
-Layers, top to bottom: app, engine, backends, stages, platform. A folder may include its own
-layer's files and any layer below. The backends sit side by side (reference, host and cuda never
+Layers, top to bottom: batch, app, engine, backends, stages, platform. A folder may include its
+own layer's files and any layer below. The backends sit side by side (reference, host and cuda never
 include one another; backends/ itself selects among them); so do the stages, except that the
 precise estimate builds on the fine stage's types and the reference backend borrows the host's
 precise-estimate primitives. platform/gpu builds on platform/host.
@@ -11,7 +11,7 @@ import pathlib
 import re
 import sys
 
-LAYERS = ["platform/host", "platform/gpu", "stages", "backends", "engine", "app"]
+LAYERS = ["platform/host", "platform/gpu", "stages", "backends", "engine", "app", "batch"]
 SIDEWAYS_ALLOWED = {("stages/precise", "stages/fine"), ("stages/fine", "stages/coarse"),
                     ("stages/precise", "stages/coarse"),
                     # The reference backend borrows the host's precise-estimate primitives; their

@@ -80,6 +80,7 @@ echo "== the installed program finds nothing of CUDA it does not need"
 "$prefix/bin/kestrav" --version | grep -q '^backends: reference, host'
 "$prefix/bin/kestrav" -m "$work/a.iq" -a "$work/b.iq" -s 65536 -f 1000000 -c 0 -r 100 -j 0 -t 15 |
   grep -q '^[1-9]'
+"$prefix/bin/kestrav-batch" --help | grep -q '^usage: kestrav-batch'
 
 echo "== cpack -G DEB"
 (cd "$build" && cpack -G DEB -B "$work/packages" >/dev/null)
@@ -88,6 +89,7 @@ grep -q libfftw3 <<<"$(dpkg-deb -f "$deb" Depends)" ||
   { echo "the kestrav package does not depend on FFTW" >&2; exit 1; }
 contents=$(dpkg-deb -c "$deb")
 grep -q './usr/bin/kestrav$' <<<"$contents"
+grep -q './usr/bin/kestrav-batch$' <<<"$contents"
 grep -q 'include/kestrav/kestrav.h' <<<"$contents"
 if grep -q '^KESTRAV_HAVE_CUDA:INTERNAL=ON' "$build/CMakeCache.txt" 2>/dev/null ||
    [ -e "$build/lib/libkestrav-cuda.so" ]; then
