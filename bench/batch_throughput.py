@@ -13,6 +13,7 @@ usage: batch_throughput.py --kestrav PATH --batch PATH --scene PATH [--jobs 200]
 import argparse
 import json
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -45,6 +46,13 @@ def plan_jobs(arguments, work):
     with open(path, "w", encoding="utf-8") as out:
         out.writelines(jobs)
     return path, [json.loads(line) for line in jobs]
+
+
+def children_cpu():
+    """User and system seconds of the ended child processes: less swayed than the wall time by
+    other work on a shared machine."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
 
 
 def cut(job, side, folder, index, begin, count):
@@ -126,10 +134,12 @@ def report(arguments, work):
     commands = cut_windows(arguments.kestrav, jobs, windows)
 
     results = os.path.join(work, "results")
+    cpu = children_cpu()
     start = time.perf_counter()
     subprocess.run([arguments.batch, "run", path, "--shard", "0/1", "--out", results,
                     "--attempt", "bench"], check=True, stderr=subprocess.DEVNULL)
     shard_wall = time.perf_counter() - start
+    shard_cpu = children_cpu() - cpu
     lines = {}
     for name in os.listdir(results):
         if not (name.startswith("shard-") and name.endswith(".jsonl")):
@@ -142,10 +152,12 @@ def report(arguments, work):
         sys.exit(f"the shard wrote {len(lines)} results for {len(jobs)} jobs")
     searches = sum(record["elapsed_s"] for record in lines.values())
 
+    cpu = children_cpu()
     start = time.perf_counter()
     outputs = [subprocess.run(command, check=True, capture_output=True, text=True).stdout
                for command in commands]
     process_wall = time.perf_counter() - start
+    process_cpu = children_cpu() - cpu
 
     # The same windows give the same best result (the shard adds the alignment residual).
     disagree = 0
@@ -164,9 +176,10 @@ def report(arguments, work):
     ratio = shard_wall / searches
     print(f"{len(jobs)} jobs of {arguments.samples} samples, "
           f"{os.environ.get('KESTRAV_THREADS', 'all')} threads")
-    print(f"{'one shard':<34} {shard_wall:8.2f} s  {len(jobs) / shard_wall:7.2f} jobs/s")
+    print(f"{'one shard':<34} {shard_wall:8.2f} s  {len(jobs) / shard_wall:7.2f} jobs/s"
+          f"  (CPU {shard_cpu:.2f} s)")
     print(f"{'one kestrav process per job':<34} {process_wall:8.2f} s  "
-          f"{len(jobs) / process_wall:7.2f} jobs/s")
+          f"{len(jobs) / process_wall:7.2f} jobs/s  (CPU {process_cpu:.2f} s)")
     print(f"{'sum of the in-process searches':<34} {searches:8.2f} s  "
           f"{len(jobs) / searches:7.2f} jobs/s")
     print(f"{'sum of the processes own stages':<34} {staged:8.2f} s  "
