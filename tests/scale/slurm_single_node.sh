@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# A campaign as a Slurm array on a private single-node cluster on loopback: the array's results
-# against a serial run, then a cancelled shard found by `status` and resubmitted alone.
+# A campaign as a Slurm array on a private single-node cluster on loopback (two fake GPUs): the
+# array's results against a serial run, then two shards cancelled, found by `status` and
+# resubmitted alone.
 #
 # usage: slurm_single_node.sh KESTRAV_BATCH KESTRAV_SCENE SBATCH_TEMPLATE
-# Exits 77 (skipped) where the Slurm daemons are not installed.
+# Exits 77 (skipped) where the Slurm daemons are not installed or this is not root.
 set -uo pipefail
 
 batch=$1
@@ -128,8 +129,8 @@ export KESTRAV_THREADS=1 KESTRAV_BATCH=$batch
   fail "plan failed: $(cat "$work/plan.err")"
 jobs=$(wc -l <"$work/jobs.jsonl")
 [ "$jobs" -gt 0 ] || fail "the plan holds no jobs"
-"$batch" run "$work/jobs.jsonl" --shard 0/1 --out "$work/serial" --attempt serial 2>/dev/null ||
-  fail "the serial run failed"
+"$batch" run "$work/jobs.jsonl" --shard 0/1 --out "$work/serial" --attempt serial \
+  2>"$work/serial.err" || fail "the serial run failed: $(tail -n 3 "$work/serial.err")"
 
 # Submits the template as an array over $1 (results in $2) and prints the array's job id.
 submit() {
@@ -138,7 +139,7 @@ submit() {
   sbatch --parsable --array="$array" "${gpu[@]}" --output="$work/logs/%A_%a.out" "$@" \
     "$template" "$work/jobs.jsonl" "$out" | cut -d';' -f1
 }
-# Waits up to $2 seconds for array $1 to leave the queue.
+# Succeeds once array $1 has left the queue.
 drained() { [ -z "$(squeue -h -j "$1" -o %i 2>/dev/null)" ]; }
 # Succeeds when every task of array $1 ended COMPLETED (exit 0).
 completed() {
