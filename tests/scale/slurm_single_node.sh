@@ -168,6 +168,11 @@ shards=4
 array=$(submit "0-$((shards - 1))" "$work/array") || fail "sbatch refused the array"
 wait_for 60 drained "$array" || fail "the array did not finish within 60 s"
 states=$(completed "$array") || fail "array tasks did not all complete: $states"
+# The template's own #SBATCH lines, their notes beside them, are read as written.
+shown=$(scontrol -o show job "${array}_0")
+for field in JobName=kestrav TimeLimit=01:00:00 NumTasks=1 CPUs/Task=1; do
+  [[ " $shown " == *" $field "* ]] || fail "the template's $field was not applied: $shown"
+done
 files=$(ls "$work/array" 2>/dev/null | wc -l)
 [ "$files" -eq "$shards" ] || fail "the array left $files result files, not $shards"
 for task in $(seq 0 $((shards - 1))); do
