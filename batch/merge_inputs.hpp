@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "batch/arguments.hpp"
+
 namespace kestrav::batch::merge {
 
-// An input that cannot be read: the caller's to fix.
-class InputProblem : public std::runtime_error {
+// An input that cannot be read: the caller's to fix, as a bad argument is.
+class InputProblem : public UsageError {
  public:
-  using std::runtime_error::runtime_error;
+  using UsageError::UsageError;
 };
 
 struct PlannedJob {

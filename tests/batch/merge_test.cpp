@@ -268,7 +268,9 @@ TEST(MergeTest, BadCommandsAndInputsGetOneLineAndAFailingStatus) {
       EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     }
     const std::size_t last = said.rfind('\n', said.size() - 2);
-    EXPECT_EQ(said.compare(last == std::string::npos ? 0 : last + 1, 7, "merge: "), 0) << said;
+    EXPECT_EQ(said.compare(last == std::string::npos ? 0 : last + 1, 21, "kestrav-batch merge: "),
+              0)
+        << said;
     EXPECT_TRUE(out.str().empty() || c.status == 0) << out.str();
   }
   EXPECT_FALSE(std::filesystem::exists(scratch.path("none/tracks.jsonl")));
