@@ -11,6 +11,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "app/one_line.hpp"
+#include "batch/arguments.hpp"
 #include "batch/merge_inputs.hpp"
 #include "batch/track_output.hpp"
 #include "batch/track_plot.hpp"
@@ -31,66 +33,26 @@ constexpr const char* Usage =
     "--csv-dir writes each pair's points as DIR2/A-B.csv; --plot draws every pair's delay and\n"
     "offset against time with error bars.\n";
 
-class UsageProblem : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The message as one line: a control character in a path shown as '?'.
-std::string oneLine(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20) c = '?';
-  }
-  return out;
-}
-
 struct MergeArguments {
   std::string jobs;
   std::string folder;
   std::string out;
   std::string csvDir;
   std::string plot;
-  bool help = false;
 };
 
-MergeArguments parse(const std::vector<std::string>& args) {
-  MergeArguments parsed;
-  std::vector<std::string> positional;
-  const std::map<std::string, std::string MergeArguments::*> options{
-      {"--out", &MergeArguments::out},
-      {"--csv-dir", &MergeArguments::csvDir},
-      {"--plot", &MergeArguments::plot}};
-  std::set<std::string> seen;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "-h" || arg == "--help") {
-      parsed.help = true;
-      continue;
-    }
-    if (arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-      continue;
-    }
-    const std::size_t equals = arg.find('=');
-    const std::string name = arg.substr(0, equals);
-    const auto option = options.find(name);
-    if (option == options.end()) throw UsageProblem("unknown option '" + name + "'");
-    if (!seen.insert(name).second) throw UsageProblem(name + " given twice");
-    std::string value;
-    if (equals != std::string::npos) {
-      value = arg.substr(equals + 1);
-    } else if (i + 1 < args.size()) {
-      value = args[++i];
-    }
-    if (value.empty()) throw UsageProblem(name + " needs a value");
-    parsed.*(option->second) = value;
+MergeArguments parse(const Arguments& arguments) {
+  if (arguments.positional.size() != 2) {
+    throw UsageError("merge takes a jobs file and a results folder (kestrav-batch merge --help)");
   }
-  if (parsed.help) return parsed;
-  if (positional.size() != 2) throw UsageProblem("give the jobs file and the results folder");
-  parsed.jobs = positional[0];
-  parsed.folder = positional[1];
-  if (parsed.out.empty()) throw UsageProblem("--out names the tracks file to write");
+  MergeArguments parsed{
+      arguments.positional[0], arguments.positional[1], arguments.option("--out").value_or(""),
+      arguments.option("--csv-dir").value_or(""), arguments.option("--plot").value_or("")};
+  if (parsed.out.empty()) throw UsageError("--out names the tracks file to write");
+  if (arguments.option("--csv-dir") && parsed.csvDir.empty()) {
+    throw UsageError("--csv-dir names a folder");
+  }
+  if (arguments.option("--plot") && parsed.plot.empty()) throw UsageError("--plot names a file");
   return parsed;
 }
 
@@ -128,7 +90,7 @@ std::string rootMeanSquare(const std::vector<double>& values) {
 void warnCounts(const PlannedJobs& planned, const ResultEntries& results, const MergeCounts& counts,
                 std::ostream& err) {
   const auto warn = [&err](long long count, const std::string& what) {
-    if (count > 0) err << "merge: " << count << " " << what << "\n";
+    if (count > 0) err << "kestrav-batch merge: " << count << " " << what << "\n";
   };
   warn(planned.unreadable, "unreadable line(s) of the jobs file skipped");
   warn(planned.repeated, "line(s) of the jobs file repeating an earlier id skipped");
@@ -145,7 +107,7 @@ int mergeResults(const MergeArguments& arguments, std::ostream& out, std::ostrea
   }
   const ResultEntries results = readResultEntries(arguments.folder);
   if (results.files == 0) {
-    err << "merge: no shard files in '" << oneLine(arguments.folder) << "'\n";
+    err << "kestrav-batch merge: no shard files in '" << oneLine(arguments.folder) << "'\n";
   }
   MergeCounts counts;
   const std::vector<Track> tracks = buildTracks(planned, results, counts);
@@ -204,27 +166,14 @@ int mergeResults(const MergeArguments& arguments, std::ostream& out, std::ostrea
 }  // namespace
 
 int runMergeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  MergeArguments arguments;
-  try {
-    arguments = parse(args);
-  } catch (const UsageProblem& problem) {
-    err << "merge: " << oneLine(problem.what()) << "; kestrav-batch merge --help says more\n";
-    return 2;
-  }
-  if (arguments.help) {
-    out << Usage;
-    return 0;
-  }
-  try {
-    return mergeResults(arguments, out, err);
-  } catch (const InputProblem& problem) {
-    err << "merge: " << oneLine(problem.what()) << "\n";
-    return 2;
-  } catch (const std::exception& error) {
-    // What cannot be written (or allocated) is the machine's failure, not the input's.
-    err << "merge: " << oneLine(error.what()) << "\n";
-    return 1;
-  }
+  return runReportingFailures("merge", err, [&] {
+    const Arguments arguments = parseArguments(args, {"--out", "--csv-dir", "--plot"});
+    if (arguments.help) {
+      out << Usage;
+      return 0;
+    }
+    return mergeResults(parse(arguments), out, err);
+  });
 }
 
 }  // namespace kestrav::batch

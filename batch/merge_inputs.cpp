@@ -4,9 +4,12 @@
 #include <cctype>
 #include <cmath>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <unordered_set>
+
+#include "batch/result_files.hpp"
 
 namespace kestrav::batch::merge {
 namespace {
@@ -46,13 +49,11 @@ bool isString(const json& object, const char* key) {
   return object.contains(key) && object[key].is_string();
 }
 
-// The unix time that ends a default attempt name, or -1.
-long long attemptTime(const std::string& name) {
-  // shard-I-of-N.ATTEMPT.jsonl: the attempt lies between the first '.' and ".jsonl".
-  const std::size_t dot = name.find('.');
-  const std::size_t suffix = name.rfind(".jsonl");
-  if (dot == std::string::npos || suffix == std::string::npos || suffix <= dot) return -1;
-  const std::string attempt = name.substr(dot + 1, suffix - dot - 1);
+// The unix time that ends a default attempt name ("host-pid-time"), or -1.
+long long attemptTime(const std::string& fileName) {
+  const std::optional<ShardName> name = parseShardFileName(fileName);
+  if (!name) return -1;
+  const std::string& attempt = name->attempt;
   const std::size_t dash = attempt.rfind('-');
   if (dash == std::string::npos || dash + 1 == attempt.size() || attempt.size() - dash > 19) {
     return -1;
@@ -61,11 +62,6 @@ long long attemptTime(const std::string& name) {
     if (!std::isdigit(static_cast<unsigned char>(attempt[i]))) return -1;
   }
   return std::stoll(attempt.substr(dash + 1));
-}
-
-bool isShardFileName(const std::string& name) {
-  return name.rfind("shard-", 0) == 0 && name.size() > 12 &&
-         name.compare(name.size() - 6, 6, ".jsonl") == 0;
 }
 
 }  // namespace
@@ -105,19 +101,16 @@ ResultEntries readResultEntries(const std::filesystem::path& folder) {
   if (!std::filesystem::is_directory(folder, error)) {
     throw InputProblem("'" + folder.string() + "' is not a folder");
   }
-  std::vector<std::string> names;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (isShardFileName(name) && it->is_regular_file(error)) names.push_back(name);
-  }
-  if (error) throw InputProblem("cannot list '" + folder.string() + "': " + error.message());
-  std::sort(names.begin(), names.end(), attemptBefore);
+  std::vector<std::filesystem::path> files = shardFiles(folder);
+  std::stable_sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+    return attemptBefore(a.filename().string(), b.filename().string());
+  });
   ResultEntries results;
-  results.files = names.size();
-  for (const std::string& name : names) {
-    forEachObject(readText(folder / name), results.unreadable, [&](const json& value) {
-      if (!isString(value, "id") || !isString(value, "digest") || !isString(value, "status")) {
+  results.files = files.size();
+  for (const std::filesystem::path& path : files) {
+    forEachObject(readText(path), results.unreadable, [&](const json& value) {
+      if (!isString(value, "id") || !isString(value, "digest") || !isString(value, "status") ||
+          !isJobStatus(value["status"].get<std::string>())) {
         return false;
       }
       results.entries.push_back(ResultEntry{value["id"], value["digest"], value["status"], value});

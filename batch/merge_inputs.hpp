@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "batch/arguments.hpp"
+
 namespace kestrav::batch::merge {
 
-// An input that cannot be read: the caller's to fix.
-class InputProblem : public std::runtime_error {
+// An input that cannot be read: the caller's to fix, as a bad argument is.
+class InputProblem : public UsageError {
  public:
-  using std::runtime_error::runtime_error;
+  using UsageError::UsageError;
 };
 
 struct PlannedJob {
@@ -48,12 +50,13 @@ struct ResultEntries {
   std::size_t files = 0;
 };
 
-// The shard files of `folder` (shard-I-of-N.ATTEMPT.jsonl) in attempt order: the unix time that
-// ends a default attempt name ("host-pid-time"), then the file name, so that of two attempts the
-// later one's lines come later. Throws InputProblem when the folder or a file cannot be read.
+// The results of `folder`'s shard files (shard-I-of-N.ATTEMPT.jsonl) in attempt order: the unix
+// time that ends a default attempt name ("host-pid-time"), then the file name, so that of two
+// attempts the later one's lines come later. A line whose status is not a job's is unreadable.
+// Throws InputProblem when the folder or a file cannot be read.
 ResultEntries readResultEntries(const std::filesystem::path& folder);
 
-// Whether `name` sorts before `other` in attempt order.
+// Whether shard file `name` sorts before `other` in attempt order.
 bool attemptBefore(const std::string& name, const std::string& other);
 
 }  // namespace kestrav::batch::merge

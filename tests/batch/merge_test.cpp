@@ -95,10 +95,10 @@ TEST(MergeTest, OneResultPerJobOkFirstThenTheLatestAttempt) {
                                jobLine("A", "B", 2, 0.5), jobLine("A", "B", 3, 0.7)};
   writeLines(scratch.path("jobs.jsonl"), jobs);
   // The older attempt's name sorts after the newer's: the time in the name decides.
-  writeLines(scratch.path("run/shard-1-of-1.zz-1-1700000000.jsonl"),
+  writeLines(scratch.path("run/shard-0-of-1.zz-1-1700000000.jsonl"),
              {resultLine(jobs[0], "ok", 1e-6, 5.0), resultLine(jobs[1], "failed", 0, 0),
               resultLine(jobs[2], "below_threshold", 0, 0)});
-  writeLines(scratch.path("run/shard-1-of-1.aa-1-1700000500.jsonl"),
+  writeLines(scratch.path("run/shard-0-of-1.aa-1-1700000500.jsonl"),
              {resultLine(jobs[0], "failed", 0, 0), resultLine(jobs[1], "input_error", 0, 0),
               resultLine(jobs[2], "ok", 2e-6, 6.0), resultLine(jobs[2], "ok", 3e-6, 7.0)});
   const Merged merged = runMerge(scratch);
@@ -128,11 +128,15 @@ TEST(MergeTest, TornForeignAndStaleLinesAreCountedAndLeftOut) {
   json stale = resultLine(jobs[1], "ok", 9e-6, 9.0);
   stale["digest"] = "older";
   json stranger = resultLine(jobLine("A", "Q", 0, 0.1), "ok", 1e-6, 1.0);
+  json unended = resultLine(jobs[1], "ok", 4e-6, 4.0);
+  unended["status"] = "running";
   writeLines(scratch.path("run/shard-1-of-2.h-1-100.jsonl"),
-             {resultLine(jobs[0], "ok", 1e-6, 1.0), stale, stranger, json::array({1, 2})},
+             {resultLine(jobs[0], "ok", 1e-6, 1.0), stale, stranger, json::array({1, 2}), unended},
              "\n   \n" + resultLine(jobs[1], "ok", 2e-6, 2.0).dump().substr(0, 40));
-  // Not a shard file: never read.
+  // Not shard files: never read.
   writeLines(scratch.path("run/notes.jsonl"), {resultLine(jobs[1], "ok", 5e-6, 5.0)});
+  writeLines(scratch.path("run/shard-2-of-2.h-1-100.jsonl"),
+             {resultLine(jobs[1], "ok", 5e-6, 5.0)});
   const Merged merged = runMerge(scratch);
   ASSERT_EQ(merged.status, 0) << merged.err;
   ASSERT_EQ(merged.lines.size(), 1u);
@@ -140,7 +144,7 @@ TEST(MergeTest, TornForeignAndStaleLinesAreCountedAndLeftOut) {
   EXPECT_DOUBLE_EQ(pointOf(merged, 0, 0)["delay_s"].get<double>(), 1e-6);
   for (const char* warning :
        {"1 unreadable line(s) of the jobs file", "1 line(s) of the jobs file repeating",
-        "2 unreadable result line(s)", "1 result line(s) of jobs not in the plan",
+        "3 unreadable result line(s)", "1 result line(s) of jobs not in the plan",
         "1 result line(s) of a planned id with another", "1 planned job(s) without a result"}) {
     EXPECT_NE(merged.err.find(warning), std::string::npos) << warning << "\n" << merged.err;
   }
@@ -153,7 +157,7 @@ TEST(MergeTest, TracksRunInTimeOrderAndKeepFailuresWithoutValues) {
                                jobLine("B", "C", 1, 0.5), jobLine("A", "B", 0, 0.1)};
   writeLines(scratch.path("jobs.jsonl"), jobs);
   writeLines(
-      scratch.path("run/shard-1-of-1.a.jsonl"),
+      scratch.path("run/shard-0-of-1.a.jsonl"),
       {resultLine(jobs[0], "ok", 3e-6, 3.0), resultLine(jobs[1], "ok", 1e-6, 1.0),
        resultLine(jobs[2], "below_threshold", 2e-6, 2.0), resultLine(jobs[3], "failed", 0, 0)});
   const Merged merged = runMerge(scratch);
@@ -177,7 +181,7 @@ TEST(MergeTest, ClosuresAddAroundTheTriangleWhicheverWayPairsRun) {
                                jobLine("C", "A", 0, 0.1), jobLine("A", "B", 1, 0.3),
                                jobLine("B", "C", 1, 0.3), jobLine("C", "A", 1, 0.3)};
   writeLines(scratch.path("jobs.jsonl"), jobs);
-  writeLines(scratch.path("run/shard-1-of-1.a.jsonl"),
+  writeLines(scratch.path("run/shard-0-of-1.a.jsonl"),
              {resultLine(jobs[0], "ok", 10e-6, 4.0, 3e-9, 3e-3),
               resultLine(jobs[1], "ok", 5e-6, -1.0, 4e-9, 4e-3),
               resultLine(jobs[2], "ok", -15.000012e-6, -3.0, 12e-9, 12e-3),
@@ -209,7 +213,7 @@ TEST(MergeTest, CsvAndPlotFilesHoldEveryPair) {
   writeLines(scratch.path("jobs.jsonl"), jobs);
   json noSigma = resultLine(jobs[1], "ok", 2e-6, 2.0);
   noSigma["best"]["sigma_delay_s"] = nullptr;
-  writeLines(scratch.path("run/shard-1-of-1.a.jsonl"),
+  writeLines(scratch.path("run/shard-0-of-1.a.jsonl"),
              {resultLine(jobs[0], "ok", 1e-6, 1.0), noSigma, resultLine(jobs[2], "ok", 1e-6, 1.0)});
   const Merged merged = runMerge(scratch, {"--csv-dir", scratch.path("csv").string(),
                                            "--plot=" + scratch.path("tracks.svg").string()});
@@ -268,7 +272,9 @@ TEST(MergeTest, BadCommandsAndInputsGetOneLineAndAFailingStatus) {
       EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     }
     const std::size_t last = said.rfind('\n', said.size() - 2);
-    EXPECT_EQ(said.compare(last == std::string::npos ? 0 : last + 1, 7, "merge: "), 0) << said;
+    EXPECT_EQ(said.compare(last == std::string::npos ? 0 : last + 1, 21, "kestrav-batch merge: "),
+              0)
+        << said;
     EXPECT_TRUE(out.str().empty() || c.status == 0) << out.str();
   }
   EXPECT_FALSE(std::filesystem::exists(scratch.path("none/tracks.jsonl")));
