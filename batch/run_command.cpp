@@ -9,6 +9,7 @@
 #include <set>
 #include <system_error>
 
+#include "app/one_line.hpp"
 #include "batch/arguments.hpp"
 #include "batch/commands.hpp"
 #include "batch/fftw_wisdom.hpp"
@@ -105,8 +106,9 @@ int runShard(const std::vector<std::string>& args, std::ostream& out, std::ostre
   std::error_code created;
   std::filesystem::create_directories(folder, created);
   if (created) {
-    err << "kestrav-batch run: cannot make the folder '" << folder.string()
-        << "': " << created.message() << "\n";
+    err << "kestrav-batch run: "
+        << oneLine("cannot make the folder '" + folder.string() + "': " + created.message())
+        << "\n";
     return 1;
   }
 
@@ -140,7 +142,7 @@ int runShard(const std::vector<std::string>& args, std::ostream& out, std::ostre
                                  ? std::string(wisdomVariable)
                                  : (folder / ".fftw-wisdom").string();
   if (const auto warning = importWisdom(wisdom)) {
-    err << "kestrav-batch run: warning: " << *warning << "\n";
+    err << "kestrav-batch run: warning: " << oneLine(*warning) << "\n";
   }
   ResultWriter writer(folder / shardFileName({shard.index, shard.count, attempt}));
   const WorkerThreadLimit limit(threads);
@@ -166,7 +168,7 @@ int runShard(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (stopAfter > 0 && static_cast<long long>(k) + 1 == stopAfter) ::_exit(137);
   }
   if (const auto warning = exportWisdom(wisdom)) {
-    err << "kestrav-batch run: warning: " << *warning << "\n";
+    err << "kestrav-batch run: warning: " << oneLine(*warning) << "\n";
   }
   summary();
   for (const auto& [status, count] : counts) err << ", " << status << " " << count;
