@@ -50,9 +50,7 @@ std::string defaultAttempt() {
   host[sizeof host - 1] = '\0';
   std::string attempt = host;
   for (char& c : attempt) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '_' || c == '.' || c == '-';
-    if (!plain) c = '_';
+    if (!isPlainNameCharacter(c)) c = '_';
   }
   return attempt + "-" + std::to_string(::getpid()) + "-" + std::to_string(std::time(nullptr));
 }
@@ -60,9 +58,7 @@ std::string defaultAttempt() {
 std::string checkedAttempt(const std::string& attempt) {
   if (attempt.empty()) throw UsageError("--attempt must not be empty");
   for (const char c : attempt) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '_' || c == '.' || c == '-';
-    if (!plain) {
+    if (!isPlainNameCharacter(c)) {
       throw UsageError("--attempt '" + attempt + "' may hold only letters, digits, '_', '.', '-'");
     }
   }
