@@ -62,6 +62,11 @@ Arguments parseArguments(const std::vector<std::string>& args,
   return parsed;
 }
 
+bool isPlainNameCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '.' || c == '-';
+}
+
 long long wholeNumber(const std::string& text, long long low, long long high,
                       const std::string& what) {
   errno = 0;

@@ -29,6 +29,9 @@ Arguments parseArguments(const std::vector<std::string>& args,
                          const std::vector<std::string>& withValue,
                          const std::vector<std::string>& flags = {});
 
+// Letters, digits, '_', '.' and '-': what names that go into job ids and file names may hold.
+bool isPlainNameCharacter(char c);
+
 // A whole number from `text` within [low, high]; throws UsageError naming `what`.
 long long wholeNumber(const std::string& text, long long low, long long high,
                       const std::string& what);

@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "batch/arguments.hpp"
 #include "batch/json_fields.hpp"
 #include "engine/sample_format.hpp"
 #include "platform/host/errors.hpp"
@@ -23,9 +24,7 @@ std::string checkedName(const json& value, const std::string& field) {
     throw FieldError(field, "must not be empty or begin with '.'");
   }
   for (const char c : name) {
-    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                         (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-';
-    if (!allowed) {
+    if (!isPlainNameCharacter(c)) {
       throw FieldError(field, "'" + name + "' may hold only letters, digits, '_', '.' and '-'");
     }
   }

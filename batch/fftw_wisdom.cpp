@@ -104,7 +104,11 @@ std::optional<std::string> exportWisdom(const std::string& path) {
   const Exported exported = exportedWisdom();
   const std::string text =
       nlohmann::json{{"fftwf", exported.single}, {"fftw", exported.double_}}.dump() + "\n";
-  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+  // Unique among the shards of every machine sharing the folder.
+  char host[256] = "";
+  ::gethostname(host, sizeof host - 1);
+  const std::string temporary =
+      path + ".tmp-" + std::string(host) + "-" + std::to_string(::getpid());
   {
     std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
     file << text;

@@ -1,7 +1,6 @@
 #include "batch/job_runner.hpp"
 
 #include <chrono>
-#include <new>
 
 #include "engine/result_json.hpp"
 #include "engine/search.hpp"
@@ -63,9 +62,8 @@ JobRunner::Result JobRunner::run(const Job& job, const JobWindows& windows, doub
       options.driver.precise = true;
       options.driver.classify = true;
       options.reportPrecise = job.search.precise;
-      const SearchOutcome outcome =
-          searchSources(windowSource(windows.first, "first"),
-                        windowSource(windows.second, "second"), windows.parameters, options);
+      const SearchOutcome outcome = searchSources(
+          windowSource(windows.first), windowSource(windows.second), windows.parameters, options);
       for (std::string& warning : unsureWarnings(outcome, options.reportPrecise)) {
         warnings.push_back(std::move(warning));
       }
@@ -84,15 +82,10 @@ JobRunner::Result JobRunner::run(const Job& job, const JobWindows& windows, doub
         status = "ok";
         best = candidates.front();
       }
-    } catch (const InputError& error) {
-      status = "input_error";
-      reason = error.what();
-    } catch (const std::bad_alloc&) {
-      status = "failed";
-      reason = "out of memory";
-    } catch (const std::exception& error) {
-      status = "failed";
-      reason = error.what();
+    } catch (...) {
+      JobFailure failure = currentFailure();
+      status = std::move(failure.status);
+      reason = std::move(failure.reason);
     }
   }
   const double elapsed =

@@ -66,8 +66,22 @@ SearchParameters parametersOf(const Job& job) {
   return parameters;
 }
 
-std::unique_ptr<SampleSource> windowSource(const WindowSamples& window, const char*) {
+std::unique_ptr<SampleSource> windowSource(const WindowSamples& window) {
   return std::make_unique<WindowSource>(window);
+}
+
+JobFailure currentFailure() {
+  try {
+    throw;
+  } catch (const InputError& error) {
+    return {"input_error", error.what()};
+  } catch (const std::bad_alloc&) {
+    return {"failed", "out of memory"};
+  } catch (const std::exception& error) {
+    return {"failed", error.what()};
+  } catch (...) {
+    return {"failed", "an unknown error"};
+  }
 }
 
 RecordingShelf::Opened& RecordingShelf::open(const JobSide& side, const char* role) {
@@ -136,15 +150,10 @@ JobWindows RecordingShelf::read(const Job& job) {
     readSide(job, job.second, "second", job.second.offset + lags.firstLag,
              static_cast<long long>(job.samples) + lags.lagCount, placement.secondStart,
              windows.second, windows.warnings);
-  } catch (const InputError& error) {
-    windows.status = "input_error";
-    windows.reason = error.what();
-  } catch (const std::bad_alloc&) {
-    windows.status = "failed";
-    windows.reason = "out of memory";
-  } catch (const std::exception& error) {
-    windows.status = "failed";
-    windows.reason = error.what();
+  } catch (...) {
+    JobFailure failure = currentFailure();
+    windows.status = std::move(failure.status);
+    windows.reason = std::move(failure.reason);
   }
   return windows;
 }

@@ -38,7 +38,15 @@ SearchParameters parametersOf(const Job& job);
 
 // A non-owning view of a window as the search reads a recording: `lead` samples that are never
 // read, then the segment, so that the search places its segments exactly on the window.
-std::unique_ptr<SampleSource> windowSource(const WindowSamples& window, const char* role);
+std::unique_ptr<SampleSource> windowSource(const WindowSamples& window);
+
+// What a job that threw ends as, from inside a catch block: "input_error" for an InputError (the
+// inputs are not as planned), "failed" for anything else; and the reason.
+struct JobFailure {
+  std::string status;
+  std::string reason;
+};
+JobFailure currentFailure();
 
 class RecordingShelf {
  public:

@@ -9,6 +9,7 @@
 #include <set>
 #include <system_error>
 
+#include "app/one_line.hpp"
 #include "batch/arguments.hpp"
 #include "batch/commands.hpp"
 #include "batch/fftw_wisdom.hpp"
@@ -49,9 +50,7 @@ std::string defaultAttempt() {
   host[sizeof host - 1] = '\0';
   std::string attempt = host;
   for (char& c : attempt) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '_' || c == '.' || c == '-';
-    if (!plain) c = '_';
+    if (!isPlainNameCharacter(c)) c = '_';
   }
   return attempt + "-" + std::to_string(::getpid()) + "-" + std::to_string(std::time(nullptr));
 }
@@ -59,9 +58,7 @@ std::string defaultAttempt() {
 std::string checkedAttempt(const std::string& attempt) {
   if (attempt.empty()) throw UsageError("--attempt must not be empty");
   for (const char c : attempt) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '_' || c == '.' || c == '-';
-    if (!plain) {
+    if (!isPlainNameCharacter(c)) {
       throw UsageError("--attempt '" + attempt + "' may hold only letters, digits, '_', '.', '-'");
     }
   }
@@ -105,8 +102,9 @@ int runShard(const std::vector<std::string>& args, std::ostream& out, std::ostre
   std::error_code created;
   std::filesystem::create_directories(folder, created);
   if (created) {
-    err << "kestrav-batch run: cannot make the folder '" << folder.string()
-        << "': " << created.message() << "\n";
+    err << "kestrav-batch run: "
+        << oneLine("cannot make the folder '" + folder.string() + "': " + created.message())
+        << "\n";
     return 1;
   }
 
@@ -140,7 +138,7 @@ int runShard(const std::vector<std::string>& args, std::ostream& out, std::ostre
                                  ? std::string(wisdomVariable)
                                  : (folder / ".fftw-wisdom").string();
   if (const auto warning = importWisdom(wisdom)) {
-    err << "kestrav-batch run: warning: " << *warning << "\n";
+    err << "kestrav-batch run: warning: " << oneLine(*warning) << "\n";
   }
   ResultWriter writer(folder / shardFileName({shard.index, shard.count, attempt}));
   const WorkerThreadLimit limit(threads);
@@ -166,7 +164,7 @@ int runShard(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (stopAfter > 0 && static_cast<long long>(k) + 1 == stopAfter) ::_exit(137);
   }
   if (const auto warning = exportWisdom(wisdom)) {
-    err << "kestrav-batch run: warning: " << *warning << "\n";
+    err << "kestrav-batch run: warning: " << oneLine(*warning) << "\n";
   }
   summary();
   for (const auto& [status, count] : counts) err << ", " << status << " " << count;

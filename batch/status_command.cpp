@@ -70,17 +70,15 @@ int reportStatus(const std::vector<std::string>& args, std::ostream& out, std::o
     out << name << ": " << counts[name] << "\n";
   }
   out << "not run: " << pending << "\n";
-  out << "unfinished shards:";
-  if (unfinished.empty()) {
-    out << " none";
-  } else {
-    const char* separator = " ";
-    for (const long long shard : unfinished) {
-      out << separator << shard;
-      separator = ",";
-    }
+  out << "shards: " << shards << "\n";
+  out << "unfinished shards: ";
+  if (unfinished.empty()) out << "none";
+  const char* separator = "";
+  for (const long long shard : unfinished) {
+    out << separator << shard;
+    separator = ",";
   }
-  out << " (of " << shards << ")\n";
+  out << "\n";
   if (scan.unreadable > 0) {
     err << "kestrav-batch status: " << scan.unreadable
         << " result lines are not whole (a run killed while writing) and are not counted\n";
