@@ -139,21 +139,24 @@ std::vector<Closure> closures(const std::vector<Track>& tracks) {
         const auto abPoints = byWindow(ab);
         const auto bcPoints = byWindow(bc);
         const auto acPoints = byWindow(ac);
-        for (const auto& [window, abPoint] : abPoints) {
+        for (const auto& windowPoint : abPoints) {
+          // Named apart rather than bound: clang before 16 cannot capture a structured binding.
+          const auto window = windowPoint.first;
+          const TrackPoint& abPoint = *windowPoint.second;
           const auto bcFound = bcPoints.find(window);
           const auto acFound = acPoints.find(window);
           if (bcFound == bcPoints.end() || acFound == acPoints.end()) continue;
           const TrackPoint& bcPoint = *bcFound->second;
           const TrackPoint& acPoint = *acFound->second;
-          Closure closure{{names[i], names[j], names[k]}, window, abPoint->tMid, {}, {}, {}, {}};
+          Closure closure{{names[i], names[j], names[k]}, window, abPoint.tMid, {}, {}, {}, {}};
           const auto residual = [&](auto value, auto sigma, std::optional<double>& sum,
                                     std::optional<double>& sigmas) {
-            const auto& x = value(*abPoint);
+            const auto& x = value(abPoint);
             const auto& y = value(bcPoint);
             const auto& z = value(acPoint);
             if (!x || !y || !z) return;
             sum = ab.sign * *x + bc.sign * *y - ac.sign * *z;
-            const auto& sx = sigma(*abPoint);
+            const auto& sx = sigma(abPoint);
             const auto& sy = sigma(bcPoint);
             const auto& sz = sigma(acPoint);
             if (!sx || !sy || !sz) return;

@@ -13,7 +13,8 @@ cmake --build "$root/build-fuzz"
 findings="$root/build-fuzz/findings"
 mkdir -p "$findings"
 status=0
-for target in option_parser_fuzz command_line_fuzz sample_loader_fuzz recording_fuzz; do
+for target in option_parser_fuzz command_line_fuzz sample_loader_fuzz recording_fuzz \
+  batch_inputs_fuzz; do
   corpus=$(mktemp -d)
   log="$root/build-fuzz/$target.log"
   if ASAN_OPTIONS=allocator_may_return_null=1 "$root/build-fuzz/tests/fuzz/$target" \
