@@ -24,6 +24,8 @@ constexpr int BandRounds = 2;
 // A drift is taken out where it stands this many of its deviations from none.
 constexpr double ClearRate = 3.0;
 constexpr double LargeMisfit = 10.0;
+// A bin whose power stands LineRatio times over its neighbourhood's is a line's.
+constexpr double LineRatio = 30.0;
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
 }  // namespace
@@ -204,16 +206,38 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       // what the band explains: the delay is then that of their mixture, off by up to a share
       // of the lobe, and is flagged with a deviation to match. The curvature's own scatter
       // shrinks with the SNR; a few thousandths remain from the shape's noise.
-      const double ratio = lobeCurvatureRatio(weighted, shape, binRates, delaySamples);
-      const double snr = std::pow(10.0, estimate.postIntegrationSnrDb / 10.0);
+      // A line both recordings share (AM's carrier: much of the power in a few bins) holds no
+      // delay and no width: its smoothed shape would widen the expected lobe by the smoothing's
+      // own width, so the lobe is judged on the rest of the spectrum, at the rest's SNR.
+      const std::vector<double> lines = powerRatio(firstPower, 0);
+      std::vector<double2> lineless(weighted.begin(), weighted.end());
+      std::vector<double> linelessShape = shape;
+      double shapeTotal = 0.0, keptTotal = 0.0;
+      for (int k = 0; k < length; ++k) {
+        shapeTotal += shape[static_cast<std::size_t>(k)];
+        bool line = false;
+        // The smoothed shape spreads a line over ShapeSmooth bins, the window over a few more.
+        for (int d = -ShapeSmooth - 4; d <= ShapeSmooth + 4 && !line; ++d) {
+          line = lines[static_cast<std::size_t>(((k + d) % length + length) % length)] > LineRatio;
+        }
+        const auto i = static_cast<std::size_t>(k);
+        if (line) {
+          lineless[i] = double2{0.0, 0.0};
+          linelessShape[i] = 0.0;
+        }
+        keptTotal += linelessShape[i];
+      }
+      const double ratio = lobeCurvatureRatio(lineless, linelessShape, binRates, delaySamples);
+      const double share = shapeTotal > 0.0 ? std::clamp(keptTotal / shapeTotal, 1e-6, 1.0) : 1.0;
+      const double snr = share * std::pow(10.0, estimate.postIntegrationSnrDb / 10.0);
       // The shape's noise moves the band's second moment too: each smoothed bin carries the
       // floor's chi-square scatter over (2 ShapeSmooth + 1) / 1.5 bins of every block.
       const double degrees = layout.blockCount * (2.0 * ShapeSmooth + 1.0) / 1.5;
       double total = 0.0, moment1 = 0.0, moment2 = 0.0;
       for (std::size_t k = 0; k < bins; ++k) {
-        total += shape[k];
-        moment1 += shape[k] * binRates[k];
-        moment2 += shape[k] * binRates[k] * binRates[k];
+        total += linelessShape[k];
+        moment1 += linelessShape[k] * binRates[k];
+        moment2 += linelessShape[k] * binRates[k] * binRates[k];
       }
       double shapeScatter = 0.0;
       if (total > 0.0) {
@@ -221,6 +245,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
         const double second = moment2 / total - centre * centre;
         double variance = 0.0;
         for (std::size_t k = 0; k < bins; ++k) {
+          if (linelessShape[k] == 0.0) continue;
           const double w = band.rootWeight[k] * band.rootWeight[k];
           const double d = (binRates[k] - centre) * (binRates[k] - centre) - second;
           variance += w * w * floor * floor / degrees * d * d;
