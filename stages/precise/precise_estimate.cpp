@@ -24,6 +24,10 @@ constexpr int BandRounds = 2;
 // A drift is taken out where it stands this many of its deviations from none.
 constexpr double ClearRate = 3.0;
 constexpr double LargeMisfit = 10.0;
+// An echo's self-noise is told from the thermal noise where it holds less than this share of
+// the main path's power, and lifts the delay's SNR by at most MostSnrGain.
+constexpr double MostEchoShare = 0.7;
+constexpr double MostSnrGain = 30.0;
 // A bin whose power stands LineRatio times over its neighbourhood's is a line's.
 constexpr double LineRatio = 30.0;
 constexpr double infinity = std::numeric_limits<double>::infinity();
@@ -138,8 +142,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
     primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
     // One path's shape from the first recording's own spectrum, which an echo at the second
     // receiver leaves alone: smoothed a little, less the noise floor where bins without signal
-    // show it (unclipped, so that noise averages out of its moments). Its band edges, as sharp as
-    // the signal's, make the sidelobes that are modelled.
+    // show it (unclipped, so that noise averages out of its moments), for the lobe's width.
     std::vector<double> shape(bins), floorBins;
     for (std::size_t k = 0; k < bins; ++k) {
       if (band.rootWeight[k] == 0.0) floorBins.push_back(firstPower[k].x);
@@ -191,16 +194,61 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       weighted[i] = scaled(spectrum[i], w);
       shape[i] = w * (sum / (2 * ShapeSmooth + 1) - floor);
     }
+    // The paths themselves are modelled on the first segment against itself, framed as the
+    // cross-spectrum is: the realised spectrum, ripple and all, so that taking out one path's
+    // model leaves none of its self-noise behind. Its floor is the smoothed shape's, in the
+    // framing's own scale (the ratio of the two spectra's totals).
+    std::vector<double2> selfSpectrum(bins), pathShape(bins);
+    withSegments(segments.samples, [&](const auto* first, const auto*) {
+      using Pair = PointerPair<std::remove_cvref_t<decltype(*first)>>;
+      primitives.crossSpectrum(PreciseSegments{Pair{first, first}, 0, 0}, layout, 0.0,
+                               FrameShape::Margined, selfSpectrum);
+    });
+    double selfTotal = 0.0, windowedTotal = 0.0;
+    for (std::size_t k = 0; k < bins; ++k) {
+      selfTotal += selfSpectrum[k].x;
+      windowedTotal += firstPower[k].x;
+    }
+    const double selfFloor = windowedTotal > 0.0 ? floor * selfTotal / windowedTotal : 0.0;
+    for (std::size_t k = 0; k < bins; ++k) {
+      const double w = band.rootWeight[k] * band.rootWeight[k];
+      pathShape[k] = scaled(double2{selfSpectrum[k].x - selfFloor, selfSpectrum[k].y}, w);
+    }
     const double lobe = 1.0 / flatWidthOfRms(band.rmsBandwidth);
     const EchoPath echo =
-        findEcho(weighted, shape, binRates, delaySamples, lobe, layout.margin - 8.0);
+        findEcho(weighted, pathShape, binRates, delaySamples, lobe, layout.margin - 8.0);
     if (echo.found) {
       const TwoPaths paths =
-          separatePaths(weighted, shape, binRates, delaySamples, echo.delaySamples);
+          separatePaths(weighted, pathShape, binRates, delaySamples, echo.delaySamples);
       delaySamples = paths.main;
       estimate.delay = request.lagDelay + delaySamples / fs;
       const double share = paths.ratio.x * paths.ratio.x + paths.ratio.y * paths.ratio.y;
       estimate.paths.push_back({request.lagDelay + paths.echo / fs, 10.0 * std::log10(share)});
+      // The product's noise at the main path's delay holds the echo's product with the signal,
+      // which, modelled, no longer moves the delay. At the echo's delay the main path's product
+      // with the signal stands as that self-noise over share: the two noise powers give the
+      // thermal part alone, noise_main = N + share X, noise_echo = N + X, and the delay's
+      // deviation follows from it. (The offset, measured on the product, keeps both.)
+      if (share < MostEchoShare) {
+        // Each lag's noise power, from its SNR and the magnitude of its run sum.
+        const auto noiseAt = [&](double at, double& power) {
+          primitives.delayedProductRuns(segments, layout, cycles, at, band.rootWeight, runs);
+          double2 total{0.0, 0.0};
+          for (const double2 r : runs) total = double2{total.x + r.x, total.y + r.y};
+          power = total.x * total.x + total.y * total.y;
+          const double snr = measureRuns(runs, runRates, 0.0).postIntegrationSnr;
+          return snr > 0.0 ? power / (2.0 * snr) : -1.0;
+        };
+        double mainPower = 0.0, echoPower = 0.0;
+        const double atMain = noiseAt(paths.main, mainPower);
+        const double atEcho = noiseAt(paths.echo, echoPower);
+        const double thermal = (atMain - share * atEcho) / (1.0 - share);
+        if (atMain > 0.0 && atEcho > 0.0 && thermal > 0.0) {
+          const double snr =
+              std::min(mainPower / (2.0 * thermal), MostSnrGain * mainPower / (2.0 * atMain));
+          estimate.sigmaDelay = steinSigma(flatWidthOfRms(band.rmsBandwidth), snr) / fs;
+        }
+      }
     } else if (floorBins.size() >= 64) {
       // Paths closer than the lobe's width cannot be told apart, but they widen the lobe beyond
       // what the band explains: the delay is then that of their mixture, off by up to a share
