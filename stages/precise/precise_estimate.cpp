@@ -28,6 +28,11 @@ constexpr double LargeMisfit = 10.0;
 // the main path's power, and lifts the delay's SNR by at most MostSnrGain.
 constexpr double MostEchoShare = 0.7;
 constexpr double MostSnrGain = 30.0;
+// Echoes closer than this (seconds) are common multipath; a lobe test that cannot see them is
+// no test.
+constexpr double BlindEchoDelay = 10e-6;
+// Lines holding all but this share of the weighted power leave the delay unsure.
+constexpr double LeastRestShare = 0.05;
 // A bin whose power stands LineRatio times over its neighbourhood's is a line's.
 constexpr double LineRatio = 30.0;
 constexpr double infinity = std::numeric_limits<double>::infinity();
@@ -256,24 +261,35 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       // shrinks with the SNR; a few thousandths remain from the shape's noise.
       // A line both recordings share (AM's carrier: much of the power in a few bins) holds no
       // delay and no width: its smoothed shape would widen the expected lobe by the smoothing's
-      // own width, so the lobe is judged on the rest of the spectrum, at the rest's SNR.
+      // own width, and its leakage through the frames' edges reach every bin, so the lobe is
+      // judged without it, on windowed frames, at the rest's SNR.
       const std::vector<double> lines = powerRatio(firstPower, 0);
+      std::vector<char> inLine(bins, 0);
+      bool anyLine = false;
+      for (int k = 0; k < length; ++k) {
+        // The smoothed shape spreads a line over ShapeSmooth bins, the window over a few more.
+        for (int d = -ShapeSmooth - 4; d <= ShapeSmooth + 4; ++d) {
+          if (lines[static_cast<std::size_t>(((k + d) % length + length) % length)] > LineRatio) {
+            inLine[static_cast<std::size_t>(k)] = 1;
+            anyLine = anyLine || band.rootWeight[static_cast<std::size_t>(k)] > 0.0;
+            break;
+          }
+        }
+      }
       std::vector<double2> lineless(weighted.begin(), weighted.end());
       std::vector<double> linelessShape = shape;
       double shapeTotal = 0.0, keptTotal = 0.0;
-      for (int k = 0; k < length; ++k) {
-        shapeTotal += shape[static_cast<std::size_t>(k)];
-        bool line = false;
-        // The smoothed shape spreads a line over ShapeSmooth bins, the window over a few more.
-        for (int d = -ShapeSmooth - 4; d <= ShapeSmooth + 4 && !line; ++d) {
-          line = lines[static_cast<std::size_t>(((k + d) % length + length) % length)] > LineRatio;
+      if (anyLine) {
+        primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
+      }
+      for (std::size_t k = 0; k < bins; ++k) {
+        shapeTotal += shape[k];
+        if (anyLine) {
+          const double w = band.rootWeight[k] * band.rootWeight[k];
+          lineless[k] = inLine[k] ? double2{0.0, 0.0} : scaled(spectrum[k], w);
+          if (inLine[k]) linelessShape[k] = 0.0;
         }
-        const auto i = static_cast<std::size_t>(k);
-        if (line) {
-          lineless[i] = double2{0.0, 0.0};
-          linelessShape[i] = 0.0;
-        }
-        keptTotal += linelessShape[i];
+        keptTotal += linelessShape[k];
       }
       const double ratio = lobeCurvatureRatio(lineless, linelessShape, binRates, delaySamples);
       const double share = shapeTotal > 0.0 ? std::clamp(keptTotal / shapeTotal, 1e-6, 1.0) : 1.0;
@@ -287,7 +303,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
         moment1 += linelessShape[k] * binRates[k];
         moment2 += linelessShape[k] * binRates[k] * binRates[k];
       }
-      double shapeScatter = 0.0;
+      double shapeScatter = 0.0, restWidth = 0.0;  // restWidth: rms, cycles per sample
       if (total > 0.0) {
         const double centre = moment1 / total;
         const double second = moment2 / total - centre * centre;
@@ -299,11 +315,24 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
           variance += w * w * floor * floor / degrees * d * d;
         }
         shapeScatter = second > 0.0 ? std::sqrt(variance) / (total * second) : 1.0;
+        restWidth = std::sqrt(std::max(0.0, second)) / FullTurn;
       }
       const double scatter = 0.8 / std::sqrt(snr) + 0.004 + shapeScatter;
       // (A drift widens the lobe as well: that is judged once the drift is known.)
-      if (ratio < 1.0 - std::max(0.02, 5.0 * scatter)) {
-        mixtureDeviation = lobe * std::sqrt(1.0 - ratio) / fs;
+      const double least = std::max(0.02, 5.0 * scatter);
+      // The lobe of the band without its lines.
+      const double restLobe = restWidth > 0.0 ? 1.0 / flatWidthOfRms(restWidth) : lobe;
+      if (ratio < 1.0 - least) {
+        mixtureDeviation = restLobe * std::sqrt(1.0 - ratio) / fs;
+      } else if (restLobe * std::sqrt(3.0 * least) / fs > BlindEchoDelay ||
+                 share < LeastRestShare) {
+        // Two paths d apart narrow the curvature by up to a third of (d / lobe)^2, so the test
+        // sees none closer than lobe sqrt(3 least). Where that passes the delays ordinary
+        // multipath reaches, an echo could pull the delay by microseconds unseen: flagged, with
+        // the largest pull it could hide, lobe sqrt(least), as the deviation. So too where
+        // lines hold nearly all the power: their leakage through the frames' edges then reaches
+        // the delay itself.
+        mixtureDeviation = restLobe * std::sqrt(least) / fs;
       }
     }
   }
