@@ -261,7 +261,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       // shrinks with the SNR; a few thousandths remain from the shape's noise.
       // A line both recordings share (AM's carrier: much of the power in a few bins) holds no
       // delay and no width: its smoothed shape would widen the expected lobe by the smoothing's
-      // own width, and its leakage through the frames' edges reach every bin, so the lobe is
+      // own width, and its leakage through the frames' edges reaches every bin, so the lobe is
       // judged without it, on windowed frames, at the rest's SNR.
       const std::vector<double> lines = powerRatio(firstPower, 0);
       std::vector<char> inLine(bins, 0);
@@ -321,7 +321,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       // (A drift widens the lobe as well: that is judged once the drift is known.)
       const double least = std::max(0.02, 5.0 * scatter);
       // The lobe of the band without its lines.
-      const double restLobe = restWidth > 0.0 ? 1.0 / flatWidthOfRms(restWidth) : lobe;
+      const double restLobe = anyLine && restWidth > 0.0 ? 1.0 / flatWidthOfRms(restWidth) : lobe;
       if (ratio < 1.0 - least) {
         mixtureDeviation = restLobe * std::sqrt(1.0 - ratio) / fs;
       } else if (restLobe * std::sqrt(3.0 * least) / fs > BlindEchoDelay ||
