@@ -222,9 +222,13 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
     const double lobe = 1.0 / flatWidthOfRms(band.rmsBandwidth);
     const EchoPath echo =
         findEcho(weighted, pathShape, binRates, delaySamples, lobe, layout.margin - 8.0);
+    // An echo that, separated, settles within the main lobe was not resolved after all: the
+    // two paths are then judged as a mixture, by the lobe's width.
+    TwoPaths paths;
     if (echo.found) {
-      const TwoPaths paths =
-          separatePaths(weighted, pathShape, binRates, delaySamples, echo.delaySamples);
+      paths = separatePaths(weighted, pathShape, binRates, delaySamples, echo.delaySamples);
+    }
+    if (echo.found && std::fabs(paths.echo - paths.main) >= 1.5 * lobe) {
       delaySamples = paths.main;
       estimate.delay = request.lagDelay + delaySamples / fs;
       const double share = paths.ratio.x * paths.ratio.x + paths.ratio.y * paths.ratio.y;
