@@ -143,6 +143,9 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
 
   // A resolved echo: modelled, so that its sidelobes do not pull the main path's delay.
   double mixtureDeviation = 0.0;
+  // What a lobe too wide to judge could hide: flagged whatever the drift, which cannot explain
+  // it away.
+  double blindDeviation = 0.0;
   {
     primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
     // One path's shape from the first recording's own spectrum, which an echo at the second
@@ -336,7 +339,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
         // the largest pull it could hide, lobe sqrt(least), as the deviation. So too where
         // lines hold nearly all the power: their leakage through the frames' edges then reaches
         // the delay itself.
-        mixtureDeviation = restLobe * std::sqrt(least) / fs;
+        blindDeviation = restLobe * std::sqrt(least) / fs;
       }
     }
   }
@@ -355,7 +358,14 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   estimate.frequencyRate = fit.cyclesRate * fs * fs;
   estimate.sigmaDelayRate = fit.measured ? fit.sigmaDelayRate : infinity;
   estimate.sigmaFrequencyRate = fit.measured ? fit.sigmaCyclesRate * fs * fs : infinity;
+  const auto flagBlind = [&] {
+    if (blindDeviation > 0.0) {
+      estimate.flags |= PreciseFlag::ModelMismatch;
+      estimate.sigmaDelay = std::max(estimate.sigmaDelay, blindDeviation);
+    }
+  };
   const auto flagMixture = [&] {
+    flagBlind();
     if (mixtureDeviation > 0.0) {
       estimate.flags |= PreciseFlag::ModelMismatch;
       estimate.sigmaDelay = std::max(estimate.sigmaDelay, mixtureDeviation);
@@ -394,7 +404,11 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       estimate.flags |= PreciseFlag::ModelMismatch;
     }
   }
-  if (!stretched) flagMixture();
+  if (stretched) {
+    flagBlind();
+  } else {
+    flagMixture();
+  }
   return estimate;
 }
 
