@@ -73,8 +73,10 @@ void gaussianSmooth(std::vector<double>& x, double sigma) {
   for (std::size_t i = 0; i < n; ++i) x[i] = spectrum[i].real();
 }
 
-std::vector<Complex> waveform(const ModulatedEmitter& e, std::size_t n, double fs,
-                              std::mt19937_64& random) {
+}  // namespace
+
+std::vector<Complex> modulatedWaveform(const ModulatedEmitter& e, std::size_t n, double fs,
+                                       std::mt19937_64& random) {
   std::vector<Complex> w(n);
   const double sps = fs / e.symbolRate;
   switch (e.waveform) {
@@ -143,8 +145,6 @@ std::vector<Complex> waveform(const ModulatedEmitter& e, std::size_t n, double f
   return w;
 }
 
-}  // namespace
-
 ComplexPair generateModulatedPair(const ModulatedPairConfig& config) {
   if (config.sampleCount <= 0 || !(config.sampleRate > 0.0)) {
     throw std::invalid_argument("the sample count and rate must be greater than 0");
@@ -155,7 +155,7 @@ ComplexPair generateModulatedPair(const ModulatedPairConfig& config) {
   ComplexPair pair{std::vector<Complex>(n, config.firstDc),
                    std::vector<Complex>(n, config.secondDc)};
   for (const ModulatedEmitter& emitter : config.emitters) {
-    const std::vector<Complex> w = waveform(emitter, n, fs, random);
+    const std::vector<Complex> w = modulatedWaveform(emitter, n, fs, random);
     std::vector<Complex> delayed = w;
     transform(delayed, FFTW_FORWARD);
     const double echoGain =

@@ -5,6 +5,7 @@
 // with a DC offset.
 #include <complex>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "tools/synthetic_pair.hpp"
@@ -37,6 +38,11 @@ struct ModulatedPairConfig {
   std::complex<double> secondDc{};
   std::uint64_t seed = 1;
 };
+
+// One emitter's waveform alone, n samples at fs, periodic over n, at its power: what
+// generateModulatedPair puts in the first recording before noise.
+std::vector<std::complex<double>> modulatedWaveform(const ModulatedEmitter& emitter, std::size_t n,
+                                                    double fs, std::mt19937_64& random);
 
 // Each waveform is built periodic over the recording, so that every delay, fractional ones too,
 // is an exact shift; the bursts move with the signal.

@@ -49,14 +49,15 @@ double2 divide(double2 a, double2 b) {
 
 }  // namespace
 
-EchoPath findEcho(std::span<const double2> weighted, std::span<const double> shape,
+EchoPath findEcho(std::span<const double2> weighted, std::span<const double2> shape,
                   std::span<const double> rates, double main, double lobe, double reach) {
   EchoPath echo;
   // Bins without weight add nothing to any correlation.
-  std::vector<double2> kept;
-  std::vector<double> keptShape, keptRates;
+  std::vector<double2> kept, keptShape;
+  std::vector<double> keptRates;
   for (std::size_t k = 0; k < weighted.size(); ++k) {
-    if (shape[k] == 0.0 && weighted[k].x == 0.0 && weighted[k].y == 0.0) continue;
+    const bool empty = shape[k].x == 0.0 && shape[k].y == 0.0;
+    if (empty && weighted[k].x == 0.0 && weighted[k].y == 0.0) continue;
     kept.push_back(weighted[k]);
     keptShape.push_back(shape[k]);
     keptRates.push_back(rates[k]);
@@ -67,14 +68,12 @@ EchoPath findEcho(std::span<const double2> weighted, std::span<const double> sha
   const auto count = static_cast<int>(2.0 * reach / Step) + 1;
   const double from = main - reach;
   const std::vector<double2> correlation = onGrid(weighted, rates, from, Step, count);
-  std::vector<double2> shapeTerms(shape.size());
-  for (std::size_t k = 0; k < shape.size(); ++k) shapeTerms[k] = double2{shape[k], 0.0};
   // The main path's own correlation: its peak value times the one-path shape about it.
-  const std::vector<double2> sidelobes = onGrid(shapeTerms, rates, -reach, Step, count);
+  const std::vector<double2> sidelobes = onGrid(shape, rates, -reach, Step, count);
   const double2 peak = valueAt(weighted, rates, main);
-  const double2 shapePeak = valueAt(shapeTerms, rates, 0.0);
+  const double2 shapePeak = valueAt(shape, rates, 0.0);
   if (!(shapePeak.x > 0.0)) return echo;
-  const double2 scale = scaled(peak, 1.0 / shapePeak.x);
+  const double2 scale = divide(peak, shapePeak);
   std::vector<double> residual(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     const auto at = static_cast<std::size_t>(i);
@@ -130,27 +129,25 @@ double lobeCurvatureRatio(std::span<const double2> weighted, std::span<const dou
   return expected < 0.0 ? measured / expected : 1.0;
 }
 
-TwoPaths separatePaths(std::span<const double2> weighted, std::span<const double> shape,
+TwoPaths separatePaths(std::span<const double2> weighted, std::span<const double2> shape,
                        std::span<const double> rates, double main, double echo) {
   constexpr int Passes = 4;
   std::vector<double2> terms(weighted.size());
-  double shapeSum = 0.0;
-  for (const double s : shape) shapeSum += s;
+  double2 shapeSum{0.0, 0.0};
+  for (const double2 s : shape) shapeSum = double2{shapeSum.x + s.x, shapeSum.y + s.y};
   TwoPaths paths{main, echo, {0.0, 0.0}};
-  if (!(shapeSum > 0.0)) return paths;
+  if (!(shapeSum.x > 0.0)) return paths;
   // The amplitude of the path at `at` once the path at `other`, of amplitude `otherAmplitude`,
   // is taken out; the terms hold what remains.
   const auto without = [&](double other, double2 otherAmplitude) {
     for (std::size_t k = 0; k < weighted.size(); ++k) {
-      const double2 model = complexProduct(scaled(otherAmplitude, shape[k]),
+      const double2 model = complexProduct(complexProduct(otherAmplitude, shape[k]),
                                            unitPhasor(-rates[k] * other / FullTurn));
       terms[k] = double2{weighted[k].x - model.x, weighted[k].y - model.y};
     }
   };
-  const auto amplitudeAt = [&](double at) {
-    return scaled(valueAt(terms, rates, at), 1.0 / shapeSum);
-  };
-  double2 echoAmplitude = scaled(valueAt(weighted, rates, echo), 1.0 / shapeSum);
+  const auto amplitudeAt = [&](double at) { return divide(valueAt(terms, rates, at), shapeSum); };
+  double2 echoAmplitude = divide(valueAt(weighted, rates, echo), shapeSum);
   double2 mainAmplitude{0.0, 0.0};
   for (int pass = 0; pass < Passes; ++pass) {
     without(paths.echo, echoAmplitude);

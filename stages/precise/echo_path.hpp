@@ -16,21 +16,23 @@ struct EchoPath {
 };
 
 // `weighted` holds the band-weighted cross-spectrum (transform order), `shape` the weighted
-// cross power of one path (rootWeight^2 crossPower), `rates` 2 pi f_k. The echo is looked for
+// cross-spectrum one path at no delay would give (the first segment against itself, framed as
+// `weighted` is, less its noise floor), `rates` 2 pi f_k. The echo is looked for
 // between `lobe` * 1.5 and `reach` samples from `main`, and kept where it stands far above both
 // the correlation's noise and what the main path's sidelobes explain.
-EchoPath findEcho(std::span<const double2> weighted, std::span<const double> shape,
+EchoPath findEcho(std::span<const double2> weighted, std::span<const double2> shape,
                   std::span<const double> rates, double main, double lobe, double reach);
 
 // Both paths' delays, each from the weighted cross-spectrum with the other path's modelled
-// contribution (its amplitude times the one-path shape at its delay) taken out, alternately,
-// from `main` and `echo`. A correlation with the other path merely templated would settle where
-// both pulls balance; with it subtracted neither pulls.
+// contribution (its amplitude times the one-path shape at its delay: the first recording's own
+// spectrum as it came, so that the model carries the realised spectrum's ripple) taken out,
+// alternately, from `main` and `echo`. A correlation with the other path merely templated would
+// settle where both pulls balance; with it subtracted neither pulls.
 struct TwoPaths {
   double main = 0.0, echo = 0.0;  // samples
   double2 ratio{0.0, 0.0};        // the echo's amplitude over the main path's
 };
-TwoPaths separatePaths(std::span<const double2> weighted, std::span<const double> shape,
+TwoPaths separatePaths(std::span<const double2> weighted, std::span<const double2> shape,
                        std::span<const double> rates, double main, double echo);
 
 // The correlation's curvature at `main` over the curvature that one path of the band's shape

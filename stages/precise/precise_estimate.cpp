@@ -24,6 +24,17 @@ constexpr int BandRounds = 2;
 // A drift is taken out where it stands this many of its deviations from none.
 constexpr double ClearRate = 3.0;
 constexpr double LargeMisfit = 10.0;
+// An echo's self-noise is told from the thermal noise where it holds less than this share of
+// the main path's power, and lifts the delay's SNR by at most MostSnrGain.
+constexpr double MostEchoShare = 0.7;
+constexpr double MostSnrGain = 30.0;
+// Echoes closer than this (seconds) are common multipath; a lobe test that cannot see them is
+// no test.
+constexpr double BlindEchoDelay = 10e-6;
+// Lines holding all but this share of the weighted power leave the delay unsure.
+constexpr double LeastRestShare = 0.05;
+// A bin whose power stands LineRatio times over its neighbourhood's is a line's.
+constexpr double LineRatio = 30.0;
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
 }  // namespace
@@ -132,12 +143,14 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
 
   // A resolved echo: modelled, so that its sidelobes do not pull the main path's delay.
   double mixtureDeviation = 0.0;
+  // What a lobe too wide to judge could hide: flagged whatever the drift, which cannot explain
+  // it away.
+  double blindDeviation = 0.0;
   {
     primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
     // One path's shape from the first recording's own spectrum, which an echo at the second
     // receiver leaves alone: smoothed a little, less the noise floor where bins without signal
-    // show it (unclipped, so that noise averages out of its moments). Its band edges, as sharp as
-    // the signal's, make the sidelobes that are modelled.
+    // show it (unclipped, so that noise averages out of its moments), for the lobe's width.
     std::vector<double> shape(bins), floorBins;
     for (std::size_t k = 0; k < bins; ++k) {
       if (band.rootWeight[k] == 0.0) floorBins.push_back(firstPower[k].x);
@@ -189,48 +202,144 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       weighted[i] = scaled(spectrum[i], w);
       shape[i] = w * (sum / (2 * ShapeSmooth + 1) - floor);
     }
+    // The paths themselves are modelled on the first segment against itself, framed as the
+    // cross-spectrum is: the realised spectrum, ripple and all, so that taking out one path's
+    // model leaves none of its self-noise behind. Its floor is the smoothed shape's, in the
+    // framing's own scale (the ratio of the two spectra's totals).
+    std::vector<double2> selfSpectrum(bins), pathShape(bins);
+    withSegments(segments.samples, [&](const auto* first, const auto*) {
+      using Pair = PointerPair<std::remove_cvref_t<decltype(*first)>>;
+      primitives.crossSpectrum(PreciseSegments{Pair{first, first}, 0, 0}, layout, 0.0,
+                               FrameShape::Margined, selfSpectrum);
+    });
+    double selfTotal = 0.0, windowedTotal = 0.0;
+    for (std::size_t k = 0; k < bins; ++k) {
+      selfTotal += selfSpectrum[k].x;
+      windowedTotal += firstPower[k].x;
+    }
+    const double selfFloor = windowedTotal > 0.0 ? floor * selfTotal / windowedTotal : 0.0;
+    for (std::size_t k = 0; k < bins; ++k) {
+      const double w = band.rootWeight[k] * band.rootWeight[k];
+      pathShape[k] = scaled(double2{selfSpectrum[k].x - selfFloor, selfSpectrum[k].y}, w);
+    }
     const double lobe = 1.0 / flatWidthOfRms(band.rmsBandwidth);
     const EchoPath echo =
-        findEcho(weighted, shape, binRates, delaySamples, lobe, layout.margin - 8.0);
+        findEcho(weighted, pathShape, binRates, delaySamples, lobe, layout.margin - 8.0);
+    // An echo that, separated, settles within the main lobe was not resolved after all: the
+    // two paths are then judged as a mixture, by the lobe's width.
+    TwoPaths paths;
     if (echo.found) {
-      const TwoPaths paths =
-          separatePaths(weighted, shape, binRates, delaySamples, echo.delaySamples);
+      paths = separatePaths(weighted, pathShape, binRates, delaySamples, echo.delaySamples);
+    }
+    if (echo.found && std::fabs(paths.echo - paths.main) >= 1.5 * lobe) {
       delaySamples = paths.main;
       estimate.delay = request.lagDelay + delaySamples / fs;
       const double share = paths.ratio.x * paths.ratio.x + paths.ratio.y * paths.ratio.y;
       estimate.paths.push_back({request.lagDelay + paths.echo / fs, 10.0 * std::log10(share)});
+      // The product's noise at the main path's delay holds the echo's product with the signal,
+      // which, modelled, no longer moves the delay. At the echo's delay the main path's product
+      // with the signal stands as that self-noise over share: the two noise powers give the
+      // thermal part alone, noise_main = N + share X, noise_echo = N + X, and the delay's
+      // deviation follows from it. (The offset, measured on the product, keeps both.)
+      if (share < MostEchoShare) {
+        // Each lag's noise power, from its SNR and the magnitude of its run sum.
+        const auto noiseAt = [&](double at, double& power) {
+          primitives.delayedProductRuns(segments, layout, cycles, at, band.rootWeight, runs);
+          double2 total{0.0, 0.0};
+          for (const double2 r : runs) total = double2{total.x + r.x, total.y + r.y};
+          power = total.x * total.x + total.y * total.y;
+          const double snr = measureRuns(runs, runRates, 0.0).postIntegrationSnr;
+          return snr > 0.0 ? power / (2.0 * snr) : -1.0;
+        };
+        double mainPower = 0.0, echoPower = 0.0;
+        const double atMain = noiseAt(paths.main, mainPower);
+        const double atEcho = noiseAt(paths.echo, echoPower);
+        const double thermal = (atMain - share * atEcho) / (1.0 - share);
+        if (atMain > 0.0 && atEcho > 0.0 && thermal > 0.0) {
+          const double snr =
+              std::min(mainPower / (2.0 * thermal), MostSnrGain * mainPower / (2.0 * atMain));
+          estimate.sigmaDelay = steinSigma(flatWidthOfRms(band.rmsBandwidth), snr) / fs;
+        }
+      }
     } else if (floorBins.size() >= 64) {
       // Paths closer than the lobe's width cannot be told apart, but they widen the lobe beyond
       // what the band explains: the delay is then that of their mixture, off by up to a share
       // of the lobe, and is flagged with a deviation to match. The curvature's own scatter
       // shrinks with the SNR; a few thousandths remain from the shape's noise.
-      const double ratio = lobeCurvatureRatio(weighted, shape, binRates, delaySamples);
-      const double snr = std::pow(10.0, estimate.postIntegrationSnrDb / 10.0);
+      // A line both recordings share (AM's carrier: much of the power in a few bins) holds no
+      // delay and no width: its smoothed shape would widen the expected lobe by the smoothing's
+      // own width, and its leakage through the frames' edges reaches every bin, so the lobe is
+      // judged without it, on windowed frames, at the rest's SNR.
+      const std::vector<double> lines = powerRatio(firstPower, 0);
+      std::vector<char> inLine(bins, 0);
+      bool anyLine = false;
+      for (int k = 0; k < length; ++k) {
+        // The smoothed shape spreads a line over ShapeSmooth bins, the window over a few more.
+        for (int d = -ShapeSmooth - 4; d <= ShapeSmooth + 4; ++d) {
+          if (lines[static_cast<std::size_t>(((k + d) % length + length) % length)] > LineRatio) {
+            inLine[static_cast<std::size_t>(k)] = 1;
+            anyLine = anyLine || band.rootWeight[static_cast<std::size_t>(k)] > 0.0;
+            break;
+          }
+        }
+      }
+      std::vector<double2> lineless(weighted.begin(), weighted.end());
+      std::vector<double> linelessShape = shape;
+      double shapeTotal = 0.0, keptTotal = 0.0;
+      if (anyLine) {
+        primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
+      }
+      for (std::size_t k = 0; k < bins; ++k) {
+        shapeTotal += shape[k];
+        if (anyLine) {
+          const double w = band.rootWeight[k] * band.rootWeight[k];
+          lineless[k] = inLine[k] ? double2{0.0, 0.0} : scaled(spectrum[k], w);
+          if (inLine[k]) linelessShape[k] = 0.0;
+        }
+        keptTotal += linelessShape[k];
+      }
+      const double ratio = lobeCurvatureRatio(lineless, linelessShape, binRates, delaySamples);
+      const double share = shapeTotal > 0.0 ? std::clamp(keptTotal / shapeTotal, 1e-6, 1.0) : 1.0;
+      const double snr = share * std::pow(10.0, estimate.postIntegrationSnrDb / 10.0);
       // The shape's noise moves the band's second moment too: each smoothed bin carries the
       // floor's chi-square scatter over (2 ShapeSmooth + 1) / 1.5 bins of every block.
       const double degrees = layout.blockCount * (2.0 * ShapeSmooth + 1.0) / 1.5;
       double total = 0.0, moment1 = 0.0, moment2 = 0.0;
       for (std::size_t k = 0; k < bins; ++k) {
-        total += shape[k];
-        moment1 += shape[k] * binRates[k];
-        moment2 += shape[k] * binRates[k] * binRates[k];
+        total += linelessShape[k];
+        moment1 += linelessShape[k] * binRates[k];
+        moment2 += linelessShape[k] * binRates[k] * binRates[k];
       }
-      double shapeScatter = 0.0;
+      double shapeScatter = 0.0, restWidth = 0.0;  // restWidth: rms, cycles per sample
       if (total > 0.0) {
         const double centre = moment1 / total;
         const double second = moment2 / total - centre * centre;
         double variance = 0.0;
         for (std::size_t k = 0; k < bins; ++k) {
+          if (linelessShape[k] == 0.0) continue;
           const double w = band.rootWeight[k] * band.rootWeight[k];
           const double d = (binRates[k] - centre) * (binRates[k] - centre) - second;
           variance += w * w * floor * floor / degrees * d * d;
         }
         shapeScatter = second > 0.0 ? std::sqrt(variance) / (total * second) : 1.0;
+        restWidth = std::sqrt(std::max(0.0, second)) / FullTurn;
       }
       const double scatter = 0.8 / std::sqrt(snr) + 0.004 + shapeScatter;
       // (A drift widens the lobe as well: that is judged once the drift is known.)
-      if (ratio < 1.0 - std::max(0.02, 5.0 * scatter)) {
-        mixtureDeviation = lobe * std::sqrt(1.0 - ratio) / fs;
+      const double least = std::max(0.02, 5.0 * scatter);
+      // The lobe of the band without its lines.
+      const double restLobe = anyLine && restWidth > 0.0 ? 1.0 / flatWidthOfRms(restWidth) : lobe;
+      if (ratio < 1.0 - least) {
+        mixtureDeviation = restLobe * std::sqrt(1.0 - ratio) / fs;
+      } else if (restLobe * std::sqrt(3.0 * least) / fs > BlindEchoDelay ||
+                 share < LeastRestShare) {
+        // Two paths d apart narrow the curvature by up to a third of (d / lobe)^2, so the test
+        // sees none closer than lobe sqrt(3 least). Where that passes the delays ordinary
+        // multipath reaches, an echo could pull the delay by microseconds unseen: flagged, with
+        // the largest pull it could hide, lobe sqrt(least), as the deviation. So too where
+        // lines hold nearly all the power: their leakage through the frames' edges then reaches
+        // the delay itself.
+        blindDeviation = restLobe * std::sqrt(least) / fs;
       }
     }
   }
@@ -249,7 +358,14 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   estimate.frequencyRate = fit.cyclesRate * fs * fs;
   estimate.sigmaDelayRate = fit.measured ? fit.sigmaDelayRate : infinity;
   estimate.sigmaFrequencyRate = fit.measured ? fit.sigmaCyclesRate * fs * fs : infinity;
+  const auto flagBlind = [&] {
+    if (blindDeviation > 0.0) {
+      estimate.flags |= PreciseFlag::ModelMismatch;
+      estimate.sigmaDelay = std::max(estimate.sigmaDelay, blindDeviation);
+    }
+  };
   const auto flagMixture = [&] {
+    flagBlind();
     if (mixtureDeviation > 0.0) {
       estimate.flags |= PreciseFlag::ModelMismatch;
       estimate.sigmaDelay = std::max(estimate.sigmaDelay, mixtureDeviation);
@@ -288,7 +404,11 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       estimate.flags |= PreciseFlag::ModelMismatch;
     }
   }
-  if (!stretched) flagMixture();
+  if (stretched) {
+    flagBlind();
+  } else {
+    flagMixture();
+  }
   return estimate;
 }
 
