@@ -10,9 +10,13 @@
 #include <string>
 
 #include "app/option_parser.hpp"
+#include "tools/option_numbers.hpp"
 #include "tools/scene_files.hpp"
 
 namespace {
+
+using kestrav::tools::number;
+using kestrav::tools::optionalNumber;
 
 constexpr const char* Usage =
     "usage: kestrav-scene --out DIR [--receivers 3] [--seconds 2.0] [--rate 1000000]\n"
@@ -21,20 +25,6 @@ constexpr const char* Usage =
     "Writes DIR/rxA.iq, DIR/rxB.iq, ..., DIR/campaign.json (every pair, the windows, a search\n"
     "that holds every delay; --precise asks it for the precise estimate) and DIR/truth.json (each\n"
     "receiver's delay and offset of arrival as lines in campaign time, and its start time).\n";
-
-double number(const std::string& text, const char* option) {
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value)) {
-    throw std::runtime_error(std::string("--") + option + " '" + text + "' is not a number");
-  }
-  return value;
-}
-
-double optionalNumber(const kestrav::OptionParser& parser, const char* option, double fallback) {
-  return parser.exists(option) ? number(parser.get(option), option) : fallback;
-}
 
 long long wholeNumber(const kestrav::OptionParser& parser, const char* option, long long fallback,
                       double low, double high) {

@@ -15,9 +15,13 @@
 #include <vector>
 
 #include "app/option_parser.hpp"
+#include "tools/option_numbers.hpp"
 #include "tools/synthetic_pair.hpp"
 
 namespace {
+
+using kestrav::tools::number;
+using kestrav::tools::optionalNumber;
 
 using kestrav::Emitter;
 using kestrav::PairConfig;
@@ -31,20 +35,6 @@ constexpr const char* Usage =
     "SNR 20 dB, seed 1, threshold 15 dB, ci16. Each --emitter adds a further emitter.\n"
     "Integer formats are scaled so that the largest component is full scale; cf32 keeps the\n"
     "int16 scale unrounded. --sigmf writes NAME.sigmf-data and NAME.sigmf-meta for each path.\n";
-
-double number(const std::string& text, const char* option) {
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value)) {
-    throw std::runtime_error(std::string("--") + option + " '" + text + "' is not a number");
-  }
-  return value;
-}
-
-double optionalNumber(const kestrav::OptionParser& parser, const char* option, double fallback) {
-  return parser.exists(option) ? number(parser.get(option), option) : fallback;
-}
 
 Emitter parseEmitter(const std::string& text) {
   const std::size_t first = text.find(':');
