@@ -10,9 +10,11 @@
 namespace kestrav {
 namespace {
 
-// Regressors of the ratio P2 / P1: the gain g + b u + c u^2, and the noise floors' share
-// (n0 + n1 u + n2 u^2) / P1, with u the frequency about the band's centre.
-constexpr int Terms = 6;
+// Regressors of the ratio P2 / P1: the gain g + b u + c u^2, and the noise floors' share n / P1,
+// with u the frequency about the band's centre. (The floors' share bends with the gain too, but
+// fitting that bend as well leaves the gain's own far less sure, and it is small where the
+// signal stands over the noise.)
+constexpr int Terms = 4;
 constexpr int CurvatureTerm = 2;
 constexpr int GainTerm = 0;
 using Matrix = std::array<std::array<double, Terms>, Terms>;
@@ -85,7 +87,7 @@ ChannelBend fitRatio(const std::vector<Bin>& bins) {
       if (!kept[j]) continue;
       const Bin& b = bins[j];
       const double s = b.inverse / meanInverse, u = b.u - centre;
-      const Vector r{1.0, u, u * u, s, s * u, s * u * u};
+      const Vector r{1.0, u, u * u, s};
       for (int p = 0; p < Terms; ++p) {
         right[p] += b.weight * r[p] * b.ratio;
         for (int q = 0; q < Terms; ++q) normal[p][q] += b.weight * r[p] * r[q];
@@ -98,7 +100,7 @@ ChannelBend fitRatio(const std::vector<Bin>& bins) {
     for (std::size_t j = 0; j < bins.size(); ++j) {
       const Bin& b = bins[j];
       const double s = b.inverse / meanInverse, u = b.u - centre;
-      const double fit = x[0] + x[1] * u + x[2] * u * u + s * (x[3] + x[4] * u + x[5] * u * u);
+      const double fit = x[0] + x[1] * u + x[2] * u * u + s * x[3];
       residuals[j] = b.ratio - fit;
       if (kept[j]) squares += b.weight * residuals[j] * residuals[j];
     }
