@@ -331,6 +331,13 @@ TEST(PreciseEstimate, EchoesAreModelledOrFlagged) {
       {{131072, 0.5, 300.0, 20.0, 63, true, true, {}, {0.0, 0.0, {{0.6e-6, -3.0}}}}, false, true},
       {{131072, 0.1, 300.0, 20.0, 64, true, true, {}, {0.0, 0.0, {{2.3e-6, -3.0}}}}, false, true},
       {{131072, 0.4, 30.0, 20.0, 65}, false, false},
+      // An echo far inside the lobe of a band a quarter of the rate wide: the lobe's width
+      // barely changes, but the second recording's spectrum bends against the first's. The
+      // same band without it stays unflagged.
+      {{262144, 0.5, 300.0, 10.0, 67, true, true, {}, {0.0, 0.0, {{0.6e-6, -6.0}}}, 0.27},
+       false,
+       true},
+      {{262144, 0.2, -300.0, 10.0, 68, true, true, {}, {}, 0.27}, false, false},
       // A band that fills the spectrum: no bins of noise alone, the floor from the cross-spectrum.
       {{131072, 0.6, -400.0, 10.0, 66, true, true, {}, {0.0, 0.0, {{12.4e-6, -6.0}}}, 0.98},
        true,

@@ -9,6 +9,7 @@
 
 #include "stages/precise/band_weight.hpp"
 #include "stages/precise/carrier_removal.hpp"
+#include "stages/precise/channel_bend.hpp"
 #include "stages/precise/echo_path.hpp"
 #include "stages/precise/peak_fit.hpp"
 #include "stages/precise/precise_constants.hpp"
@@ -35,6 +36,9 @@ constexpr double BlindEchoDelay = 10e-6;
 constexpr double LeastRestShare = 0.05;
 // A bin whose power stands LineRatio times over its neighbourhood's is a line's.
 constexpr double LineRatio = 30.0;
+// A bend in the channel stands clear at this many of its deviations (on clean channels the bend
+// over its deviation scatters as a unit normal: about 1 % of them pass).
+constexpr double BendClear = 2.6;
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
 }  // namespace
@@ -146,6 +150,8 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   // What a lobe too wide to judge could hide: flagged whatever the drift, which cannot explain
   // it away.
   double blindDeviation = 0.0;
+  // What paths closer than the lobe, seen in the spectra's shapes, could move the delay by.
+  double bendDeviation = 0.0;
   {
     primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
     // One path's shape from the first recording's own spectrum, which an echo at the second
@@ -261,7 +267,20 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
           estimate.sigmaDelay = steinSigma(flatWidthOfRms(band.rmsBandwidth), snr) / fs;
         }
       }
-    } else if (floorBins.size() >= 64) {
+    } else {
+      // Paths much closer than the lobe leave its width alone but bend the second recording's
+      // power spectrum against the first's: a curvature standing clear of its deviation is
+      // flagged, with its square root, the most such paths could move the delay, as the
+      // deviation.
+      const ChannelBend bend = measureChannelBend(
+          firstPower, secondPower, static_cast<int>(std::lround(cycles * layout.frameLength)),
+          band.rootWeight, excess, binRates);
+      if (bend.measured && std::fabs(bend.curvature) > BendClear * bend.sigma) {
+        bendDeviation = std::sqrt(std::fabs(bend.curvature)) / fs;
+      }
+    }
+    if (!(echo.found && std::fabs(paths.echo - paths.main) >= 1.5 * lobe) &&
+        floorBins.size() >= 64) {
       // Paths closer than the lobe's width cannot be told apart, but they widen the lobe beyond
       // what the band explains: the delay is then that of their mixture, off by up to a share
       // of the lobe, and is flagged with a deviation to match. The curvature's own scatter
@@ -359,6 +378,10 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   estimate.sigmaDelayRate = fit.measured ? fit.sigmaDelayRate : infinity;
   estimate.sigmaFrequencyRate = fit.measured ? fit.sigmaCyclesRate * fs * fs : infinity;
   const auto flagBlind = [&] {
+    if (bendDeviation > 0.0) {
+      estimate.flags |= PreciseFlag::ModelMismatch;
+      estimate.sigmaDelay = std::max(estimate.sigmaDelay, bendDeviation);
+    }
     if (blindDeviation > 0.0) {
       estimate.flags |= PreciseFlag::ModelMismatch;
       estimate.sigmaDelay = std::max(estimate.sigmaDelay, blindDeviation);

@@ -59,7 +59,8 @@ struct PreciseEstimate {
 
 // Why a precise estimate's deviations may not hold.
 enum PreciseFlag : unsigned {
-  // The peak is wider than the band explains, or the parts of the segment disagree beyond their
+  // The peak is wider than the band explains, the second recording's power spectrum bends
+  // against the first's across the band, or the parts of the segment disagree beyond their
   // deviations: unresolved echoes, or a channel the model does not describe. Also where the
   // peak is too wide to show an echo within ordinary multipath delays (a narrow band), or lines
   // shared by both recordings hold nearly all the power: echoes could not be ruled out.
