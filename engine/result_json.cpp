@@ -50,6 +50,10 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
       result["frequency_rate"] = precise.frequencyRate;
       result["sigma_frequency_rate"] = precise.sigmaFrequencyRate;
       result["model_mismatch"] = (precise.flags & PreciseFlag::ModelMismatch) != 0;
+      // Why: a fault seen in the data, or echoes that could not have been seen.
+      json reasons = json::array();
+      for (const char* name : preciseFlagNames(precise.flags)) reasons.push_back(name);
+      result["model_mismatch_reasons"] = std::move(reasons);
       // Later or earlier copies at the same offset, resolved and modelled.
       json paths = json::array();
       for (const PreciseEstimate::Path& path : precise.paths) {

@@ -96,6 +96,27 @@ RecordingEcho echoOf(const Recording& recording, long long segmentStart, double 
 
 std::string hertz(double value) { return formatted("%.17g Hz", value); }
 
+// What standard error says of a precise estimate whose model does not hold: the faults seen in
+// the data, else that echoes could not have been seen.
+std::string preciseMismatchWarning(unsigned flags) {
+  constexpr unsigned Seen =
+      PreciseFlag::LobeTooWide | PreciseFlag::SpectrumBends | PreciseFlag::PartsDisagree;
+  std::string reasons;
+  for (const char* name : preciseFlagNames(flags)) {
+    reasons += reasons.empty() ? "" : ", ";
+    reasons += name;
+  }
+  const std::string what =
+      (flags & Seen) != 0 || (flags & PreciseFlag::EchoesUnseen) == 0
+          ? "does not fit its model (echoes too close to resolve, or parts of the segment that "
+            "disagree)"
+          : "cannot rule out echoes (its peak is too wide to show them, or lines both recordings "
+            "share hold its power)";
+  return "the best result's precise estimate " + what +
+         "; its deviations are widened, and --json gives model_mismatch" +
+         (reasons.empty() ? "" : " (" + reasons + ")");
+}
+
 }  // namespace
 
 std::vector<std::string> unsureWarnings(const SearchOutcome& outcome, bool reportPrecise) {
@@ -131,10 +152,7 @@ std::vector<std::string> unsureWarnings(const SearchOutcome& outcome, bool repor
   }
   const std::optional<PreciseEstimate>& precise = outcome.candidates.front().precise;
   if (reportPrecise && precise && (precise->flags & PreciseFlag::ModelMismatch) != 0) {
-    warnings.push_back(
-        "the best result's precise estimate does not fit its model (echoes too close to resolve, "
-        "or parts of the segment that disagree); its deviations are widened, and --json gives "
-        "model_mismatch");
+    warnings.push_back(preciseMismatchWarning(precise->flags));
   }
   return warnings;
 }

@@ -121,7 +121,7 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
     for (const char* field :
          {"precise_delay_s", "precise_frequency_offset_hz", "sigma_delay_s",
           "sigma_frequency_offset_hz", "delay_rate", "sigma_delay_rate", "frequency_rate",
-          "sigma_frequency_rate", "model_mismatch", "paths"}) {
+          "sigma_frequency_rate", "model_mismatch", "model_mismatch_reasons", "paths"}) {
       EXPECT_EQ(result.contains(field), r == 0) << field;
     }
   }
@@ -132,6 +132,7 @@ TEST_F(LongOptions, JsonCarriesTheResultsAndTheSearch) {
               5 * best["sigma_frequency_offset_hz"].get<double>());
   // One clean path, no drift: nothing flagged, no echo, a rate within its deviation of none.
   EXPECT_FALSE(best["model_mismatch"].get<bool>());
+  EXPECT_TRUE(best["model_mismatch_reasons"].empty());
   EXPECT_TRUE(best["paths"].empty());
   EXPECT_LT(std::fabs(best["delay_rate"].get<double>()),
             5 * best["sigma_delay_rate"].get<double>());
@@ -181,15 +182,28 @@ TEST_F(LongOptions, PreciseValuesFromABrokenModelAreWarnedOf) {
   const SamplePairInt16 pair = quantizePair(generatePair(config));
   testing::writeSamples(scratch_->path("echo-first.iq"), pair.first);
   testing::writeSamples(scratch_->path("echo-second.iq"), pair.second);
-  const std::vector<std::string> args{"-m", path("echo-first.iq"), "-a", path("echo-second.iq"),
-                                      "-s", "131072", "-f", "1000000", "-c", "40", "-r", "64",
-                                      "-j", "0", "-t", "15"};
+  const std::vector<std::string> args{"-m", path("echo-first.iq"),
+                                      "-a", path("echo-second.iq"),
+                                      "-s", "131072",
+                                      "-f", "1000000",
+                                      "-c", "40",
+                                      "-r", "64",
+                                      "-j", "0",
+                                      "-t", "15"};
   std::vector<std::string> precise = args;
   precise.push_back("--precise");
   const ProcessResult flagged = run(precise);
   EXPECT_EQ(flagged.status, 0) << flagged.err;
   EXPECT_FALSE(flagged.out.empty());
   EXPECT_NE(flagged.err.find("--json gives model_mismatch"), std::string::npos) << flagged.err;
+  // The JSON names why: an echo this close shows in the lobe or in the channel's bend.
+  precise.push_back("--json");
+  const nlohmann::json best = nlohmann::json::parse(run(precise).out)["results"][0];
+  EXPECT_TRUE(best["model_mismatch"].get<bool>());
+  ASSERT_FALSE(best["model_mismatch_reasons"].empty());
+  for (const nlohmann::json& reason : best["model_mismatch_reasons"]) {
+    EXPECT_TRUE(reason == "wide_lobe" || reason == "channel_bend") << reason;
+  }
   // Without --precise the grid values are printed, and nothing is said of the precise model.
   EXPECT_EQ(run(args).err.find("model_mismatch"), std::string::npos);
 }

@@ -348,6 +348,9 @@ TEST(PreciseEstimate, EchoesAreModelledOrFlagged) {
     const Outcome outcome = estimate(c.pair);
     const PreciseEstimate& p = outcome.precise;
     EXPECT_EQ((p.flags & PreciseFlag::ModelMismatch) != 0, c.flagged);
+    // Every flag names a fault seen: these bands are wide enough to show their echoes.
+    EXPECT_EQ(p.flags & PreciseFlag::EchoesUnseen, 0u);
+    EXPECT_EQ(c.flagged, (p.flags & (PreciseFlag::LobeTooWide | PreciseFlag::SpectrumBends)) != 0);
     // Flagged or not, the error stays within the reported deviation's reach.
     EXPECT_LT(std::fabs(outcome.delayError), 4.0 * p.sigmaDelay);
     ASSERT_EQ(p.paths.size(), c.resolved ? 1u : 0u);
@@ -430,6 +433,11 @@ TEST(PreciseEstimate, ALobeTooWideToSeeCommonEchoesIsFlagged) {
     const Outcome outcome = estimate(c);
     const PreciseEstimate& p = outcome.precise;
     EXPECT_NE(p.flags & PreciseFlag::ModelMismatch, 0u);
+    // Clean, no echo was seen: the flag says that none could have been.
+    if (channel == 0) {
+      EXPECT_NE(p.flags & PreciseFlag::EchoesUnseen, 0u);
+      EXPECT_EQ(p.flags & (PreciseFlag::LobeTooWide | PreciseFlag::SpectrumBends), 0u);
+    }
     EXPECT_LT(std::fabs(outcome.delayError), p.sigmaDelay);
     if (echoed) {
       EXPECT_GT(std::fabs(outcome.delayError), 1e-6);

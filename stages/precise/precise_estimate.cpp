@@ -43,6 +43,15 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 
 }  // namespace
 
+std::vector<const char*> preciseFlagNames(unsigned flags) {
+  std::vector<const char*> names;
+  if ((flags & PreciseFlag::LobeTooWide) != 0) names.push_back("wide_lobe");
+  if ((flags & PreciseFlag::SpectrumBends) != 0) names.push_back("channel_bend");
+  if ((flags & PreciseFlag::EchoesUnseen) != 0) names.push_back("echoes_unseen");
+  if ((flags & PreciseFlag::PartsDisagree) != 0) names.push_back("parts_disagree");
+  return names;
+}
+
 PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitives& primitives) {
   const double fs = request.sampleRate;
   PreciseEstimate estimate;
@@ -379,18 +388,18 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   estimate.sigmaFrequencyRate = fit.measured ? fit.sigmaCyclesRate * fs * fs : infinity;
   const auto flagBlind = [&] {
     if (bendDeviation > 0.0) {
-      estimate.flags |= PreciseFlag::ModelMismatch;
+      estimate.flags |= PreciseFlag::ModelMismatch | PreciseFlag::SpectrumBends;
       estimate.sigmaDelay = std::max(estimate.sigmaDelay, bendDeviation);
     }
     if (blindDeviation > 0.0) {
-      estimate.flags |= PreciseFlag::ModelMismatch;
+      estimate.flags |= PreciseFlag::ModelMismatch | PreciseFlag::EchoesUnseen;
       estimate.sigmaDelay = std::max(estimate.sigmaDelay, blindDeviation);
     }
   };
   const auto flagMixture = [&] {
     flagBlind();
     if (mixtureDeviation > 0.0) {
-      estimate.flags |= PreciseFlag::ModelMismatch;
+      estimate.flags |= PreciseFlag::ModelMismatch | PreciseFlag::LobeTooWide;
       estimate.sigmaDelay = std::max(estimate.sigmaDelay, mixtureDeviation);
     }
   };
@@ -424,7 +433,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
     if (fit.delayMisfit > clear) estimate.sigmaDelay *= std::sqrt(fit.delayMisfit);
     if (fit.frequencyMisfit > clear) estimate.sigmaFrequency *= std::sqrt(fit.frequencyMisfit);
     if (std::max(fit.delayMisfit, fit.frequencyMisfit) > std::max(clear, LargeMisfit)) {
-      estimate.flags |= PreciseFlag::ModelMismatch;
+      estimate.flags |= PreciseFlag::ModelMismatch | PreciseFlag::PartsDisagree;
     }
   }
   if (stretched) {

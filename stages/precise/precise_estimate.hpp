@@ -57,15 +57,25 @@ struct PreciseEstimate {
   std::vector<Path> paths;
 };
 
-// Why a precise estimate's deviations may not hold.
+// Why a precise estimate's deviations may not hold. ModelMismatch is set with every reason, so
+// that callers who want one answer read one bit.
 enum PreciseFlag : unsigned {
-  // The peak is wider than the band explains, the second recording's power spectrum bends
-  // against the first's across the band, or the parts of the segment disagree beyond their
-  // deviations: unresolved echoes, or a channel the model does not describe. Also where the
-  // peak is too wide to show an echo within ordinary multipath delays (a narrow band), or lines
-  // shared by both recordings hold nearly all the power: echoes could not be ruled out.
   ModelMismatch = 1u << 0,
+  // The peak is wider than the band explains: paths closer than a lobe's width.
+  LobeTooWide = 1u << 1,
+  // The second recording's power spectrum bends against the first's across the band: an echo
+  // much closer than the lobe, or receivers whose responses differ.
+  SpectrumBends = 1u << 2,
+  // Nothing seen, but nothing could be: the peak is too wide to show an echo within ordinary
+  // multipath delays (a narrow band), or lines shared by both recordings hold nearly all the
+  // power.
+  EchoesUnseen = 1u << 3,
+  // The parts of the segment disagree about the drift's line far beyond their deviations.
+  PartsDisagree = 1u << 4,
 };
+
+// The reasons set in `flags`, as JSON and messages name them, in bit order.
+std::vector<const char*> preciseFlagNames(unsigned flags);
 
 // The fewest samples the precise estimate works on; with fewer, or when no band of the spectrum
 // holds a significant signal, the refined values come back with infinite deviations.
