@@ -109,11 +109,10 @@ ResultEntries readResultEntries(const std::filesystem::path& folder) {
   results.files = files.size();
   for (const std::filesystem::path& path : files) {
     forEachObject(readText(path), results.unreadable, [&](const json& value) {
-      if (!isString(value, "id") || !isString(value, "digest") || !isString(value, "status") ||
-          !isJobStatus(value["status"].get<std::string>())) {
-        return false;
-      }
-      results.entries.push_back(ResultEntry{value["id"], value["digest"], value["status"], value});
+      std::optional<ResultLine> line = resultLineOf(value);
+      if (!line) return false;
+      results.entries.push_back(ResultEntry{std::move(line->id), std::move(line->digest),
+                                            std::move(line->status), value});
       return true;
     });
   }

@@ -68,6 +68,21 @@ bool isJobStatus(const std::string& status) {
          status == "failed";
 }
 
+std::optional<ResultLine> resultLineOf(const nlohmann::json& line) {
+  const auto field = [&](const char* key) -> const nlohmann::json* {
+    const auto found = line.is_object() ? line.find(key) : line.end();
+    return found != line.end() && found->is_string() ? &*found : nullptr;
+  };
+  const nlohmann::json* id = field("id");
+  const nlohmann::json* digest = field("digest");
+  const nlohmann::json* status = field("status");
+  if (id == nullptr || digest == nullptr || status == nullptr ||
+      !isJobStatus(status->get<std::string>())) {
+    return std::nullopt;
+  }
+  return ResultLine{id->get<std::string>(), digest->get<std::string>(), status->get<std::string>()};
+}
+
 ResultScan scanResults(const std::filesystem::path& folder) {
   ResultScan scan;
   for (const std::filesystem::path& path : shardFiles(folder)) {
@@ -77,21 +92,12 @@ ResultScan scanResults(const std::filesystem::path& folder) {
     std::string text;
     while (std::getline(file, text)) {
       if (text.empty()) continue;
-      const nlohmann::json line = nlohmann::json::parse(text, nullptr, false);
-      const auto field = [&](const char* key) -> const nlohmann::json* {
-        const auto found = line.is_object() ? line.find(key) : line.end();
-        return found != line.end() && found->is_string() ? &*found : nullptr;
-      };
-      const nlohmann::json* id = field("id");
-      const nlohmann::json* digest = field("digest");
-      const nlohmann::json* status = field("status");
-      if (id == nullptr || digest == nullptr || status == nullptr ||
-          !isJobStatus(status->get<std::string>())) {
+      std::optional<ResultLine> line = resultLineOf(nlohmann::json::parse(text, nullptr, false));
+      if (!line) {
         ++scan.unreadable;
         continue;
       }
-      scan.lines.push_back(
-          {id->get<std::string>(), digest->get<std::string>(), status->get<std::string>()});
+      scan.lines.push_back(std::move(*line));
     }
     if (file.bad()) throw std::runtime_error(systemError("cannot read the results file", path));
   }

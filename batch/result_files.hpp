@@ -1,6 +1,8 @@
 #pragma once
 // The result files of a run folder: DIR/shard-I-of-N.ATTEMPT.jsonl, one JSON line per job that
 // ended, each written whole with one write call to a file opened for appending.
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,11 +25,15 @@ std::vector<std::filesystem::path> shardFiles(const std::filesystem::path& folde
 // ok, below_threshold, input_error, failed: every status ends its job.
 bool isJobStatus(const std::string& status);
 
+// The parts of a result line that resume, status and merge read: its id, digest and status, all
+// strings and the status a job's; absent for anything else (a torn line, another program's).
 struct ResultLine {
   std::string id;
   std::string digest;
   std::string status;
 };
+
+std::optional<ResultLine> resultLineOf(const nlohmann::json& line);
 
 struct ResultScan {
   std::vector<ResultLine> lines;  // file by file in name order, line by line
