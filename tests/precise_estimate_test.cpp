@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <limits>
 #include <numbers>
 #include <random>
@@ -16,7 +17,9 @@
 #include "backends/host/host_paths.hpp"
 #include "backends/reference/reference_paths.hpp"
 #include "stages/precise/band_weight.hpp"
+#include "stages/precise/noise_floor.hpp"
 #include "stages/precise/peak_fit.hpp"
+#include "stages/precise/precise_maps.hpp"
 #include "stages/precise/stein.hpp"
 #include "support/generated_pairs.hpp"
 
@@ -289,6 +292,9 @@ TEST(PreciseEstimate, WhatOnlyOneRecordingHoldsCostsLittle) {
        true,
        {{1, 10000.0, 20.0, 0.0}, {2, -200000.0, 20.0, 0.0}}},
       {131072, 0.2, -90.0, 10.0, 45, true, true, {{1, 50000.0, 20.0, 2000.0}}},
+      // A band of noise in the second far wider than the neighbourhood a bin is judged against,
+      // at the band's edge: its middle must count as much as its edges.
+      {131072, 0.35, 600.0, 10.0, 46, true, true, {{2, -150000.0, 10.0, 8000.0}}},
   };
   for (const PairCase& c : cases) {
     SCOPED_TRACE(::testing::Message() << "seed " << c.seed);
@@ -471,21 +477,56 @@ TEST(MeasureExcess, MarksWhatOneRecordingHoldsAlone) {
     double extra;
     int width;
     bool inFirst;
-  } cases[] = {{700, 1e5, 1, true}, {3500, 1e5, 1, false}, {1800, 20.0, 16, true}};
+  } cases[] = {
+      {700, 1e5, 1, true}, {3500, 1e5, 1, false}, {1800, 20.0, 16, true}, {1850, 30.0, 400, false}};
   for (const auto& c : cases) {
     const std::vector<double2> withExtra = spectrum(c.at, c.extra, c.width);
     const std::vector<double2> plain = spectrum(0, 0.0, 0);
     const std::vector<double> excess =
         c.inFirst ? measureExcess(withExtra, plain, 0, 4) : measureExcess(plain, withExtra, 0, 4);
+    // Each way apart: only the recording that holds it, and a wide band's middle as well.
+    const OneSidedExcess sides = c.inFirst ? measureOneSidedExcess(withExtra, plain, 0, 4)
+                                           : measureOneSidedExcess(plain, withExtra, 0, 4);
+    const std::vector<double>& holder = c.inFirst ? sides.first : sides.second;
+    const std::vector<double>& other = c.inFirst ? sides.second : sides.first;
+    if (c.width > 1) {
+      EXPECT_GT(holder[c.at + c.width / 2], 0.3 * c.extra) << c.at;
+    }
+    EXPECT_EQ(std::count(other.begin(), other.end(), 1.0), length) << c.at;
     for (int k = 0; k < length; ++k) {
-      const int from = c.at - 2, to = c.at + c.width + 2;
+      // Beside a band wider than the close neighbourhood, that neighbourhood's width is marked
+      // too (the other recording's bins there look low against it).
+      const int beside = c.width > 16 ? 72 : 4;
       if (k >= c.at && k < c.at + c.width) {
         EXPECT_GT(excess[k], 2.0) << c.at << " " << k;
-      } else if (k < from - 2 || k > to + 2) {
+      } else if (k < c.at - beside || k >= c.at + c.width + beside) {
         EXPECT_EQ(excess[k], 1.0) << c.at << " " << k;
       }
     }
   }
+}
+
+TEST(FillingBandFloor, HoldsWhateverTheGainsAndAnEchoDo) {
+  // A signal over the whole spectrum (a rectangular pulse's sinc^2), floors of 3 and 5 per bin,
+  // the second receiver at twice the gain, and in it an echo 40 samples behind at half the
+  // amplitude, whose ripple is what pins both floors. Expected values, as if over endless
+  // blocks. The first's excess over the cross-spectrum's magnitude, which held for receivers
+  // alike, is off by the echo's ripple and the gain.
+  const int length = 4096;
+  const double n1 = 3.0, n2 = 5.0, gain = 2.0, echo = 0.5, lag = 40.0, delay = 0.3;
+  std::vector<double2> first(length), second(length), cross(length);
+  for (int k = 0; k < length; ++k) {
+    const double f = signedBinFrequency(k, length);
+    const double x = Pi * f * 10.0;
+    const double signal = 1000.0 * (x == 0.0 ? 1.0 : std::pow(std::sin(x) / x, 2.0)) + 2.0;
+    const std::complex<double> path = std::polar(std::sqrt(gain), -2.0 * Pi * f * delay) *
+                                      (1.0 + echo * std::polar(1.0, -2.0 * Pi * f * lag));
+    first[k] = double2{signal + n1, 0.0};
+    second[k] = double2{signal * std::norm(path) + n2, 0.0};
+    cross[k] = double2{signal * path.real(), signal * path.imag()};
+  }
+  const double floor = fillingBandFloor(cross, first, second, 0, delay, 1 << 30);
+  EXPECT_NEAR(floor, n1, 0.02 * n1);
 }
 
 TEST(PreciseEstimate, TooFewSamplesOrNoSignalKeepTheRefinedValues) {

@@ -48,7 +48,10 @@ std::vector<double> overSideMedians(const std::vector<double>& values) {
 
 }  // namespace
 
-std::vector<double> powerRatio(std::span<const double2> power, int shift) {
+namespace {
+
+// Each bin's power averaged over 2 Smooth + 1 neighbours; bin k + shift of the spectrum lands on k.
+std::vector<double> smoothedPower(std::span<const double2> power, int shift) {
   const int length = static_cast<int>(power.size());
   std::vector<double> smoothed(power.size());
   for (int k = 0; k < length; ++k) {
@@ -56,26 +59,103 @@ std::vector<double> powerRatio(std::span<const double2> power, int shift) {
     for (int d = -Smooth; d <= Smooth; ++d) sum += powerAt(power, k + shift + d);
     smoothed[static_cast<std::size_t>(k)] = sum / (2 * Smooth + 1);
   }
-  return overSideMedians(smoothed);
+  return smoothed;
+}
+
+// The median over a wide neighbourhood of each bin (taken every few bins and held between) of
+// the values that `counted` marks (all, where it is empty): the level a band much narrower than
+// the neighbourhood stands on. Where fewer than a quarter of the neighbourhood count, 0: nothing
+// beside the bin says what its level is, and any lift stands clear of that.
+std::vector<double> wideMedian(const std::vector<double>& values,
+                               const std::vector<char>& counted = {}) {
+  const int length = static_cast<int>(values.size());
+  const int side = std::max(Side, length / 8);
+  const int stride = std::max(Stride, side / 16);
+  std::vector<double> window;
+  window.reserve(static_cast<std::size_t>(2 * side + 1));
+  std::vector<double> level(values.size(), 0.0);
+  for (int start = 0; start < length; start += stride) {
+    const int middle = std::min(length - 1, start + stride / 2);
+    window.clear();
+    for (int d = -side; d <= side; ++d) {
+      const auto j = static_cast<std::size_t>(((middle + d) % length + length) % length);
+      if (counted.empty() || counted[j] != 0) window.push_back(values[j]);
+    }
+    if (2 * static_cast<int>(window.size()) < side) continue;
+    const auto half = window.begin() + static_cast<long>(window.size() / 2);
+    std::nth_element(window.begin(), half, window.end());
+    for (int k = start; k < std::min(length, start + stride); ++k) {
+      level[static_cast<std::size_t>(k)] = *half;
+    }
+  }
+  return level;
+}
+
+// Over 2 Smooth + 1 bins of `blocks` windowed frames (about 1.5 bins to an independent one) a
+// smoothed power is a chi-square that strays by 1 / sqrt(degrees), a quotient of two by sqrt(2)
+// as much. Eight of those stand clear of it.
+double clearRatio(int blocks) {
+  const double degrees = std::max(1, blocks) * (2 * Smooth + 1) / 1.5;
+  return 1.0 + 8.0 * std::sqrt(2.0 / degrees);
+}
+
+}  // namespace
+
+std::vector<double> powerRatio(std::span<const double2> power, int shift) {
+  return overSideMedians(smoothedPower(power, shift));
+}
+
+OneSidedExcess measureOneSidedExcess(std::span<const double2> firstPower,
+                                     std::span<const double2> secondPower, int shiftBins,
+                                     int blocks) {
+  // The second's power over the first's is flat across a shared signal, whatever its shape: it
+  // is the receivers' gain ratio where the signal dominates, their noise ratio where it does
+  // not, and changes slowly between. A band one recording holds alone lifts it (or lowers it)
+  // against its wide neighbourhood. So does a notch of the other's (an echo's), which is told
+  // apart by the holder's own power: a band lifts it over the level of the bins beside it where
+  // the two recordings agree; a notch of the other's leaves it there. Measured over a
+  // neighbourhood much wider than the band, its middle shows as plainly as its edges.
+  const std::vector<double> first = smoothedPower(firstPower, 0);
+  const std::vector<double> second = smoothedPower(secondPower, shiftBins);
+  std::vector<double> quotient(first.size(), 0.0);
+  for (std::size_t k = 0; k < first.size(); ++k) {
+    if (first[k] > 0.0) quotient[k] = second[k] / first[k];
+  }
+  const double clear = clearRatio(blocks);
+  const std::vector<double> quotientLevel = wideMedian(quotient);
+  std::vector<double> lift(first.size(), 1.0);
+  std::vector<char> agree(first.size(), 0);
+  for (std::size_t k = 0; k < first.size(); ++k) {
+    if (quotient[k] > 0.0 && quotientLevel[k] > 0.0) lift[k] = quotient[k] / quotientLevel[k];
+    agree[k] = lift[k] <= clear && lift[k] >= 1.0 / clear ? 1 : 0;
+  }
+  const std::vector<double> firstLevel = wideMedian(first, agree);
+  const std::vector<double> secondLevel = wideMedian(second, agree);
+  OneSidedExcess excess{std::vector<double>(first.size(), 1.0),
+                        std::vector<double>(first.size(), 1.0)};
+  for (std::size_t k = 0; k < first.size(); ++k) {
+    if (agree[k] != 0) continue;
+    if (lift[k] > clear && second[k] > clear * secondLevel[k]) excess.second[k] = lift[k];
+    if (lift[k] < 1.0 / clear && first[k] > clear * firstLevel[k]) excess.first[k] = 1.0 / lift[k];
+  }
+  return excess;
 }
 
 std::vector<double> measureExcess(std::span<const double2> firstPower,
                                   std::span<const double2> secondPower, int shiftBins, int blocks) {
-  // Each recording's power against its own neighbourhood, then the two against each other: the
-  // shared signal, however its power varies from bin to bin and at the band's edges, stands the
-  // same in both; what one holds alone stands higher there.
+  // Each recording's power against its own close neighbourhood, then the two against each
+  // other: a narrow feature (a line, a band a few bins wide) and the bins beside it, where its
+  // leakage lies; and the wide bands that measureOneSidedExcess finds.
   const std::vector<double> first = powerRatio(firstPower, 0);
   const std::vector<double> second = powerRatio(secondPower, shiftBins);
-  // Over 2 Smooth + 1 bins of `blocks` windowed frames (about 1.5 bins to an independent one)
-  // each ratio is a chi-square that strays by 1 / sqrt(degrees); their quotient by sqrt(2) as
-  // much. Eight of those stand clear of it.
-  const double degrees = std::max(1, blocks) * (2 * Smooth + 1) / 1.5;
-  const double clear = 1.0 + 8.0 * std::sqrt(2.0 / degrees);
+  const double clear = clearRatio(blocks);
+  const OneSidedExcess sides = measureOneSidedExcess(firstPower, secondPower, shiftBins, blocks);
   std::vector<double> excess(first.size(), 1.0);
   for (std::size_t k = 0; k < excess.size(); ++k) {
+    excess[k] = std::max(sides.first[k], sides.second[k]);
     if (!(first[k] > 0.0) || !(second[k] > 0.0)) continue;
     const double larger = std::max(first[k] / second[k], second[k] / first[k]);
-    if (larger > clear) excess[k] = larger;
+    if (larger > clear) excess[k] = std::max(excess[k], larger);
   }
   return excess;
 }

@@ -47,4 +47,14 @@ std::vector<double> powerRatio(std::span<const double2> power, int shift);
 std::vector<double> measureExcess(std::span<const double2> firstPower,
                                   std::span<const double2> secondPower, int shiftBins, int blocks);
 
+// The same, each way apart: per bin of the cross-spectrum, how much more the first (second)
+// recording holds than the other where that stands clear, 1 elsewhere.
+struct OneSidedExcess {
+  std::vector<double> first;
+  std::vector<double> second;
+};
+OneSidedExcess measureOneSidedExcess(std::span<const double2> firstPower,
+                                     std::span<const double2> secondPower, int shiftBins,
+                                     int blocks);
+
 }  // namespace kestrav

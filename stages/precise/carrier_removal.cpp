@@ -93,10 +93,6 @@ void subtractCarrier(std::vector<float2>& samples, double cycles, double binCycl
 
 }  // namespace
 
-PreciseSegments CarrierFreeSegments::segments() const {
-  return PreciseSegments{PointerPair<float2>{first.data(), second.data() + before}, before, after};
-}
-
 CarrierFreeSegments removeCarriers(const PreciseSegments& segments, const PreciseLayout& layout,
                                    std::span<const double2> firstPower,
                                    std::span<const double2> secondPower, int shiftBins) {
@@ -107,22 +103,7 @@ CarrierFreeSegments removeCarriers(const PreciseSegments& segments, const Precis
   CarrierFreeSegments clean;
   if (inFirst.empty() && inSecond.empty()) return clean;
 
-  // The copies hold what the frames read: the first segment, the second with its margins.
-  const int n = layout.sampleCount;
-  const auto framesEnd =
-      frameSampleIndex(layout, layout.blockCount - 1, layout.frameLength - 1) + 1;
-  clean.before = std::min(segments.secondBefore, layout.margin);
-  clean.after = static_cast<int>(
-      std::min<std::int64_t>(segments.secondAfter, std::max<std::int64_t>(0, framesEnd - n)));
-  withSegments(segments.samples, [&](const auto* first, const auto* second) {
-    for (int i = 0; i < n; ++i) {
-      clean.first.push_back(float2{static_cast<float>(first[i].x), static_cast<float>(first[i].y)});
-    }
-    for (int i = -clean.before; i < n + clean.after; ++i) {
-      clean.second.push_back(
-          float2{static_cast<float>(second[i].x), static_cast<float>(second[i].y)});
-    }
-  });
+  static_cast<SegmentCopies&>(clean) = copySegments(segments, layout);
   const double binCycles = 1.0 / layout.frameLength;
   for (const int k : inFirst) {
     subtractCarrier(clean.first, signedBinFrequency(k, layout.frameLength), binCycles);

@@ -9,16 +9,12 @@
 #include "platform/host/vector_types.hpp"
 #include "stages/precise/precise_layout.hpp"
 #include "stages/precise/precise_segments.hpp"
+#include "stages/precise/segment_copies.hpp"
 
 namespace kestrav {
 
-struct CarrierFreeSegments {
-  std::vector<float2> first;
-  std::vector<float2> second;  // second[before] is the segment's sample 0
-  int before = 0;
-  int after = 0;
+struct CarrierFreeSegments : SegmentCopies {
   int removed = 0;  // carriers taken out; with none the copies stay empty
-  PreciseSegments segments() const;
 };
 
 // firstPower and secondPower hold each recording's |X|^2 over the layout's windowed frames

@@ -7,10 +7,12 @@
 #include <type_traits>
 #include <vector>
 
+#include "stages/precise/band_suppression.hpp"
 #include "stages/precise/band_weight.hpp"
 #include "stages/precise/carrier_removal.hpp"
 #include "stages/precise/channel_bend.hpp"
 #include "stages/precise/echo_path.hpp"
+#include "stages/precise/noise_floor.hpp"
 #include "stages/precise/peak_fit.hpp"
 #include "stages/precise/precise_constants.hpp"
 #include "stages/precise/precise_drift.hpp"
@@ -90,11 +92,19 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
     });
   };
   measurePowers();
-  const CarrierFreeSegments carrierFree =
-      removeCarriers(segments, layout, firstPower, secondPower,
-                     static_cast<int>(std::lround(frequencyHz / fs * layout.frameLength)));
-  if (carrierFree.removed > 0) {
-    segments = carrierFree.segments();
+  const int startShift = static_cast<int>(std::lround(frequencyHz / fs * layout.frameLength));
+  CarrierFreeSegments cleaned =
+      removeCarriers(segments, layout, firstPower, secondPower, startShift);
+  if (cleaned.removed > 0) {
+    segments = cleaned.segments();
+    measurePowers();
+  }
+  // Then bands one recording holds alone, filtered out of its copy.
+  const SuppressedBands suppressed = suppressOneSidedBands(
+      cleaned, segments, layout,
+      measureOneSidedExcess(firstPower, secondPower, startShift, layout.blockCount), startShift);
+  if (suppressed.recordings > 0) {
+    segments = cleaned.segments();
     measurePowers();
   }
   const auto runCount = static_cast<std::size_t>(layout.runCount);
@@ -117,6 +127,9 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
       const auto shift = static_cast<int>(std::lround(cycles * layout.frameLength));
       excess = measureExcess(firstPower, secondPower, shift, layout.blockCount);
+      for (std::size_t k = 0; k < suppressed.depth.size(); ++k) {
+        excess[k] = std::max(excess[k], suppressed.depth[k]);
+      }
       band = measureBand(spectrum, delaySamples, PreciseBandCount, excess);
       if (band.bandsKept == 0) break;
     }
@@ -183,26 +196,12 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
       }
       floor = count > 0 ? sum / count : 0.0;
     } else {
-      // A band that fills the spectrum shows no bins without signal: the floor is then what the
-      // first recording holds beyond the cross-spectrum's magnitude, over a few bins, in the
-      // median (an echo's ripple in the cross-spectrum goes either way).
+      // A band that fills the spectrum shows no bins without signal: the floor follows from
+      // how much of each recording's power the two share.
       primitives.crossSpectrum(segments, layout, cycles, FrameShape::Windowed, spectrum);
-      const int length = layout.frameLength;
-      std::vector<double> beyond;
-      for (int k = 0; k < length; k += 8) {
-        double power = 0.0;
-        double2 cross{0.0, 0.0};
-        for (int d = -16; d <= 16; ++d) {
-          const auto j = static_cast<std::size_t>(((k + d) % length + length) % length);
-          power += firstPower[j].x;
-          const double2 turned =
-              complexProduct(spectrum[j], advancePhasor(static_cast<int>(j), length, delaySamples));
-          cross = double2{cross.x + turned.x, cross.y + turned.y};
-        }
-        beyond.push_back((power - std::hypot(cross.x, cross.y)) / 33.0);
-      }
-      std::nth_element(beyond.begin(), beyond.begin() + beyond.size() / 2, beyond.end());
-      floor = std::max(0.0, beyond[beyond.size() / 2]);
+      floor = fillingBandFloor(spectrum, firstPower, secondPower,
+                               static_cast<int>(std::lround(cycles * layout.frameLength)),
+                               delaySamples, layout.blockCount);
       primitives.crossSpectrum(segments, layout, cycles, FrameShape::Margined, spectrum);
     }
     constexpr int ShapeSmooth = 16;
