@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "backends/compute_backend.hpp"
+#include "engine/full_rate_cells.hpp"
 #include "engine/result_quality.hpp"
 #include "engine/sample_loader.hpp"
 #include "engine/search_driver.hpp"
@@ -19,15 +20,6 @@ inline constexpr double DefaultFalseAlarm = 1e-3;
 // The level a noise-only search exceeds anywhere with probability `falseAlarm`: each of the M
 // bins of each searched lag is taken as an independent exponential peak-to-mean ratio.
 double noiseLevelDb(const CoarseSizes& sizes, int lagCount, double falseAlarm);
-
-// The shape of one search, as the checks need it.
-struct ProbeContext {
-  const SamplePair& pair;
-  int sampleCount = 0;  // N
-  LagWindow window;
-  CoarseSizes sizes;
-  double sampleRate = 0.0;
-};
 
 // Compares the candidate's offset with its images f + k fs_dec within +-fs/2 at the full rate;
 // moves it to the one that stands out (6 dB over every other), or marks it ambiguous.

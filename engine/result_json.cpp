@@ -65,8 +65,17 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
       const ResultQuality& quality = outcome.qualities[r];
       if (quality.classified) {
         result["class"] = resultClassName(quality.resultClass);
-        if (quality.resultClass == ResultClass::Sidelobe)
+        if (quality.resultClass == ResultClass::Sidelobe ||
+            quality.resultClass == ResultClass::Path) {
           result["explained_by"] = quality.explainedBy;
+        }
+        if (quality.resultClass == ResultClass::Path && quality.path) {
+          // Against the stronger copy: later is an echo at the second receiver, earlier one at
+          // the first, as the receiver named says where the copy was found.
+          result["path_relative_power_db"] = quality.path->relativePowerDb;
+          result["path_delay_s"] = quality.path->delay;
+          result["path_receiver"] = quality.path->inFirst ? "first" : "second";
+        }
         result["correlation_coefficient"] = quality.correlation;
         result["correlation_db"] =
             quality.correlation > 0.0 ? 20.0 * std::log10(quality.correlation) : -INFINITY;

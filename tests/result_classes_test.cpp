@@ -266,7 +266,7 @@ TEST_F(ResultClasses, PlotDrawsClassesAndLabelsApart) {
   std::stringstream content;
   content << in.rdbuf();
   const std::string svg = content.str();
-  for (const char* part : {"coarse surface round #1", " emitter", "sidelobe of #1", " dc",
+  for (const char* part : {"coarse surface round #1", " emitter", "sidelobe of #1", " dc", ">path<",
                            "fill=\"#d62728\"", "fill=\"#ff7f0e\"", "fill=\"#9467bd\""}) {
     EXPECT_NE(svg.find(part), std::string::npos) << part;
   }
@@ -323,7 +323,8 @@ TEST_F(ResultClasses, EchoOfTheBestsStrengthIsAmbiguous) {
     double echoPowerDb;
     bool ambiguous;
   };
-  for (const Case& c : {Case{"echo-equal", 0.0, true}, Case{"echo-weak", -10.0, false}}) {
+  for (const Case& c : {Case{"echo-equal", 0.0, true}, Case{"echo-near", -0.5, true},
+                        Case{"echo-weak", -10.0, false}}) {
     SCOPED_TRACE(c.name);
     ModulatedEmitter e{Waveform::Psk, 20.0e-6, 900.0, 0.0, 125.0e3};
     e.echoDelay = 35.0e-6;
@@ -337,7 +338,89 @@ TEST_F(ResultClasses, EchoOfTheBestsStrengthIsAmbiguous) {
       const double other = best["runner_up"]["delay_s"].get<double>() * 1e6;
       const double mine = best["delay_us"].get<double>();
       EXPECT_NEAR(std::fabs(other - mine), 35.0, 1.5);
+      EXPECT_EQ(countClass(document, "path"), 0) << document["results"].dump(1);
+    } else {
+      EXPECT_EQ(countClass(document, "path"), 1) << document["results"].dump(1);
     }
+  }
+}
+
+// A resolved echo is a path of the direct one: later when the second receiver saw it, earlier
+// when the first did, its power and delay given against the direct path's. A weaker copy that
+// reached its receiver first is the likelier direct path: the best is then ambiguous.
+TEST_F(ResultClasses, ResolvedEchoesArePathsOfTheDirectPath) {
+  struct Case {
+    const char* name;
+    double secondEcho;  // microseconds after the direct path at the second receiver
+    double firstEcho;   // ... at the first
+    double pathDelay;   // microseconds, the path's delay less the direct's
+    const char* receiver;
+    bool ambiguous;
+  };
+  const Case cases[] = {{"path-second", 12.4, 0.0, 12.4, "second", false},
+                        {"path-first", 0.0, 12.4, -12.4, "first", false},
+                        {"path-arrived-first", -12.4, 0.0, -12.4, "second", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ModulatedEmitter e{Waveform::Psk, 20.0e-6, 900.0, 0.0, 250.0e3};
+    e.echoDelay = c.secondEcho * 1e-6;
+    e.echoPowerDb = -6.0;
+    e.firstEchoDelay = c.firstEcho * 1e-6;
+    e.firstEchoPowerDb = -6.0;
+    const Recordings files = write(c.name, generateModulatedPair(single(e, 20.0)));
+    const json document = runJson(files, {"-t", "12"});
+    const json& results = document["results"];
+    ASSERT_EQ(countClass(document, "path"), 1) << results.dump(1);
+    EXPECT_EQ(results[0]["class"], "emitter");
+    EXPECT_NEAR(results[0]["delay_us"].get<double>(), 20.0, 0.1);
+    EXPECT_EQ(results[0]["ambiguous"].get<bool>(), c.ambiguous) << results.dump(1);
+    for (const json& result : results) {
+      if (result["class"] != "path") {
+        EXPECT_FALSE(result.contains("path_delay_s"));
+        continue;
+      }
+      EXPECT_EQ(result["explained_by"], 0);
+      EXPECT_NEAR(result["path_delay_s"].get<double>() * 1e6, c.pathDelay, 0.3);
+      EXPECT_NEAR(result["delay_us"].get<double>(), 20.0 + c.pathDelay, 1.0);
+      EXPECT_NEAR(result["path_relative_power_db"].get<double>(), -6.0, 1.5);
+      EXPECT_EQ(result["path_receiver"], c.receiver);
+      if (c.ambiguous) {
+        EXPECT_NEAR(results[0]["runner_up"]["delay_s"].get<double>(),
+                    result["delay_s"].get<double>(), 1e-12);
+      }
+    }
+    // The default output still lists the echo as a result of its own.
+    const ProcessResult text = run(files, {"-t", "12"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    bool listed = false;
+    for (const SearchResult& result : testing::parseResults(text.out)) {
+      listed = listed || std::fabs(result.delay * 1e6 - (20.0 + c.pathDelay)) < 1.0;
+    }
+    EXPECT_TRUE(listed) << text.out;
+  }
+}
+
+// Two different emissions are no paths of each other, at one frequency offset or at two.
+TEST_F(ResultClasses, DifferentEmissionsAreNoPaths) {
+  for (const double offset : {900.5, -2300.0}) {
+    SCOPED_TRACE(offset);
+    ModulatedPairConfig config;
+    config.emitters = {{Waveform::Psk, 20.0e-6, 900.0, 0.0, 250.0e3},
+                       {Waveform::Psk, 45.0e-6, offset, -6.0, 250.0e3}};
+    const json document = runJson(
+        write("two" + std::to_string(static_cast<int>(offset)), generateModulatedPair(config)),
+        {"-t", "12"});
+    EXPECT_EQ(countClass(document, "path"), 0) << document["results"].dump(1);
+    int emitters = 0;
+    for (const json& result : document["results"]) {
+      const double delay = result["delay_us"].get<double>();
+      if (std::fabs(delay - 20.0) < 1.0 || std::fabs(delay - 45.0) < 1.0) {
+        EXPECT_EQ(result["class"], "emitter") << result.dump();
+        ++emitters;
+      }
+    }
+    EXPECT_EQ(emitters, 2) << document["results"].dump(1);
+    EXPECT_FALSE(document["results"][0]["ambiguous"].get<bool>());
   }
 }
 
