@@ -1,6 +1,10 @@
 #pragma once
 // Copies of one emission: an echo makes a weaker result at the stronger's frequency offset and
-// another delay, which is a path of the stronger rather than another emitter.
+// another delay, which is a path of the stronger rather than another emitter. Offset and delay
+// alone cannot tell it from a different emitter at the same offset (fixed receivers and emitters
+// all share the oscillators' difference): a copy is told by the recordings themselves, one of
+// which holds the same signal again at the delay difference, where a different emission is found
+// in neither.
 #include <span>
 
 #include "engine/full_rate_cells.hpp"
