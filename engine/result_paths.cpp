@@ -24,23 +24,40 @@ struct CopyPeak {
   double strength = 0.0;   // |A|
 };
 
+// |A| at the lag for each offset, with the second segment's mean taken once.
+std::vector<double> strengthsAt(const ProbeContext& context, int lag,
+                                const std::vector<double>& frequencies,
+                                const SegmentMoments& first) {
+  const std::int64_t n = context.sampleCount;
+  return withPair(context.pair, [&](const auto* a, const auto* b) {
+    const Cell mean = momentsOf(b + lag, n).mean;
+    std::vector<double> strengths;
+    for (const double f : frequencies) {
+      strengths.push_back(
+          std::abs(crossCell(a, b + lag, n, f / context.sampleRate, first.mean, mean)));
+    }
+    return strengths;
+  });
+}
+
 CopyPeak peakOf(const ProbeContext& context, const SearchCandidate& candidate,
                 const SegmentMoments& first) {
   const int lag = candidate.lagIndex;
-  CopyPeak peak{candidate.delay, candidate.frequencyOffset,
-                fullRateCell(context, lag, candidate.frequencyOffset, first).strength};
   // An unrefined offset lies anywhere in its coarse bin: the best of nine across it.
+  std::vector<double> frequencies{candidate.frequencyOffset};
   const double step = binSpacing(context.sizes) / 8.0;
   for (int d = -4; !candidate.refined && step > 0.0 && d <= 4; ++d) {
-    const double frequency = candidate.frequencyOffset + d * step;
-    const double strength = fullRateCell(context, lag, frequency, first).strength;
-    if (strength > peak.strength) peak = {peak.delay, frequency, strength};
+    if (d != 0) frequencies.push_back(candidate.frequencyOffset + d * step);
   }
+  const std::vector<double> strengths = strengthsAt(context, lag, frequencies, first);
+  const auto best = static_cast<std::size_t>(std::max_element(strengths.begin(), strengths.end()) -
+                                             strengths.begin());
+  CopyPeak peak{candidate.delay, frequencies[best], strengths[best]};
   // Copies fall at different fractions of a sample: a parabola through the lag and its
   // neighbours compares their peaks rather than wherever the lags happened to sample them.
   if (lag < 1 || lag + 1 >= context.window.lagCount) return peak;
-  const double before = fullRateCell(context, lag - 1, peak.frequency, first).strength;
-  const double after = fullRateCell(context, lag + 1, peak.frequency, first).strength;
+  const double before = strengthsAt(context, lag - 1, {peak.frequency}, first)[0];
+  const double after = strengthsAt(context, lag + 1, {peak.frequency}, first)[0];
   const double bend = before - 2.0 * peak.strength + after;
   if (!(bend < 0.0) || before > peak.strength || after > peak.strength) return peak;
   const double fraction = 0.5 * (before - after) / bend;
@@ -154,6 +171,9 @@ void classifyPaths(const ProbeContext& context, std::span<const SearchCandidate>
       }
       // Within a lag or so the two are one peak's main lobe.
       if (std::abs(candidates[j].lagIndex - candidates[i].lagIndex) < 2) continue;
+      // A sidelobe is explained through the first recording: only its copy there makes a path,
+      // and not where the second predicts it as well (the cheaper test, first).
+      if (!emitter && sidelobeThroughSecond(context, candidates, qualities, strength, i, j)) break;
       const CopyPeak& strong = peak(i);
       const CopyPeak& copy = peak(j);
       const CopyEvidence evidence = copyEvidence(context, candidates[i].lagIndex,
@@ -163,11 +183,7 @@ void classifyPaths(const ProbeContext& context, std::span<const SearchCandidate>
       const bool inFirst = evidence.first >= 0.5 && evidence.second < 0.5 * evidence.first;
       const bool inSecond = evidence.second >= 0.5 && evidence.first < 0.5 * evidence.second;
       if (!inFirst && !inSecond) continue;
-      // A sidelobe is explained through the first recording: only its copy there makes a path.
-      if (!emitter &&
-          (!inFirst || sidelobeThroughSecond(context, candidates, qualities, strength, i, j))) {
-        break;
-      }
+      if (!emitter && !inFirst) break;
       const double delay = copy.delay - strong.delay;
       const RunnerUp other{candidates[j].delay, candidates[j].frequencyOffset, weak.correlation};
       const double deviation = cellDeviation(context, candidates[i].lagIndex, strong.strength);
