@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "engine/copy_measures.hpp"
+
 namespace kestrav {
 namespace {
 
@@ -136,6 +138,39 @@ bool sidelobeThroughSecond(const ProbeContext& context, std::span<const SearchCa
   return false;
 }
 
+// An echo lies on one side of the direct path; the emission's own delay sidelobes lie on both
+// alike (|R(-d)| = |R(d)|). Where one recording's multipath bends its self-ambiguity, a sidelobe
+// can seem held by one recording alone: its mirror across the stronger result, as strong, tells
+// it. Without the mirror in the window, only an emitter (not explained by the first recording)
+// may pass.
+bool oneSided(const ProbeContext& context, int strongLag, int copyLag, double frequency,
+              const SegmentMoments& first, bool emitter) {
+  const int mirrorLag = 2 * strongLag - copyLag;
+  if (mirrorLag < 0 || mirrorLag >= context.window.lagCount) return emitter;
+  const double mirror = fullRateCell(context, mirrorLag, frequency, first).strength;
+  return mirror < 0.5 * fullRateCell(context, copyLag, frequency, first).strength;
+}
+
+// The two copies' strengths and delay difference, each with the other's sidelobes taken out
+// where they share an offset (within a quarter of the full-rate resolution), else as their peaks
+// came.
+CopyMeasures measuresOf(const ProbeContext& context, std::span<const SearchCandidate> candidates,
+                        std::span<const ResultQuality> qualities, std::size_t stronger,
+                        std::size_t weaker, const CopyPeak& strong, const CopyPeak& copy,
+                        bool inFirst) {
+  const double resolution = context.sampleRate / static_cast<double>(context.sampleCount);
+  if (std::fabs(copy.frequency - strong.frequency) <= 0.25 * resolution) {
+    // Both copies' cells hold the emission: together, about its share of either recording.
+    const double share = std::clamp(
+        std::hypot(qualities[stronger].correlation, qualities[weaker].correlation), 1e-3, 1.0);
+    const std::optional<CopyMeasures> measured =
+        measureCopies(context, candidates[stronger].lagIndex, candidates[weaker].lagIndex,
+                      strong.frequency, inFirst, share);
+    if (measured && measured->strongStrength > 0.0) return *measured;
+  }
+  return {strong.strength, copy.strength, copy.delay - strong.delay};
+}
+
 }  // namespace
 
 void classifyPaths(const ProbeContext& context, std::span<const SearchCandidate> candidates,
@@ -184,11 +219,19 @@ void classifyPaths(const ProbeContext& context, std::span<const SearchCandidate>
       const bool inSecond = evidence.second >= 0.5 && evidence.first < 0.5 * evidence.second;
       if (!inFirst && !inSecond) continue;
       if (!emitter && !inFirst) break;
-      const double delay = copy.delay - strong.delay;
+      if (!oneSided(context, candidates[i].lagIndex, candidates[j].lagIndex, strong.frequency,
+                    first, emitter)) {
+        continue;
+      }
+      const CopyMeasures measured =
+          measuresOf(context, candidates, qualities, i, j, strong, copy, inFirst);
+      const double delay = measured.delay;
       const RunnerUp other{candidates[j].delay, candidates[j].frequencyOffset, weak.correlation};
-      const double deviation = cellDeviation(context, candidates[i].lagIndex, strong.strength);
-      const double relativeDb = 20.0 * std::log10(copy.strength / strong.strength);
-      if (!(relativeDb < AboutEqualDb) || copy.strength >= strong.strength - 3.0 * deviation) {
+      const double deviation =
+          cellDeviation(context, candidates[i].lagIndex, measured.strongStrength);
+      const double relativeDb = 20.0 * std::log10(measured.copyStrength / measured.strongStrength);
+      if (!(relativeDb < AboutEqualDb) ||
+          measured.copyStrength >= measured.strongStrength - 3.0 * deviation) {
         if (i == 0) markAmbiguous(qualities[0], other);
         break;
       }
