@@ -33,8 +33,9 @@ void weighCompetitors(const ProbeContext& context, SearchCandidate& best, Result
 
 // Flags edges, measures correlations and classes every candidate: noise below the level of
 // `falseAlarm`, the DC ridge, a sidelobe predicted from a stronger emitter through the first
-// recording's self-ambiguity, otherwise an emitter. The best result is marked ambiguous beside
-// another emitter whose full-rate cell is within three deviations of its own (an echo).
+// recording's self-ambiguity, a path (a weaker copy, an echo) of a stronger emitter, otherwise an
+// emitter. The best result is marked ambiguous beside another emitter whose full-rate cell is
+// within three deviations of its own, or a copy of it within 2 dB (an echo).
 void classifyResults(const ProbeContext& context, std::span<const SearchCandidate> candidates,
                      std::span<ResultQuality> qualities, double falseAlarm);
 
