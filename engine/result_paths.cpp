@@ -15,6 +15,12 @@ namespace {
 // fading on its own, say little of which one is the direct path.
 constexpr double AboutEqualDb = -2.0;
 
+// Shaped signals' first delay sidelobes reach about -16 dB. Weaker than that, a result one
+// recording seems to hold as a copy is as well the delay sidelobe of an echo, or of a peak that
+// merges an echo too close to resolve (whose recording's self-ambiguity it bends), and stays
+// as it was classed.
+constexpr double CopyFloor = 0.158;  // |A| ratio: -16 dB
+
 // A cell's deviation in units of which a copy's self-ambiguity must stand above its noise: at 4
 // a lone cell of noise exceeds it with probability e^-16.
 constexpr double CopyDeviations = 4.0;
@@ -211,6 +217,7 @@ void classifyPaths(const ProbeContext& context, std::span<const SearchCandidate>
       if (!emitter && sidelobeThroughSecond(context, candidates, qualities, strength, i, j)) break;
       const CopyPeak& strong = peak(i);
       const CopyPeak& copy = peak(j);
+      if (!(copy.strength >= CopyFloor * strong.strength)) break;
       const CopyEvidence evidence = copyEvidence(context, candidates[i].lagIndex,
                                                  candidates[j].lagIndex, strong, copy, first);
       // The copy in one recording alone: in both, it is the emission's own structure (a cyclic

@@ -111,6 +111,8 @@ TEST_F(ResultClasses, ShapedEmittersSidelobesAreClassedSidelobes) {
       }
     }
     EXPECT_GE(countClass(document, "sidelobe"), 1);
+    // The emission's own structure (shaping, a cyclic prefix) is no echo.
+    EXPECT_EQ(countClass(document, "path"), 0);
     const ProcessResult distinct = run(files, {"-t", "10", "--distinct"}, "1000000", "0", c.window);
     ASSERT_EQ(distinct.status, 0) << distinct.err;
     EXPECT_EQ(testing::parseResults(distinct.out).size(), 1u) << distinct.out;
@@ -386,7 +388,7 @@ TEST_F(ResultClasses, ResolvedEchoesArePathsOfTheDirectPath) {
         continue;
       }
       EXPECT_EQ(result["explained_by"], 0);
-      EXPECT_NEAR(result["path_delay_s"].get<double>() * 1e6, c.pathDelay, 0.05);
+      EXPECT_NEAR(result["path_delay_s"].get<double>() * 1e6, c.pathDelay, 0.1);
       EXPECT_NEAR(result["delay_us"].get<double>(), 20.0 + c.pathDelay, 2.0);
       EXPECT_NEAR(result["path_relative_power_db"].get<double>(), -6.0, 0.75);
       EXPECT_EQ(result["path_receiver"], c.receiver);
@@ -408,27 +410,43 @@ TEST_F(ResultClasses, ResolvedEchoesArePathsOfTheDirectPath) {
   }
 }
 
-// Two different emissions are no paths of each other, at one frequency offset or at two.
-TEST_F(ResultClasses, DifferentEmissionsAreNoPaths) {
-  for (const double offset : {900.5, -2300.0}) {
-    SCOPED_TRACE(offset);
+// Nothing but a resolved copy is a path: not a different emission at one frequency offset or at
+// two, nor the sidelobes of a peak that merges an echo too close to resolve.
+TEST_F(ResultClasses, OnlyResolvedCopiesArePaths) {
+  struct Case {
+    const char* name;
+    std::vector<ModulatedEmitter> emitters;
+    std::vector<double> emitterDelays;  // microseconds: results there are emitters
+  };
+  ModulatedEmitter merged{Waveform::Psk, 20.0e-6, 900.0, 0.0, 62.5e3};
+  merged.echoDelay = 12.4e-6;
+  merged.echoPowerDb = -6.0;
+  const Case cases[] = {{"one-offset",
+                         {{Waveform::Psk, 20.0e-6, 900.0, 0.0, 250.0e3},
+                          {Waveform::Psk, 45.0e-6, 900.5, -6.0, 250.0e3}},
+                         {20.0, 45.0}},
+                        {"two-offsets",
+                         {{Waveform::Psk, 20.0e-6, 900.0, 0.0, 250.0e3},
+                          {Waveform::Psk, 45.0e-6, -2300.0, -6.0, 250.0e3}},
+                         {20.0, 45.0}},
+                        {"merged-echo", {merged}, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     ModulatedPairConfig config;
-    config.emitters = {{Waveform::Psk, 20.0e-6, 900.0, 0.0, 250.0e3},
-                       {Waveform::Psk, 45.0e-6, offset, -6.0, 250.0e3}};
-    const json document = runJson(
-        write("two" + std::to_string(static_cast<int>(offset)), generateModulatedPair(config)),
-        {"-t", "12"});
+    config.emitters = c.emitters;
+    const json document = runJson(write(c.name, generateModulatedPair(config)), {"-t", "12"});
     EXPECT_EQ(countClass(document, "path"), 0) << document["results"].dump(1);
-    int emitters = 0;
+    EXPECT_FALSE(document["results"][0]["ambiguous"].get<bool>());
+    std::size_t emitters = 0;
     for (const json& result : document["results"]) {
-      const double delay = result["delay_us"].get<double>();
-      if (std::fabs(delay - 20.0) < 1.0 || std::fabs(delay - 45.0) < 1.0) {
-        EXPECT_EQ(result["class"], "emitter") << result.dump();
-        ++emitters;
+      for (const double delay : c.emitterDelays) {
+        if (std::fabs(result["delay_us"].get<double>() - delay) < 1.0) {
+          EXPECT_EQ(result["class"], "emitter") << result.dump();
+          ++emitters;
+        }
       }
     }
-    EXPECT_EQ(emitters, 2) << document["results"].dump(1);
-    EXPECT_FALSE(document["results"][0]["ambiguous"].get<bool>());
+    EXPECT_EQ(emitters, c.emitterDelays.size()) << document["results"].dump(1);
   }
 }
 
