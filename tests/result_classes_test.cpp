@@ -406,6 +406,12 @@ TEST_F(ResultClasses, ResolvedEchoesArePathsOfTheDirectPath) {
         listed = listed || std::fabs(result.delay * 1e6 - 32.4) < 1.0;
       }
       EXPECT_TRUE(listed) << text.out;
+      // --distinct keeps the emitters alone: the direct path, not its echo.
+      const ProcessResult distinct = run(files, {"-t", "12", "--distinct"});
+      ASSERT_EQ(distinct.status, 0) << distinct.err;
+      const std::vector<SearchResult> kept = testing::parseResults(distinct.out);
+      ASSERT_EQ(kept.size(), 1u) << distinct.out;
+      EXPECT_NEAR(kept[0].delay * 1e6, 20.0, 0.1);
     }
   }
 }
