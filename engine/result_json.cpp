@@ -70,8 +70,9 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
           result["explained_by"] = quality.explainedBy;
         }
         if (quality.resultClass == ResultClass::Path && quality.path) {
-          // Against the stronger copy: later is an echo at the second receiver, earlier one at
-          // the first, as the receiver named says where the copy was found.
+          // Against the stronger copy, and the recording found to hold the copy: a later copy
+          // in the second is an echo at the second receiver, an earlier one in the first an
+          // echo at the first.
           result["path_relative_power_db"] = quality.path->relativePowerDb;
           result["path_delay_s"] = quality.path->delay;
           result["path_receiver"] = quality.path->inFirst ? "first" : "second";
