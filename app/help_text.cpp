@@ -60,8 +60,9 @@ Optional:
   --false-alarm P      the peak threshold as the probability, 0 < P < 1, that noise alone passes
                        it anywhere in the search (instead of -t); also the level results are
                        classed as noise at (default 0.001)
-  --distinct           report only results classed as emitters: not sidelobes of a stronger
-                       result, the DC ridge or noise (--json gives every result its class)
+  --distinct           report only results classed as emitters: not sidelobes or echoes of a
+                       stronger result, the DC ridge or noise (--json gives every result its
+                       class)
   --remove-dc          subtract each recording's mean before the search
   --map FILE.npy       write the whole coarse surface (lags x frequency bins, float32 levels in
                        decibels, bins from -fs_dec/2 upward) as a NumPy array

@@ -106,6 +106,8 @@ const char* classColour(const SearchOutcome& outcome, std::size_t r) {
       return "#9467bd";
     case ResultClass::Noise:
       return "#7f7f7f";
+    case ResultClass::Path:
+      return "#2ca02c";
     case ResultClass::Emitter:
       break;
   }
@@ -116,7 +118,9 @@ std::string classNote(const SearchOutcome& outcome, std::size_t r) {
   if (r >= outcome.qualities.size() || !outcome.qualities[r].classified) return "";
   const ResultQuality& quality = outcome.qualities[r];
   std::string note = std::string("  ") + resultClassName(quality.resultClass);
-  if (quality.resultClass == ResultClass::Sidelobe && quality.explainedBy >= 0) {
+  const bool explained =
+      quality.resultClass == ResultClass::Sidelobe || quality.resultClass == ResultClass::Path;
+  if (explained && quality.explainedBy >= 0) {
     note += " of #" + std::to_string(quality.explainedBy + 1);
   }
   if (quality.ambiguous || quality.aliasAmbiguous) note += " (ambiguous)";
@@ -257,7 +261,8 @@ std::string renderPlotSvg(const SearchOutcome& outcome, const SearchParameters& 
     double x = coarse.left + coarse.width;
     for (const auto& [name, colour] :
          {std::pair{"noise", "#7f7f7f"}, std::pair{"dc", "#9467bd"},
-          std::pair{"sidelobe", "#ff7f0e"}, std::pair{"emitter", "#d62728"}}) {
+          std::pair{"sidelobe", "#ff7f0e"}, std::pair{"path", "#2ca02c"},
+          std::pair{"emitter", "#d62728"}}) {
       x -= labelWidth(name, 11) + 22;
       canvas.rect(x, coarse.top + coarse.height + 38, 9, 9, colour);
       canvas.text(x + 12, coarse.top + coarse.height + 46, name, 11, "start", "#444");

@@ -1,9 +1,9 @@
 // Realism: modulated emitters (shaped PSK, GMSK, FM, OFDM, bursts) through impaired channels
-// (noise, 8-bit receivers with DC, offsets beyond the coarse band, a second emitter), searched
-// with a low threshold so that sidelobes, the DC ridge and noise are all listed. Each listed
-// result is judged against the truth the generator knows, and the table gives, per true class,
-// how often the search's class agreed; and per scenario how often the best result was right,
-// with the full-rate checks and without them.
+// (noise, 8-bit receivers with DC, offsets beyond the coarse band, a second emitter, an echo at
+// either receiver), searched with a low threshold so that sidelobes, the DC ridge and noise are
+// all listed. Each listed result is judged against the truth the generator knows, and the table
+// gives, per true class, how often the search's class agreed; and per scenario how often the
+// best result was right, with the full-rate checks and without them.
 //
 //   realism_bench [--seeds N] [--example DIR]   (--example writes the pair of the README figure)
 #include <cmath>
@@ -73,20 +73,36 @@ std::vector<Scenario> scenarios() {
     s->config.firstDc = {0.35, -0.2};
     s->config.secondDc = {0.3, 0.25};
   }
+  {
+    ModulatedEmitter echoed = emitter(Waveform::Psk, 20.0, 900.0, 0, 250e3);
+    echoed.echoDelay = 12.4e-6;
+    echoed.echoPowerDb = -6.0;
+    add("QPSK 250 kBd, echo at the second receiver", {echoed}, 20);
+    echoed.echoDelay = 0.0;
+    echoed.firstEchoDelay = 12.4e-6;
+    echoed.firstEchoPowerDb = -6.0;
+    add("QPSK 250 kBd, echo at the first receiver", {echoed}, 20);
+  }
   add("QPSK at +12 kHz", {emitter(Waveform::Psk, 37.25, 12000.0, 0, 125e3)}, 20);
   add("FM at +30 kHz", {emitter(Waveform::Fm, -15.5, 30000.0, 0, 50e3)}, 20);
   return list;
 }
 
-// What a listed result truly is: an emitter's own peak, on an emitter's frequency ridge or at
-// its symbol-rate features (a sidelobe), on the DC ridge of receivers with DC, or elsewhere
-// (noise). A comb tooth of bursts counts as a sidelobe.
+// What a listed result truly is: an emitter's own peak, an echo's (a path: later for the second
+// receiver's echo, earlier for the first's), on an emitter's frequency ridge or at its
+// symbol-rate features (a sidelobe), on the DC ridge of receivers with DC, or elsewhere (noise).
+// A comb tooth of bursts counts as a sidelobe.
 ResultClass truthOf(const SearchResult& result, const Scenario& scenario, double binHz) {
   const double fs = scenario.config.sampleRate;
   for (const ModulatedEmitter& e : scenario.config.emitters) {
-    if (std::fabs(result.delay - e.delay) * fs < 1.5 &&
-        std::fabs(result.frequencyOffset - e.frequencyOffset) < 3.0 * binHz) {
-      return ResultClass::Emitter;
+    const auto at = [&](double delay) {
+      return std::fabs(result.delay - delay) * fs < 1.5 &&
+             std::fabs(result.frequencyOffset - e.frequencyOffset) < 3.0 * binHz;
+    };
+    if (at(e.delay)) return ResultClass::Emitter;
+    if ((e.echoDelay != 0.0 && at(e.delay + e.echoDelay)) ||
+        (e.firstEchoDelay != 0.0 && at(e.delay - e.firstEchoDelay))) {
+      return ResultClass::Path;
     }
   }
   const bool dc =
@@ -171,7 +187,7 @@ int run(int argc, char** argv) {
   }
 
   const ResultClass classes[] = {ResultClass::Emitter, ResultClass::Sidelobe, ResultClass::Dc,
-                                 ResultClass::Noise};
+                                 ResultClass::Noise, ResultClass::Path};
   std::map<std::pair<int, int>, int> confusion;  // (truth, found) -> count
   std::printf(
       "| scenario | best right, full-rate checks | best right, coarse only | flagged ambiguous or "
@@ -203,8 +219,9 @@ int run(int argc, char** argv) {
     std::printf("| %s | %d/%d | %d/%d | %d |\n", scenario.name, rightWith, seeds, rightWithout,
                 seeds, flagged);
   }
-  std::printf("\n| true class | listed | classed emitter | sidelobe | dc | noise | right |\n");
-  std::printf("|---|---|---|---|---|---|---|\n");
+  std::printf(
+      "\n| true class | listed | classed emitter | sidelobe | dc | noise | path | right |\n");
+  std::printf("|---|---|---|---|---|---|---|---|\n");
   for (const ResultClass truth : classes) {
     int listed = 0;
     for (const ResultClass found : classes) {

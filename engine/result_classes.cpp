@@ -4,64 +4,20 @@
 #include <cmath>
 #include <numeric>
 
+#include "engine/result_paths.hpp"
 #include "stages/coarse/ambiguity_probe.hpp"
 
 namespace kestrav {
 namespace {
 
-// Calls visit(first, second) with the pair's segments in their own sample type.
-template <class Visit>
-auto withPair(const SamplePair& pair, Visit&& visit) {
-  if (pair.floatSamples) return visit(pair.firstFloat.data(), pair.secondFloat.data());
-  return visit(pair.first.data(), pair.second.data());
-}
-
 double powerRatio(double a, double b) { return b > 0.0 ? a / b : (a > 0.0 ? INFINITY : 1.0); }
-
-// One candidate's full-rate cell with both segments' means taken out, and what it is measured
-// against.
-struct FullRateCell {
-  double strength = 0.0;     // |A|
-  double correlation = 0.0;  // |A| / sqrt(E1 E2), energies about the means
-  Cell secondMean;
-};
-
-FullRateCell fullRateCell(const ProbeContext& context, int lag, double frequency,
-                          const SegmentMoments& first) {
-  const std::int64_t n = context.sampleCount;
-  return withPair(context.pair, [&](const auto* a, const auto* b) {
-    const SegmentMoments second = momentsOf(b + lag, n);
-    FullRateCell cell;
-    cell.secondMean = second.mean;
-    cell.strength =
-        std::abs(crossCell(a, b + lag, n, frequency / context.sampleRate, first.mean, second.mean));
-    const double e1 = first.energy - static_cast<double>(n) * std::norm(first.mean);
-    const double e2 = second.energy - static_cast<double>(n) * std::norm(second.mean);
-    cell.correlation = e1 > 0.0 && e2 > 0.0 ? cell.strength / std::sqrt(e1 * e2) : 0.0;
-    return cell;
-  });
-}
-
-SegmentMoments firstMoments(const ProbeContext& context) {
-  return withPair(context.pair,
-                  [&](const auto* a, const auto*) { return momentsOf(a, context.sampleCount); });
-}
-
-double binSpacing(const CoarseSizes& sizes) {
-  return sizes.fftLength > 0 ? sizes.decimatedRate / static_cast<double>(sizes.fftLength) : 0.0;
-}
 
 // The best result is ambiguous beside another emitter of its strength within three deviations of
 // its cell (an echo, a second path).
 void weighEchoes(const ProbeContext& context, std::span<const SearchCandidate> candidates,
                  std::span<ResultQuality> qualities, std::span<const double> strength) {
   if (candidates.size() < 2 || qualities[0].resultClass != ResultClass::Emitter) return;
-  const int lag = candidates[0].lagIndex;
-  const double productEnergy = withPair(context.pair, [&](const auto* a, const auto* b) {
-    return productPower(a, b + lag, context.sampleCount);
-  });
-  const double sigma =
-      std::sqrt(std::max(0.0, productEnergy - strength[0] * strength[0] / context.sampleCount));
+  const double sigma = cellDeviation(context, candidates[0].lagIndex, strength[0]);
   const SegmentMoments first = firstMoments(context);
   const double step = binSpacing(context.sizes) / 8.0;
   for (std::size_t j = 1; j < candidates.size(); ++j) {
@@ -79,11 +35,8 @@ void weighEchoes(const ProbeContext& context, std::span<const SearchCandidate> c
     }
     if (competitor < strength[0] - 3.0 * sigma) continue;
     // Another path of about the best's strength: which is the direct one cannot be said here.
-    qualities[0].ambiguous = true;
-    if (!qualities[0].runnerUp || qualities[0].runnerUp->correlation < qualities[j].correlation) {
-      qualities[0].runnerUp =
-          RunnerUp{candidates[j].delay, candidates[j].frequencyOffset, qualities[j].correlation};
-    }
+    markAmbiguous(qualities[0], RunnerUp{candidates[j].delay, candidates[j].frequencyOffset,
+                                         qualities[j].correlation});
   }
 }
 
@@ -97,6 +50,8 @@ const char* resultClassName(ResultClass resultClass) {
       return "dc";
     case ResultClass::Noise:
       return "noise";
+    case ResultClass::Path:
+      return "path";
     case ResultClass::Emitter:
       break;
   }
@@ -204,12 +159,7 @@ void weighCompetitors(const ProbeContext& context, SearchCandidate& best, Result
   }
   quality.runnerUp = RunnerUp{rival.delay, rival.frequencyOffset, rivalCell.correlation};
   // The cell's deviation: what of the product is not the tone at the best offset.
-  const double productEnergy = withPair(context.pair, [&](const auto* a, const auto* b) {
-    return productPower(a, b + lag, context.sampleCount);
-  });
-  const double residual =
-      productEnergy - bestCell.strength * bestCell.strength / context.sampleCount;
-  const double sigma = std::sqrt(std::max(0.0, residual));
+  const double sigma = cellDeviation(context, lag, bestCell.strength);
   quality.ambiguous = bestCell.strength - rivalCell.strength <= 3.0 * sigma;
 }
 
@@ -293,6 +243,7 @@ void classifyResults(const ProbeContext& context, std::span<const SearchCandidat
       }
     }
   }
+  classifyPaths(context, candidates, qualities, strength);
   weighEchoes(context, candidates, qualities, strength);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "backends/compute_backend.hpp"
+#include "engine/full_rate_cells.hpp"
 #include "engine/result_quality.hpp"
 #include "engine/sample_loader.hpp"
 #include "engine/search_driver.hpp"
@@ -20,15 +21,6 @@ inline constexpr double DefaultFalseAlarm = 1e-3;
 // bins of each searched lag is taken as an independent exponential peak-to-mean ratio.
 double noiseLevelDb(const CoarseSizes& sizes, int lagCount, double falseAlarm);
 
-// The shape of one search, as the checks need it.
-struct ProbeContext {
-  const SamplePair& pair;
-  int sampleCount = 0;  // N
-  LagWindow window;
-  CoarseSizes sizes;
-  double sampleRate = 0.0;
-};
-
 // Compares the candidate's offset with its images f + k fs_dec within +-fs/2 at the full rate;
 // moves it to the one that stands out (6 dB over every other), or marks it ambiguous.
 void checkAlias(const ProbeContext& context, SearchCandidate& candidate, ResultQuality& quality);
@@ -41,8 +33,9 @@ void weighCompetitors(const ProbeContext& context, SearchCandidate& best, Result
 
 // Flags edges, measures correlations and classes every candidate: noise below the level of
 // `falseAlarm`, the DC ridge, a sidelobe predicted from a stronger emitter through the first
-// recording's self-ambiguity, otherwise an emitter. The best result is marked ambiguous beside
-// another emitter whose full-rate cell is within three deviations of its own (an echo).
+// recording's self-ambiguity, a path (a weaker copy, an echo) of a stronger emitter, otherwise an
+// emitter. The best result is marked ambiguous beside another emitter whose full-rate cell is
+// within three deviations of its own, or a copy of it within 2 dB (an echo).
 void classifyResults(const ProbeContext& context, std::span<const SearchCandidate> candidates,
                      std::span<ResultQuality> qualities, double falseAlarm);
 

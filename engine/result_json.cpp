@@ -65,8 +65,18 @@ std::string formatJson(const SearchOutcome& outcome, const SearchParameters& par
       const ResultQuality& quality = outcome.qualities[r];
       if (quality.classified) {
         result["class"] = resultClassName(quality.resultClass);
-        if (quality.resultClass == ResultClass::Sidelobe)
+        if (quality.resultClass == ResultClass::Sidelobe ||
+            quality.resultClass == ResultClass::Path) {
           result["explained_by"] = quality.explainedBy;
+        }
+        if (quality.resultClass == ResultClass::Path && quality.path) {
+          // Against the stronger copy, and the recording found to hold the copy: a later copy
+          // in the second is an echo at the second receiver, an earlier one in the first an
+          // echo at the first.
+          result["path_relative_power_db"] = quality.path->relativePowerDb;
+          result["path_delay_s"] = quality.path->delay;
+          result["path_receiver"] = quality.path->inFirst ? "first" : "second";
+        }
         result["correlation_coefficient"] = quality.correlation;
         result["correlation_db"] =
             quality.correlation > 0.0 ? 20.0 * std::log10(quality.correlation) : -INFINITY;

@@ -111,6 +111,8 @@ TEST_F(ResultClasses, ShapedEmittersSidelobesAreClassedSidelobes) {
       }
     }
     EXPECT_GE(countClass(document, "sidelobe"), 1);
+    // The emission's own structure (shaping, a cyclic prefix) is no echo.
+    EXPECT_EQ(countClass(document, "path"), 0);
     const ProcessResult distinct = run(files, {"-t", "10", "--distinct"}, "1000000", "0", c.window);
     ASSERT_EQ(distinct.status, 0) << distinct.err;
     EXPECT_EQ(testing::parseResults(distinct.out).size(), 1u) << distinct.out;
@@ -266,7 +268,7 @@ TEST_F(ResultClasses, PlotDrawsClassesAndLabelsApart) {
   std::stringstream content;
   content << in.rdbuf();
   const std::string svg = content.str();
-  for (const char* part : {"coarse surface round #1", " emitter", "sidelobe of #1", " dc",
+  for (const char* part : {"coarse surface round #1", " emitter", "sidelobe of #1", " dc", ">path<",
                            "fill=\"#d62728\"", "fill=\"#ff7f0e\"", "fill=\"#9467bd\""}) {
     EXPECT_NE(svg.find(part), std::string::npos) << part;
   }
@@ -323,7 +325,8 @@ TEST_F(ResultClasses, EchoOfTheBestsStrengthIsAmbiguous) {
     double echoPowerDb;
     bool ambiguous;
   };
-  for (const Case& c : {Case{"echo-equal", 0.0, true}, Case{"echo-weak", -10.0, false}}) {
+  for (const Case& c : {Case{"echo-equal", 0.0, true}, Case{"echo-near", -0.5, true},
+                        Case{"echo-weak", -10.0, false}}) {
     SCOPED_TRACE(c.name);
     ModulatedEmitter e{Waveform::Psk, 20.0e-6, 900.0, 0.0, 125.0e3};
     e.echoDelay = 35.0e-6;
@@ -337,7 +340,119 @@ TEST_F(ResultClasses, EchoOfTheBestsStrengthIsAmbiguous) {
       const double other = best["runner_up"]["delay_s"].get<double>() * 1e6;
       const double mine = best["delay_us"].get<double>();
       EXPECT_NEAR(std::fabs(other - mine), 35.0, 1.5);
+      EXPECT_EQ(countClass(document, "path"), 0) << document["results"].dump(1);
+    } else {
+      EXPECT_EQ(countClass(document, "path"), 1) << document["results"].dump(1);
     }
+  }
+}
+
+// A resolved echo is a path of the direct one: later when the second receiver saw it, earlier
+// when the first did, its power and delay given against the direct path's. A weaker copy that
+// reached its receiver first is the likelier direct path: the best is then ambiguous.
+TEST_F(ResultClasses, ResolvedEchoesArePathsOfTheDirectPath) {
+  struct Case {
+    const char* name;
+    Waveform waveform;
+    double symbolRate;
+    double secondEcho;  // microseconds after the direct path at the second receiver
+    double firstEcho;   // ... at the first
+    double pathDelay;   // microseconds, the path's delay less the direct's
+    const char* receiver;
+    bool ambiguous;
+  };
+  // At 125 kBd the direct path's delay sidelobes reach the echo (-16 dB at 12.4 us) and, left
+  // in, read it at -8 dB and 14.4 us; an OFDM emission fills the band and its lobe is a lag wide.
+  const Case cases[] = {
+      {"path-second", Waveform::Psk, 250.0e3, 12.4, 0.0, 12.4, "second", false},
+      {"path-first", Waveform::Psk, 250.0e3, 0.0, 12.4, -12.4, "first", false},
+      {"path-arrived-first", Waveform::Psk, 250.0e3, -12.4, 0.0, -12.4, "second", true},
+      {"path-sidelobes", Waveform::Psk, 125.0e3, 12.4, 0.0, 12.4, "second", false},
+      {"path-ofdm", Waveform::Ofdm, 0.0, 12.4, 0.0, 12.4, "second", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ModulatedEmitter e{c.waveform, 20.0e-6, 900.0, 0.0, c.symbolRate};
+    e.echoDelay = c.secondEcho * 1e-6;
+    e.echoPowerDb = -6.0;
+    e.firstEchoDelay = c.firstEcho * 1e-6;
+    e.firstEchoPowerDb = -6.0;
+    const Recordings files = write(c.name, generateModulatedPair(single(e, 20.0)));
+    const json document = runJson(files, {"-t", "12"});
+    const json& results = document["results"];
+    ASSERT_EQ(countClass(document, "path"), 1) << results.dump(1);
+    EXPECT_EQ(results[0]["class"], "emitter");
+    EXPECT_EQ(results[0]["ambiguous"].get<bool>(), c.ambiguous) << results.dump(1);
+    for (const json& result : results) {
+      if (result["class"] != "path") {
+        EXPECT_FALSE(result.contains("path_delay_s"));
+        continue;
+      }
+      EXPECT_EQ(result["explained_by"], 0);
+      EXPECT_NEAR(result["path_delay_s"].get<double>() * 1e6, c.pathDelay, 0.1);
+      EXPECT_NEAR(result["delay_us"].get<double>(), 20.0 + c.pathDelay, 2.0);
+      EXPECT_NEAR(result["path_relative_power_db"].get<double>(), -6.0, 0.75);
+      EXPECT_EQ(result["path_receiver"], c.receiver);
+      if (c.ambiguous) {
+        EXPECT_NEAR(results[0]["runner_up"]["delay_s"].get<double>(),
+                    result["delay_s"].get<double>(), 1e-12);
+      }
+    }
+    if (c.secondEcho == 12.4 && c.symbolRate == 250.0e3) {
+      // The default output still lists the echo as a result of its own.
+      const ProcessResult text = run(files, {"-t", "12"});
+      ASSERT_EQ(text.status, 0) << text.err;
+      bool listed = false;
+      for (const SearchResult& result : testing::parseResults(text.out)) {
+        listed = listed || std::fabs(result.delay * 1e6 - 32.4) < 1.0;
+      }
+      EXPECT_TRUE(listed) << text.out;
+      // --distinct keeps the emitters alone: the direct path, not its echo.
+      const ProcessResult distinct = run(files, {"-t", "12", "--distinct"});
+      ASSERT_EQ(distinct.status, 0) << distinct.err;
+      const std::vector<SearchResult> kept = testing::parseResults(distinct.out);
+      ASSERT_EQ(kept.size(), 1u) << distinct.out;
+      EXPECT_NEAR(kept[0].delay * 1e6, 20.0, 0.1);
+    }
+  }
+}
+
+// Nothing but a resolved copy is a path: not a different emission at one frequency offset or at
+// two, nor the sidelobes of a peak that merges an echo too close to resolve.
+TEST_F(ResultClasses, OnlyResolvedCopiesArePaths) {
+  struct Case {
+    const char* name;
+    std::vector<ModulatedEmitter> emitters;
+    std::vector<double> emitterDelays;  // microseconds: results there are emitters
+  };
+  ModulatedEmitter merged{Waveform::Psk, 20.0e-6, 900.0, 0.0, 62.5e3};
+  merged.echoDelay = 12.4e-6;
+  merged.echoPowerDb = -6.0;
+  const Case cases[] = {{"one-offset",
+                         {{Waveform::Psk, 20.0e-6, 900.0, 0.0, 250.0e3},
+                          {Waveform::Psk, 45.0e-6, 900.5, -6.0, 250.0e3}},
+                         {20.0, 45.0}},
+                        {"two-offsets",
+                         {{Waveform::Psk, 20.0e-6, 900.0, 0.0, 250.0e3},
+                          {Waveform::Psk, 45.0e-6, -2300.0, -6.0, 250.0e3}},
+                         {20.0, 45.0}},
+                        {"merged-echo", {merged}, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ModulatedPairConfig config;
+    config.emitters = c.emitters;
+    const json document = runJson(write(c.name, generateModulatedPair(config)), {"-t", "12"});
+    EXPECT_EQ(countClass(document, "path"), 0) << document["results"].dump(1);
+    EXPECT_FALSE(document["results"][0]["ambiguous"].get<bool>());
+    std::size_t emitters = 0;
+    for (const json& result : document["results"]) {
+      for (const double delay : c.emitterDelays) {
+        if (std::fabs(result["delay_us"].get<double>() - delay) < 1.0) {
+          EXPECT_EQ(result["class"], "emitter") << result.dump();
+          ++emitters;
+        }
+      }
+    }
+    EXPECT_EQ(emitters, c.emitterDelays.size()) << document["results"].dump(1);
   }
 }
 

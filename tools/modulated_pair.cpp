@@ -156,8 +156,9 @@ ComplexPair generateModulatedPair(const ModulatedPairConfig& config) {
                    std::vector<Complex>(n, config.secondDc)};
   for (const ModulatedEmitter& emitter : config.emitters) {
     const std::vector<Complex> w = modulatedWaveform(emitter, n, fs, random);
-    std::vector<Complex> delayed = w;
-    transform(delayed, FFTW_FORWARD);
+    std::vector<Complex> spectrum = w;
+    transform(spectrum, FFTW_FORWARD);
+    std::vector<Complex> delayed = spectrum;
     const double echoGain =
         emitter.echoDelay != 0.0 ? std::pow(10.0, emitter.echoPowerDb / 20.0) : 0.0;
     for (std::size_t k = 0; k < n; ++k) {
@@ -168,9 +169,21 @@ ComplexPair generateModulatedPair(const ModulatedPairConfig& config) {
                                           -2.0 * Pi * f * (emitter.delay + emitter.echoDelay));
     }
     transform(delayed, FFTW_BACKWARD);
+    // The first receiver's own echo, seen by the first recording alone.
+    std::vector<Complex> seen = w;
+    if (emitter.firstEchoDelay != 0.0) {
+      const double gain = std::pow(10.0, emitter.firstEchoPowerDb / 20.0);
+      for (std::size_t k = 0; k < n; ++k) {
+        const double f = signedFrequency(k, n, fs);
+        spectrum[k] *=
+            std::polar(gain / static_cast<double>(n), -2.0 * Pi * f * emitter.firstEchoDelay);
+      }
+      transform(spectrum, FFTW_BACKWARD);
+      for (std::size_t i = 0; i < n; ++i) seen[i] += spectrum[i];
+    }
     for (std::size_t i = 0; i < n; ++i) {
       const double phase = 2.0 * Pi * emitter.frequencyOffset * static_cast<double>(i) / fs;
-      pair.first[i] += w[i];
+      pair.first[i] += seen[i];
       pair.second[i] += delayed[i] * std::polar(1.0, phase);
     }
   }

@@ -19,14 +19,16 @@ struct ModulatedEmitter {
   double delay = 0.0;            // seconds, the second recording later
   double frequencyOffset = 0.0;  // hertz, the second recording higher
   double powerDb = 0.0;
-  double symbolRate = 50.0e3;  // PSK and GMSK symbols, FM's message bandwidth, hertz
-  double rolloff = 0.35;       // PSK's root-raised-cosine roll-off
-  int ofdmCarriers = 64;       // OFDM: the transform's length in samples ...
-  int ofdmPrefix = 16;         // ... and the cyclic prefix's
-  int burstOn = 0;             // bursts: on for burstOn of every burstPeriod samples
-  int burstPeriod = 0;         // 0: continuous
-  double echoDelay = 0.0;      // seconds after the direct path; 0: no echo in the second
-  double echoPowerDb = 0.0;    // the echo's power against the direct path's
+  double symbolRate = 50.0e3;     // PSK and GMSK symbols, FM's message bandwidth, hertz
+  double rolloff = 0.35;          // PSK's root-raised-cosine roll-off
+  int ofdmCarriers = 64;          // OFDM: the transform's length in samples ...
+  int ofdmPrefix = 16;            // ... and the cyclic prefix's
+  int burstOn = 0;                // bursts: on for burstOn of every burstPeriod samples
+  int burstPeriod = 0;            // 0: continuous
+  double echoDelay = 0.0;         // seconds after the direct path; 0: no echo in the second
+  double echoPowerDb = 0.0;       // the echo's power against the direct path's
+  double firstEchoDelay = 0.0;    // seconds after the direct path; 0: no echo in the first
+  double firstEchoPowerDb = 0.0;  // that echo's power against the direct path's
 };
 
 struct ModulatedPairConfig {

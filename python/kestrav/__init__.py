@@ -47,7 +47,8 @@ _DETAILS = ("refined", "lag_index", "precise_delay", "precise_frequency_offset",
             "alias_ambiguous", "alias_moved_from", "ambiguous", "runner_up", "fine_delay",
             "fine_frequency", "precise", "absolute_arrival_difference",
             "tuning_corrected_frequency_offset", "delay_rate", "sigma_delay_rate",
-            "frequency_rate", "sigma_frequency_rate", "model_mismatch", "paths")
+            "frequency_rate", "sigma_frequency_rate", "model_mismatch", "paths",
+            "path_relative_power_db", "path_delay", "path_receiver")
 
 
 def _python_name(key: str) -> Optional[str]:
@@ -65,7 +66,9 @@ class Result(_Values):
     as an attribute named as there, less a unit suffix _s or _hz (seconds and hertz stay the
     units): precise_delay (s), precise_frequency_offset (Hz), sigma_delay (s),
     sigma_frequency_offset (Hz; None where it cannot be measured), refined, lag_index, result_class
-    (also getattr(result, "class")), explained_by, correlation_coefficient, correlation_db,
+    (also getattr(result, "class"): emitter, sidelobe, path, dc or noise), explained_by (a
+    sidelobe's or a path's stronger result), path_relative_power_db, path_delay (s) and
+    path_receiver ("first" or "second") of a path, correlation_coefficient, correlation_db,
     at_delay_edge, at_frequency_edge, alias_checked, alias_ambiguous, alias_moved_from (Hz),
     ambiguous, runner_up, fine_delay, fine_frequency, precise (dicts named as in the document),
     delay_rate (s/s), sigma_delay_rate, frequency_rate (Hz/s), sigma_frequency_rate,

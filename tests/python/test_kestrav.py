@@ -202,7 +202,9 @@ class WholeResult(unittest.TestCase):
                    "delay_rate": "delay_rate", "sigma_delay_rate": "sigma_delay_rate",
                    "frequency_rate": "frequency_rate",
                    "sigma_frequency_rate": "sigma_frequency_rate",
-                   "model_mismatch": "model_mismatch", "paths": "paths"}
+                   "model_mismatch": "model_mismatch", "paths": "paths",
+                   "path_relative_power_db": "path_relative_power_db",
+                   "path_delay": "path_delay_s", "path_receiver": "path_receiver"}
         for options, arguments in cases:
             expected, said = program_document(self.first, self.second, *options)
             results = kestrav.search(self.first, self.second, sample_rate=RATE,
