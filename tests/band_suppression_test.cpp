@@ -61,8 +61,8 @@ TEST(SuppressOneSidedBands, TurnsDownTheHoldersBandAndNothingElse) {
   OneSidedExcess excess{std::vector<double>(frame, 1.0), std::vector<double>(frame, 1.0)};
   for (int k = from; k < from + width; ++k) excess.second[k] = 1000.0;
 
-  SegmentCopies copies;
-  const SuppressedBands suppressed = suppressOneSidedBands(copies, segments, layout, excess, shift);
+  const SuppressedBands suppressed = suppressOneSidedBands(segments, layout, excess, shift);
+  const SegmentCopies& copies = suppressed.copies;
   ASSERT_EQ(suppressed.recordings, 1);
   ASSERT_EQ(suppressed.depth.size(), excess.first.size());
   EXPECT_NEAR(suppressed.depth[from + width / 2], 1000.0, 1e-6);
@@ -97,11 +97,10 @@ TEST(SuppressOneSidedBands, LeavesRecordingsAloneWhenNothingStandsFarEnoughOut) 
   OneSidedExcess excess{std::vector<double>(layout.frameLength, 1.0),
                         std::vector<double>(layout.frameLength, 1.0)};
   excess.first[100] = 0.5 * SuppressedExcess;
-  SegmentCopies copies;
-  const SuppressedBands suppressed = suppressOneSidedBands(copies, segments, layout, excess, 0);
+  const SuppressedBands suppressed = suppressOneSidedBands(segments, layout, excess, 0);
   EXPECT_EQ(suppressed.recordings, 0);
   EXPECT_TRUE(suppressed.depth.empty());
-  EXPECT_TRUE(copies.empty());
+  EXPECT_TRUE(suppressed.copies.empty());
 }
 
 }  // namespace

@@ -115,13 +115,12 @@ bool holdsBand(std::span<const double> excess) {
 
 }  // namespace
 
-SuppressedBands suppressOneSidedBands(SegmentCopies& copies, const PreciseSegments& segments,
-                                      const PreciseLayout& layout, const OneSidedExcess& excess,
-                                      int shiftBins) {
+SuppressedBands suppressOneSidedBands(const PreciseSegments& segments, const PreciseLayout& layout,
+                                      const OneSidedExcess& excess, int shiftBins) {
   SuppressedBands suppressed;
   const bool inFirst = holdsBand(excess.first), inSecond = holdsBand(excess.second);
   if (!inFirst && !inSecond) return suppressed;
-  if (copies.empty()) copies = copySegments(segments, layout);
+  suppressed.copies = copySegments(segments, layout);
   suppressed.depth.assign(excess.first.size(), 1.0);
   const auto filter = [&](std::vector<float2>& samples, std::span<const double> side, int shift) {
     const std::vector<double> depth = depthOf(side);
@@ -131,8 +130,8 @@ SuppressedBands suppressOneSidedBands(SegmentCopies& copies, const PreciseSegmen
     }
     ++suppressed.recordings;
   };
-  if (inFirst) filter(copies.first, excess.first, 0);
-  if (inSecond) filter(copies.second, excess.second, shiftBins);
+  if (inFirst) filter(suppressed.copies.first, excess.first, 0);
+  if (inSecond) filter(suppressed.copies.second, excess.second, shiftBins);
   return suppressed;
 }
 

@@ -20,6 +20,9 @@ namespace kestrav {
 inline constexpr double SuppressedExcess = 10.0;
 
 struct SuppressedBands {
+  // The segments as filtered, in copies of their own (a backend may hold the segments it was
+  // given, which therefore never change under it). Empty when nothing was filtered.
+  SegmentCopies copies;
   int recordings = 0;  // recordings filtered
   // Per bin of the cross-spectrum, how far it was turned down (1 / gain; 1 where untouched): such
   // bins hold what one recording held alone, and count as its excess from then on. Empty when
@@ -30,9 +33,8 @@ struct SuppressedBands {
 // Each recording with a bin of `excess` (measureOneSidedExcess, in the cross-spectrum's bins;
 // the second's own bin is k + shiftBins) at SuppressedExcess or more is multiplied, over its
 // whole copy, by a gain of 1 / excess (widened by a few bins on either side, linear between
-// bins). The copies are made from `segments` first where they are empty.
-SuppressedBands suppressOneSidedBands(SegmentCopies& copies, const PreciseSegments& segments,
-                                      const PreciseLayout& layout, const OneSidedExcess& excess,
-                                      int shiftBins);
+// bins).
+SuppressedBands suppressOneSidedBands(const PreciseSegments& segments, const PreciseLayout& layout,
+                                      const OneSidedExcess& excess, int shiftBins);
 
 }  // namespace kestrav

@@ -93,7 +93,7 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   };
   measurePowers();
   const int startShift = static_cast<int>(std::lround(frequencyHz / fs * layout.frameLength));
-  CarrierFreeSegments cleaned =
+  const CarrierFreeSegments cleaned =
       removeCarriers(segments, layout, firstPower, secondPower, startShift);
   if (cleaned.removed > 0) {
     segments = cleaned.segments();
@@ -101,10 +101,10 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   }
   // Then bands one recording holds alone, filtered out of its copy.
   const SuppressedBands suppressed = suppressOneSidedBands(
-      cleaned, segments, layout,
+      segments, layout,
       measureOneSidedExcess(firstPower, secondPower, startShift, layout.blockCount), startShift);
   if (suppressed.recordings > 0) {
-    segments = cleaned.segments();
+    segments = suppressed.copies.segments();
     measurePowers();
   }
   const auto runCount = static_cast<std::size_t>(layout.runCount);
