@@ -5,7 +5,8 @@
 // with noise on both receivers at +10 dB per sample, through channels with echoes, clock offsets,
 // what one receiver holds alone, 8-bit converters with DC offsets and IQ imbalance; int16,
 // searched, refined and estimated as the program does. The bound follows from the emission's
-// periodogram: per bin the Eckart weight gamma = P^2 / (N^2 + 2 P N), delay information
+// periodogram: per bin the Eckart weight gamma = P^2 / (N1 N2 + P (N1 + N2)) (a band of noise in
+// one receiver adds to its N), delay information
 // 2 sum (2 pi (f - fbar))^2 gamma, frequency information 2 (2 pi)^2 (N^2 / 12) sum gamma.
 // Statistics are of the unflagged results; flagged ones are counted apart, with how many lie
 // within three of their delay deviations. Markdown on standard output.
@@ -198,6 +199,7 @@ const Channel channels[] = {
     {"5 kHz of noise +10 dB in the second", {{2, 61234.5, 10.0, 5000.0}}},
     {"cu8 with DC offsets", {}, 0.0, 0.0, 0.0, true},
     {"IQ imbalance in the second", {}, 0.0, 0.0, 0.0, false, true},
+    {"20 kHz of noise +30 dB in the first", {{1, -40321.5, 30.0, 20000.0}}},
 };
 
 // The cells run: every emission clean and with a resolved echo, and the channels that strain
@@ -222,6 +224,7 @@ std::vector<Cell> corpusCells() {
   for (const int m : {0, 5, 7, 8}) cells.push_back({m, 8});
   for (const int m : {0, 6, 7}) cells.push_back({m, 9});
   for (const int m : {0, 5, 7}) cells.push_back({m, 10});
+  for (const int m : {0, 5, 7}) cells.push_back({m, 11});
   return cells;
 }
 
@@ -229,8 +232,11 @@ struct Bound {
   double delay = 0.0, frequency = 0.0;
 };
 
-// The bound of the emission over the segment, from its periodogram smoothed over 64 bins.
-Bound boundOf(const std::vector<Complex>& emission, std::size_t from, std::size_t n) {
+// The bound of the emission over the segment, from its periodogram smoothed over 64 bins; bands
+// of noise that one receiver holds count as that receiver's noise (carriers, a bin each, are
+// left out).
+Bound boundOf(const std::vector<Complex>& emission, std::size_t from, std::size_t n,
+              const std::vector<Interferer>& interferers) {
   std::vector<Complex> x(emission.begin() + static_cast<long>(from),
                          emission.begin() + static_cast<long>(from + n));
   transform(x, FFTW_FORWARD);
@@ -241,7 +247,16 @@ Bound boundOf(const std::vector<Complex>& emission, std::size_t from, std::size_
     double p = 0.0;
     for (std::size_t j = 0; j < 64; ++j) p += std::norm(x[(k + n - 32 + j) % n]);
     p /= 64.0;
-    gamma[k] = p * p / (noise * noise + 2.0 * p * noise);
+    double n1 = noise, n2 = noise;
+    for (const Interferer& band : interferers) {
+      const double f = signedFrequency(k, n) * SampleRate;
+      if (band.bandwidth > 0.0 && std::fabs(f - band.frequency) <= band.bandwidth / 2) {
+        const double perBin = std::pow(10.0, band.powerDb / 10.0) * static_cast<double>(n) *
+                              SampleRate / band.bandwidth;
+        (band.recording == 1 ? n1 : n2) += perBin;
+      }
+    }
+    gamma[k] = p * p / (n1 * n2 + p * (n1 + n2));
     total += gamma[k];
     moment += gamma[k] * signedFrequency(k, n);
   }
@@ -402,7 +417,7 @@ Trial runTrial(const Modulation& m, const Channel& c, int samples, std::uint64_t
 
   const SearchRun run = preciseWindowSearch(recordings, samples, Extra, SampleRate, 0, backend);
   Trial trial;
-  trial.bound = boundOf(emission, Extra, static_cast<std::size_t>(samples));
+  trial.bound = boundOf(emission, Extra, static_cast<std::size_t>(samples), c.interferers);
   if (run.candidates.empty() || !run.candidates.front().precise) return trial;
   const SearchCandidate& best = run.candidates.front();
   const PreciseEstimate& p = *best.precise;

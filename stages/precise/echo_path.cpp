@@ -162,4 +162,37 @@ TwoPaths separatePaths(std::span<const double2> weighted, std::span<const double
   return paths;
 }
 
+double jackknifedMainDelay(std::span<const double2> weighted, std::span<const double2> shape,
+                           std::span<const double> rates, const TwoPaths& paths, int chunks) {
+  // The weighted bins in order of frequency, cut into runs of equal count.
+  std::vector<std::size_t> carried;
+  for (std::size_t k = 0; k < weighted.size(); ++k) {
+    if (shape[k].x != 0.0 || weighted[k].x != 0.0 || weighted[k].y != 0.0) carried.push_back(k);
+  }
+  if (chunks < 2 || carried.size() < static_cast<std::size_t>(64 * chunks)) return 0.0;
+  std::sort(carried.begin(), carried.end(),
+            [&](std::size_t a, std::size_t b) { return rates[a] < rates[b]; });
+  std::vector<double2> leftWeighted(weighted.begin(), weighted.end());
+  std::vector<double2> leftShape(shape.begin(), shape.end());
+  std::vector<double> delays;
+  for (int c = 0; c < chunks; ++c) {
+    const std::size_t from = carried.size() * static_cast<std::size_t>(c) / chunks;
+    const std::size_t to = carried.size() * static_cast<std::size_t>(c + 1) / chunks;
+    for (std::size_t i = from; i < to; ++i) {
+      leftWeighted[carried[i]] = double2{0.0, 0.0};
+      leftShape[carried[i]] = double2{0.0, 0.0};
+    }
+    delays.push_back(separatePaths(leftWeighted, leftShape, rates, paths.main, paths.echo).main);
+    for (std::size_t i = from; i < to; ++i) {
+      leftWeighted[carried[i]] = weighted[carried[i]];
+      leftShape[carried[i]] = shape[carried[i]];
+    }
+  }
+  double mean = 0.0;
+  for (const double d : delays) mean += d / chunks;
+  double spread = 0.0;
+  for (const double d : delays) spread += (d - mean) * (d - mean);
+  return std::sqrt(spread * (chunks - 1) / chunks);
+}
+
 }  // namespace kestrav

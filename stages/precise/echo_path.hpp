@@ -35,6 +35,13 @@ struct TwoPaths {
 TwoPaths separatePaths(std::span<const double2> weighted, std::span<const double2> shape,
                        std::span<const double> rates, double main, double echo);
 
+// The main path's delay as separatePaths finds it, jackknifed over `chunks` runs of the bins
+// that carry weight (each left out in turn, the paths separated again without it): the spread
+// the two-path model's misfit gives the delay across the band, which its deviation from the
+// noise alone leaves out. Samples; 0 where too few bins carry weight.
+double jackknifedMainDelay(std::span<const double2> weighted, std::span<const double2> shape,
+                           std::span<const double> rates, const TwoPaths& paths, int chunks);
+
 // The correlation's curvature at `main` over the curvature that one path of the band's shape
 // gives: about 1 for one path, visibly less where paths closer than the main lobe's width widen
 // it, more where they narrow it.

@@ -31,6 +31,10 @@ constexpr double LargeMisfit = 10.0;
 // the main path's power, and lifts the delay's SNR by at most MostSnrGain.
 constexpr double MostEchoShare = 0.7;
 constexpr double MostSnrGain = 30.0;
+// The band is cut into this many runs to jackknife a resolved echo's delay; a spread this many
+// times the deviation stands clear of the jackknife's own scatter (about a third).
+constexpr int JackknifeChunks = 16;
+constexpr double ClearSpread = 1.5;
 // Echoes closer than this (seconds) are common multipath; a lobe test that cannot see them is
 // no test.
 constexpr double BlindEchoDelay = 10e-6;
@@ -275,6 +279,12 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
           estimate.sigmaDelay = steinSigma(flatWidthOfRms(band.rmsBandwidth), snr) / fs;
         }
       }
+      // Where the model of the two paths fits some parts of the band worse than others (a
+      // spectrum that changes over the segment), the delay moves from part to part beyond what
+      // the noise explains: the spread, where it stands clearly larger, is the deviation.
+      const double spread =
+          jackknifedMainDelay(weighted, pathShape, binRates, paths, JackknifeChunks) / fs;
+      if (spread > ClearSpread * estimate.sigmaDelay) estimate.sigmaDelay = spread;
     } else {
       // Paths much closer than the lobe leave its width alone but bend the second recording's
       // power spectrum against the first's: a curvature standing clear of its deviation is
