@@ -10,6 +10,7 @@
 #include <complex>
 #include <numbers>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace kestrav {
@@ -61,7 +62,11 @@ TEST(SuppressOneSidedBands, TurnsDownTheHoldersBandAndNothingElse) {
   OneSidedExcess excess{std::vector<double>(frame, 1.0), std::vector<double>(frame, 1.0)};
   for (int k = from; k < from + width; ++k) excess.second[k] = 1000.0;
 
-  const SuppressedBands suppressed = suppressOneSidedBands(segments, layout, excess, shift);
+  // The second's own power spectrum shows the band; the first's is level.
+  std::vector<double2> firstPower(frame, double2{1.0, 0.0}), secondPower = firstPower;
+  for (int k = from; k < from + width; ++k) secondPower[k + shift] = double2{1000.0, 0.0};
+  const SuppressedBands suppressed =
+      suppressOneSidedBands(segments, layout, excess, firstPower, secondPower, shift);
   const SegmentCopies& copies = suppressed.copies;
   ASSERT_EQ(suppressed.recordings, 1);
   ASSERT_EQ(suppressed.depth.size(), excess.first.size());
@@ -89,18 +94,28 @@ TEST(SuppressOneSidedBands, TurnsDownTheHoldersBandAndNothingElse) {
   EXPECT_NEAR(outside / outsideBefore, 1.0, 1e-3);
 }
 
-TEST(SuppressOneSidedBands, LeavesRecordingsAloneWhenNothingStandsFarEnoughOut) {
+TEST(SuppressOneSidedBands, LeavesRecordingsAloneWithoutABandOfTheirOwn) {
   const int n = 4096;
   const PreciseLayout layout = planPreciseLayout(n);
+  const int frame = layout.frameLength;
   const std::vector<float2> first = noise(n, 3), second = noise(n, 4);
   const PreciseSegments segments{PointerPair<float2>{first.data(), second.data()}, 0, 0};
-  OneSidedExcess excess{std::vector<double>(layout.frameLength, 1.0),
-                        std::vector<double>(layout.frameLength, 1.0)};
-  excess.first[100] = 0.5 * SuppressedExcess;
-  const SuppressedBands suppressed = suppressOneSidedBands(segments, layout, excess, 0);
-  EXPECT_EQ(suppressed.recordings, 0);
-  EXPECT_TRUE(suppressed.depth.empty());
-  EXPECT_TRUE(suppressed.copies.empty());
+  std::vector<double2> firstPower(frame, double2{1.0, 0.0}), secondPower = firstPower;
+  // Too little excess to filter, over a band the first does hold.
+  OneSidedExcess weak{std::vector<double>(frame, 1.0), std::vector<double>(frame, 1.0)};
+  std::vector<double2> bumped = firstPower;
+  for (int k = 100; k < 140; ++k) weak.first[k] = 0.5 * SuppressedExcess, bumped[k].x = 5.0;
+  // Excess enough, but from a notch of the second's (an echo's): the first is level there.
+  OneSidedExcess notch{std::vector<double>(frame, 1.0), std::vector<double>(frame, 1.0)};
+  std::vector<double2> notched = secondPower;
+  for (int k = 300; k < 340; ++k) notch.first[k] = 50.0, notched[k].x = 0.02;
+  for (const auto& [excess, p1, p2] :
+       {std::tuple{weak, bumped, secondPower}, std::tuple{notch, firstPower, notched}}) {
+    const SuppressedBands suppressed = suppressOneSidedBands(segments, layout, excess, p1, p2, 0);
+    EXPECT_EQ(suppressed.recordings, 0);
+    EXPECT_TRUE(suppressed.depth.empty());
+    EXPECT_TRUE(suppressed.copies.empty());
+  }
 }
 
 }  // namespace

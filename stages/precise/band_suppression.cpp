@@ -109,6 +109,47 @@ void filterWhole(std::vector<float2>& samples, const std::vector<double>& gain) 
   for (std::size_t i = 0; i < count; ++i) samples[i] = float2{buffer[i][0], buffer[i][1]};
 }
 
+// The runs of bins standing SuppressedExcess or more over the other recording that the holder's
+// own power shows as a band: over the bins beside the run it stands up, while the other's stays
+// about level. A notch in the other recording (an echo's, at a high SNR) lifts the quotient as
+// much, but there the other's power drops and the holder's does not; such runs are set to 1.
+// `holder` and `other` are the two recordings' power spectra with the cross-spectrum's bin k at
+// k + holderShift and k + otherShift.
+std::vector<double> confirmedBands(std::span<const double> excess, std::span<const double2> holder,
+                                   int holderShift, std::span<const double2> other,
+                                   int otherShift) {
+  const int length = static_cast<int>(excess.size());
+  const auto at = [&](int k) { return static_cast<std::size_t>(((k % length) + length) % length); };
+  std::vector<double> kept(excess.begin(), excess.end());
+  const double stands = std::sqrt(SuppressedExcess);
+  for (int k = 0; k < length;) {
+    if (excess[at(k)] < SuppressedExcess) {
+      ++k;
+      continue;
+    }
+    int end = k;
+    while (end < length && excess[at(end)] >= SuppressedExcess) ++end;
+    const int beside = std::max(16, (end - k) / 2);
+    double holderIn = 0.0, otherIn = 0.0, holderBeside = 0.0, otherBeside = 0.0;
+    for (int j = k; j < end; ++j) {
+      holderIn += holder[at(j + holderShift)].x / (end - k);
+      otherIn += other[at(j + otherShift)].x / (end - k);
+    }
+    for (int d = 1; d <= beside; ++d) {
+      for (const int j : {k - Widen - d, end - 1 + Widen + d}) {
+        holderBeside += holder[at(j + holderShift)].x / (2 * beside);
+        otherBeside += other[at(j + otherShift)].x / (2 * beside);
+      }
+    }
+    const bool band = holderIn > stands * holderBeside && otherIn * stands > otherBeside;
+    if (!band) {
+      for (int j = k; j < end; ++j) kept[at(j)] = 1.0;
+    }
+    k = end;
+  }
+  return kept;
+}
+
 bool holdsBand(std::span<const double> excess) {
   return std::any_of(excess.begin(), excess.end(), [](double e) { return e >= SuppressedExcess; });
 }
@@ -116,10 +157,16 @@ bool holdsBand(std::span<const double> excess) {
 }  // namespace
 
 SuppressedBands suppressOneSidedBands(const PreciseSegments& segments, const PreciseLayout& layout,
-                                      const OneSidedExcess& excess, int shiftBins) {
+                                      const OneSidedExcess& excess,
+                                      std::span<const double2> firstPower,
+                                      std::span<const double2> secondPower, int shiftBins) {
   SuppressedBands suppressed;
-  const bool inFirst = holdsBand(excess.first), inSecond = holdsBand(excess.second);
-  if (!inFirst && !inSecond) return suppressed;
+  const std::vector<double> inFirst =
+      confirmedBands(excess.first, firstPower, 0, secondPower, shiftBins);
+  const std::vector<double> inSecond =
+      confirmedBands(excess.second, secondPower, shiftBins, firstPower, 0);
+  const bool first = holdsBand(inFirst), second = holdsBand(inSecond);
+  if (!first && !second) return suppressed;
   suppressed.copies = copySegments(segments, layout);
   suppressed.depth.assign(excess.first.size(), 1.0);
   const auto filter = [&](std::vector<float2>& samples, std::span<const double> side, int shift) {
@@ -130,8 +177,8 @@ SuppressedBands suppressOneSidedBands(const PreciseSegments& segments, const Pre
     }
     ++suppressed.recordings;
   };
-  if (inFirst) filter(suppressed.copies.first, excess.first, 0);
-  if (inSecond) filter(suppressed.copies.second, excess.second, shiftBins);
+  if (first) filter(suppressed.copies.first, inFirst, 0);
+  if (second) filter(suppressed.copies.second, inSecond, shiftBins);
   return suppressed;
 }
 

@@ -30,11 +30,14 @@ struct SuppressedBands {
   std::vector<double> depth;
 };
 
-// Each recording with a bin of `excess` (measureOneSidedExcess, in the cross-spectrum's bins;
-// the second's own bin is k + shiftBins) at SuppressedExcess or more is multiplied, over its
-// whole copy, by a gain of 1 / excess (widened by a few bins on either side, linear between
-// bins).
+// Each recording with a run of bins of `excess` (measureOneSidedExcess, in the cross-spectrum's
+// bins; the second's own bin is k + shiftBins) at SuppressedExcess or more that its own power
+// spectrum shows as a band (firstPower, secondPower: |X|^2 of windowed frames, each in its own
+// bins, real parts) is multiplied, over its whole copy, by a gain of 1 / excess there (widened by
+// a few bins on either side and eased in and out, linear between bins).
 SuppressedBands suppressOneSidedBands(const PreciseSegments& segments, const PreciseLayout& layout,
-                                      const OneSidedExcess& excess, int shiftBins);
+                                      const OneSidedExcess& excess,
+                                      std::span<const double2> firstPower,
+                                      std::span<const double2> secondPower, int shiftBins);
 
 }  // namespace kestrav

@@ -106,7 +106,8 @@ PreciseEstimate estimatePrecisely(const PreciseRequest& request, PrecisePrimitiv
   // Then bands one recording holds alone, filtered out of its copy.
   const SuppressedBands suppressed = suppressOneSidedBands(
       segments, layout,
-      measureOneSidedExcess(firstPower, secondPower, startShift, layout.blockCount), startShift);
+      measureOneSidedExcess(firstPower, secondPower, startShift, layout.blockCount), firstPower,
+      secondPower, startShift);
   if (suppressed.recordings > 0) {
     segments = suppressed.copies.segments();
     measurePowers();
