@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace kestrav {
 
@@ -35,6 +36,14 @@ double cellDeviation(const ProbeContext& context, int lag, double strength) {
     return productPower(a, b + lag, context.sampleCount);
   });
   return std::sqrt(std::max(0.0, productEnergy - strength * strength / context.sampleCount));
+}
+
+std::vector<std::size_t> strongestFirst(std::span<const double> strength) {
+  std::vector<std::size_t> order(strength.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t x, std::size_t y) { return strength[x] > strength[y]; });
+  return order;
 }
 
 }  // namespace kestrav

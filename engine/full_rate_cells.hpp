@@ -1,7 +1,10 @@
 #pragma once
 // The full-rate cells the result checks share: one candidate's cross-ambiguity cell and what it
 // is measured against, read from the pair in its own sample type.
+#include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "engine/sample_loader.hpp"
 #include "engine/search_parameters.hpp"
@@ -41,6 +44,9 @@ SegmentMoments firstMoments(const ProbeContext& context);
 
 // The coarse search's bin spacing in hertz; 0 when it has no bins.
 double binSpacing(const CoarseSizes& sizes);
+
+// Indices of `strength`, strongest first (ties in their order).
+std::vector<std::size_t> strongestFirst(std::span<const double> strength);
 
 // The deviation of a cell of strength |A| at the lag: what of the product is not the tone.
 double cellDeviation(const ProbeContext& context, int lag, double strength);

@@ -215,10 +215,7 @@ void classifyResults(const ProbeContext& context, std::span<const SearchCandidat
   }
   // A sidelobe is what a stronger emitter's own ambiguity puts there: the first recording's
   // self-ambiguity at the differences, scaled by the emitter's cell.
-  std::vector<std::size_t> order(count);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t x, std::size_t y) { return strength[x] > strength[y]; });
+  const std::vector<std::size_t> order = strongestFirst(strength);
   for (std::size_t o = 0; o < count; ++o) {
     const std::size_t j = order[o];
     if (qualities[j].resultClass != ResultClass::Emitter) continue;

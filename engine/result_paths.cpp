@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <optional>
 #include <vector>
 
@@ -193,10 +192,7 @@ void classifyPaths(const ProbeContext& context, std::span<const SearchCandidate>
   // straddle into the next bin: 1.5 spacings hold one emission's copies. Emissions further apart
   // are told apart by the coarse search itself; closer ones by the copy evidence below.
   const double tolerance = 1.5 * binSpacing(context.sizes);
-  std::vector<std::size_t> order(count);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t x, std::size_t y) { return strength[x] > strength[y]; });
+  const std::vector<std::size_t> order = strongestFirst(strength);
   for (std::size_t o = 1; o < count; ++o) {
     const std::size_t j = order[o];
     ResultQuality& weak = qualities[j];
